@@ -1,0 +1,140 @@
+#include "app/escaner.hpp"
+
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "filtros/bordes.hpp"
+#include "filtros/reduccion.hpp"
+#include "geometria/contorno.hpp"
+#include "geometria/esquinas.hpp"
+#include "hough/acumulador.hpp"
+#include "hough/imagen_hough.hpp"
+#include "hough/rectas.hpp"
+#include "imagen/imagen_bmp.hpp"
+#include "rectificacion/hoja.hpp"
+
+namespace {
+
+// "Escaneo de documentos, ver. 1.0", kept backwards with every character code raised by one.
+constexpr char kLineaInicio[] = "1/2!/sfw!-tpuofnvdpe!fe!pfobdtF";
+constexpr int kLargoLineaInicio = 31;
+static_assert(sizeof(kLineaInicio) == kLargoLineaInicio + 1);
+
+constexpr double kDiagonalTrabajo = 720.0;
+
+void imprimirInicio(std::FILE* salida) {
+    std::fprintf(salida, "\nPROGRAMA PARA ESCANEAR UN DOCUMENTO A PARTIR DE UNA FOTO CON LA HOJA CARTA");
+    std::fprintf(salida, "\nLA DETECCION DE LA HOJA ES INTELGENTE, ");
+    std::fprintf(salida, "\nNO ES NECESARIO MARCAR LAS ESQUINAS DE LA MISMA");
+    std::fprintf(salida, "\n\n");
+    for (int i = kLargoLineaInicio - 1; i >= 0; --i) std::fprintf(salida, "%c", kLineaInicio[i] - 1);
+}
+
+void imprimirRectas(const ListaRectas& rectas, std::FILE* salida) {
+    std::fprintf(salida,
+                 "\nRectas (distancia,orientaci\xF3n) encontradas, usando la Transformada de Hough:");
+    for (const Recta& recta : rectas) {
+        if (finDeLista(recta)) break;
+        std::fprintf(salida, "\n{%g,%g},", recta.distancia, recta.orientacion);
+    }
+}
+
+// Everything a run needs to report a failure in one place.
+struct Informe {
+    std::FILE* salida;
+    std::FILE* errores;
+
+    // One line on the error stream, after what the account has printed so far.
+    int fallo(const std::string& mensaje) const {
+        std::fflush(salida);
+        std::fprintf(errores, "escaner: %s\n", mensaje.c_str());
+        std::fflush(errores);
+        return kSalidaFallo;
+    }
+};
+
+}  // namespace
+
+int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std::FILE* errores,
+                    const std::function<void()>& esperarTecla) {
+    const Informe informe{salida, errores};
+    imprimirInicio(salida);
+
+    LecturaBmp lectura = leerImagen(carpeta / "imagenDocumento.bmp");
+    if (lectura.fallo == FalloLectura::headerCorto) {
+        std::fprintf(salida, "\n Error: No se pudo leer el header");
+        std::fflush(salida);
+        return kSalidaFallo;
+    }
+    if (!lectura.imagen) return informe.fallo(lectura.mensaje);
+    if (!lectura.advertencia.empty()) {
+        std::fflush(salida);
+        std::fprintf(errores, "escaner: advertencia: %s\n", lectura.advertencia.c_str());
+        std::fflush(errores);
+    }
+    const ImagenBmp& foto = *lectura.imagen;
+
+    std::fprintf(salida, "\n  ");
+    std::fprintf(salida, "\nLa imagen ha sido cargada ");
+    std::fprintf(salida, "\n Ancho:%d Alto:%d  pixeles:%d", foto.ancho(), foto.alto(),
+                 leerCampo32(foto.header, bmp::kTamanoImagen));
+
+    const double ancho = foto.ancho();
+    const double alto = foto.alto();
+    const double factorReduccion = std::sqrt(ancho * ancho + alto * alto) / kDiagonalTrabajo;
+    std::fprintf(salida, "\n Factor de reducciOn de imagen para operarla: %f ", factorReduccion);
+
+    ImagenBmp trabajo = reducirImagen(foto, factorReduccion);
+    if (auto error = grabarImagen(trabajo, carpeta / "imagenReducida.bmp")) return informe.fallo(*error);
+
+    std::fprintf(salida, "\n\nSe extraen los bordes de la imagen con un detector tipo Sobel");
+    const Bordes bordes = detectarBordes(trabajo);
+    // The edge map stands as all three planes, under the working image's header.
+    if (auto error = grabarPlanos(trabajo.header, bordes.mapa, bordes.mapa, bordes.mapa,
+                                  carpeta / "imagenBordes.bmp")) {
+        return informe.fallo(*error);
+    }
+    std::fprintf(salida, "\nSe ha grabado la imagen de bordes en \"imagenBordes.bmp\" ");
+
+    std::fprintf(salida, "\n\nSe crea el Acumulador de Rectas en espacio Hough");
+    const int anchoTrabajo = trabajo.ancho();
+    const int altoTrabajo = trabajo.alto();
+    PlanoReal acumulador = acumuladorHough(bordes.mapa, bordes.orientacion, anchoTrabajo, altoTrabajo);
+    const ListaRectas rectas = buscarRectas(acumulador);
+    imprimirRectas(rectas, salida);
+    {
+        const ImagenBmp imagenHough = imagenEspacioHough(acumulador);
+        if (auto error = grabarImagen(imagenHough, carpeta / "imagen_Hough.bmp")) {
+            return informe.fallo(*error);
+        }
+    }
+    std::fprintf(salida, "\nSe ha guardado la imagen en el espacio Hough, \"imagen_Hough.bmp\" ");
+
+    ListaEsquinas esquinas = buscarEsquinas(rectas, anchoTrabajo, altoTrabajo);
+    const bool hojaEncontrada = esquinas.cuantas >= 4;
+    if (!hojaEncontrada) {
+        std::fprintf(salida, "\n No se encontraron las cuatro esquinas de la hoja");
+    } else {
+        dibujarBordesHoja(esquinas.esquinas, trabajo, salida);
+        // From pixels of the working image to pixels of the photograph.
+        for (int i = 0; i < 4; ++i) {
+            esquinas.esquinas[i].x *= factorReduccion;
+            esquinas.esquinas[i].y *= factorReduccion;
+        }
+        if (auto error = grabarImagen(trabajo, carpeta / "imagenConBordesHojaCarta.bmp")) {
+            return informe.fallo(*error);
+        }
+        const std::optional<ImagenBmp> hoja = rectificarHoja(foto, esquinas.esquinas, salida);
+        if (!hoja) return informe.fallo("no se pudo calcular la transformacion de la hoja");
+        if (auto error = grabarImagen(*hoja, carpeta / "imagenHojaCarta.bmp")) return informe.fallo(*error);
+        std::fprintf(salida,
+                     "\n\nSe ha rectificado la hoja carta con la transformaciOn. \nSe ha grabado la "
+                     "imagen \"imagenHojaCarta.bmp\" ");
+    }
+
+    std::fprintf(salida, "\n\nApriete una tecla para concluir");
+    std::fflush(salida);
+    esperarTecla();
+    return hojaEncontrada ? kSalidaExito : kSalidaFallo;
+}

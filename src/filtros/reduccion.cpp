@@ -1,0 +1,62 @@
+#include "filtros/reduccion.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion) {
+    const double f = factorReduccion;
+    const int ancho = foto.ancho();
+    const int alto = foto.alto();
+    // A factor under 1 would give an empty block: such a photo is enlarged by nearest neighbour.
+    const int k = std::max(1, static_cast<int>(f));
+    const auto divisor = static_cast<std::uint32_t>(k * k);
+    const int anchoNuevo = static_cast<int>(ancho / f);
+    const int altoNuevo = static_cast<int>(alto / f);
+
+    ImagenBmp salida;
+    salida.header = foto.header;
+    const auto tamanoImagen =
+        static_cast<std::int32_t>(bmp::bytesPorFila(anchoNuevo) * static_cast<std::size_t>(altoNuevo));
+    fijarCampo32(salida.header, bmp::kAncho, anchoNuevo);
+    fijarCampo32(salida.header, bmp::kAlto, altoNuevo);
+    fijarCampo32(salida.header, bmp::kTamanoImagen, tamanoImagen);
+    fijarCampo32(salida.header, bmp::kTamanoArchivo, static_cast<std::int32_t>(kTamanoHeader) + tamanoImagen);
+    salida.plano0 = PlanoBytes(anchoNuevo, altoNuevo);
+    salida.plano1 = PlanoBytes(anchoNuevo, altoNuevo);
+    salida.plano2 = PlanoBytes(anchoNuevo, altoNuevo);
+
+    // First column of every block; the same for every row. The clamp only guards against rounding
+    // at the far edge: with whole-block positions it never moves a block.
+    std::vector<int> x0(static_cast<std::size_t>(anchoNuevo));
+    for (int x = 0; x < anchoNuevo; ++x) x0[x] = std::min(static_cast<int>(x * f), ancho - k);
+
+    const PlanoBytes* entrada[3] = {&foto.plano0, &foto.plano1, &foto.plano2};
+    PlanoBytes* resultado[3] = {&salida.plano0, &salida.plano1, &salida.plano2};
+    // Sums of whole bytes are exact, so integer sums give the same quotient as double ones.
+    std::vector<std::uint32_t> sumas(static_cast<std::size_t>(ancho));
+    for (int y = 0; y < altoNuevo; ++y) {
+        const int y0 = std::min(static_cast<int>(y * f), alto - k);
+        for (int p = 0; p < 3; ++p) {
+            const PlanoBytes& plano = *entrada[p];
+            std::uint8_t* destino = (*resultado[p])[y];
+            if (k == 1) {
+                const std::uint8_t* fila = plano[y0];
+                for (int x = 0; x < anchoNuevo; ++x) destino[x] = fila[x0[x]];
+                continue;
+            }
+            // Column sums of the block rows, then the k columns of each block.
+            std::fill(sumas.begin(), sumas.end(), 0u);
+            for (int fila = y0; fila < y0 + k; ++fila) {
+                const std::uint8_t* origen = plano[fila];
+                for (int c = 0; c < ancho; ++c) sumas[c] += origen[c];
+            }
+            for (int x = 0; x < anchoNuevo; ++x) {
+                std::uint32_t s = 0;
+                for (int c = x0[x]; c < x0[x] + k; ++c) s += sumas[c];
+                destino[x] = static_cast<std::uint8_t>(s / divisor);
+            }
+        }
+    }
+    return salida;
+}
