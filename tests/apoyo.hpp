@@ -1,0 +1,94 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "imagen/imagen_bmp.hpp"
+
+namespace apoyo {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh empty folder under the system's temporary folder, removed with everything in it.
+struct CarpetaTemporal {
+    std::filesystem::path ruta;
+    CarpetaTemporal() {
+        static int cuenta = 0;
+        ruta = std::filesystem::temp_directory_path() /
+               ("escaner-prueba-" + std::to_string(::getpid()) + "-" + std::to_string(cuenta++));
+        std::filesystem::remove_all(ruta);
+        std::filesystem::create_directories(ruta);
+    }
+    ~CarpetaTemporal() {
+        std::error_code ec;
+        std::filesystem::remove_all(ruta, ec);
+    }
+    CarpetaTemporal(const CarpetaTemporal&) = delete;
+    CarpetaTemporal& operator=(const CarpetaTemporal&) = delete;
+    std::filesystem::path operator/(const std::string& nombre) const { return ruta / nombre; }
+};
+
+inline Bytes leerArchivo(const std::filesystem::path& ruta) {
+    std::ifstream f(ruta, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+inline void escribirArchivo(const std::filesystem::path& ruta, const Bytes& bytes) {
+    std::ofstream f(ruta, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A stream that collects what is printed to it, for comparing console text.
+struct Captura {
+    std::FILE* f = std::tmpfile();
+    ~Captura() { std::fclose(f); }
+    Captura() = default;
+    Captura(const Captura&) = delete;
+    Captura& operator=(const Captura&) = delete;
+    std::string texto() const {
+        std::fflush(f);
+        std::string s;
+        std::rewind(f);
+        for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f)) s.push_back(static_cast<char>(c));
+        return s;
+    }
+};
+
+// An image of `ancho` x `alto` whose pixel (r, c) is valor(r, c, plane).
+template <class F>
+ImagenBmp imagenDe(int ancho, int alto, F valor) {
+    ImagenBmp img;
+    img.header = headerNuevo(ancho, alto);
+    PlanoBytes* planos[3] = {&img.plano0, &img.plano1, &img.plano2};
+    for (int p = 0; p < 3; ++p) {
+        *planos[p] = PlanoBytes(ancho, alto);
+        for (int r = 0; r < alto; ++r)
+            for (int c = 0; c < ancho; ++c) (*planos[p])[r][c] = static_cast<std::uint8_t>(valor(r, c, p));
+    }
+    return img;
+}
+
+// The shared folder with the conformance cases and test data; skips (or fails, where the build
+// demands it) when it is missing.
+inline std::filesystem::path carpetaCompartida() { return ESCANER_SHARED_DIR; }
+
+#define REQUIERE_CARPETA_COMPARTIDA(sub)                                                        \
+    do {                                                                                          \
+        if (!std::filesystem::is_directory(apoyo::carpetaCompartida() / (sub))) {                  \
+            if (ESCANER_SHARED_OBLIGATORIO)                                                       \
+                FAIL() << "missing " << (apoyo::carpetaCompartida() / (sub)).string();            \
+            GTEST_SKIP() << "skipped: no folder " << (apoyo::carpetaCompartida() / (sub)).string() \
+                         << " (set -DESCANER_SHARED_DIR=...)";                                     \
+        }                                                                                         \
+    } while (0)
+
+}  // namespace apoyo
