@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/escaner.hpp"
 #include "escena.hpp"
 
@@ -31,6 +33,11 @@ Escena hojaDerecha() {
     e.ruido = 0;
     e.gradiente = 0.0;
     return e;
+}
+
+// A name under the temporary folder that no other running test process uses.
+std::filesystem::path temporal(const std::string& nombre) {
+    return std::filesystem::temp_directory_path() / (nombre + "-" + std::to_string(::getpid()));
 }
 
 std::vector<char> bytesDe(const std::filesystem::path& ruta) {
@@ -117,10 +124,10 @@ TEST(Escena, ElEjemploGuardadoEsElQueSaleDelGenerador) {
     if (!std::filesystem::exists(guardado)) GTEST_SKIP() << guardado;
     const auto foto = escena::renderizarEscena(escena::escenaEjemplo());
     ASSERT_TRUE(foto);
-    const auto temporal = std::filesystem::temp_directory_path() / "escena-ejemplo-prueba.bmp";
-    ASSERT_FALSE(grabarImagen(foto->imagen, temporal));
-    EXPECT_TRUE(bytesDe(temporal) == bytesDe(guardado));
-    std::filesystem::remove(temporal);
+    const auto archivo = temporal("escena-ejemplo.bmp");
+    ASSERT_FALSE(grabarImagen(foto->imagen, archivo));
+    EXPECT_TRUE(bytesDe(archivo) == bytesDe(guardado));
+    std::filesystem::remove(archivo);
 }
 
 TEST(Escena, EscritorioSoloYLuz) {
@@ -200,7 +207,7 @@ TEST(Camara, RectanguloGiroEInclinacion) {
 TEST(Escena, ElEscanerEncuentraLaHojaDelEjemplo) {
     const auto foto = escena::renderizarEscena(escena::escenaEjemplo());
     ASSERT_TRUE(foto);
-    const auto carpeta = std::filesystem::temp_directory_path() / "escena-escaner-prueba";
+    const auto carpeta = temporal("escena-escaner");
     std::filesystem::remove_all(carpeta);
     std::filesystem::create_directories(carpeta);
     ASSERT_FALSE(grabarImagen(foto->imagen, carpeta / "imagenDocumento.bmp"));
