@@ -1,0 +1,44 @@
+#include <algorithm>
+
+#include "apoyo.hpp"
+#include "filtros/bordes.hpp"
+
+namespace {
+
+Bordes bordesDe(int ancho, int alto, int dentro, int fuera) {  // a centred rectangle on a ground
+    return detectarBordes(apoyo::imagenDe(ancho, alto, [=](int r, int c, int) {
+        const int dr = std::abs(2 * r + 1 - alto), dc = std::abs(2 * c + 1 - ancho);
+        return dr < alto / 2 && dc < ancho / 2 ? dentro : fuera;
+    }));
+}
+
+// The zero border darkens a constant image toward its sides: a frame of edges facing the centre.
+TEST(Bordes, ImagenConstanteDaMarcoHaciaElCentro) {
+    const Bordes b = bordesDe(40, 30, 200, 200), negro = bordesDe(40, 30, 0, 0);
+    for (int r = 0; r < 30; ++r)
+        for (int c = 0; c < 40; ++c) {
+            const int dr = std::min(r, 29 - r), dc = std::min(c, 39 - c);
+            const bool marco = dr <= 3 || dc <= 3 || (dr == 4 && dc == 4);  // 500 pixels
+            EXPECT_EQ(b.mapa[r][c], marco ? 255 : 0) << r << "," << c;
+            EXPECT_TRUE(negro.mapa[r][c] == 0 && negro.orientacion[r][c] == 0);  // gx = gy = 0
+        }
+    const MapaBordes gris = bordesDe(40, 30, 100, 100).mapa;
+    EXPECT_EQ(std::count(gris.datos.begin(), gris.datos.end(), 255), 268);
+    // Middles of the column-0, last-column, row-0 and last-row sides; the corner [0][0].
+    const int grados[][3] = {{15, 0, 0}, {15, 39, 180}, {0, 20, 90}, {29, 20, -91}, {0, 0, 45}};
+    for (const auto& [r, c, g] : grados) EXPECT_EQ(b.orientacion[r][c], g) << r << "," << c;
+}
+
+// A bright rectangle keeps an 8-pixel band on its outline; dark on bright it loses it all.
+TEST(Bordes, SoloBordesConElLadoClaroHaciaElCentro) {
+    const Bordes claro = bordesDe(80, 60, 200, 30), oscuro = bordesDe(80, 60, 30, 200);
+    for (int d = -5; d <= 4; ++d) {
+        const int marcas = claro.mapa[30][20 + d] + claro.mapa[30][60 + d] + claro.mapa[15 + d][40];
+        EXPECT_EQ(marcas, d > -5 && d < 4 ? 3 * 255 : 0) << d;
+    }
+    for (int r = 8; r < 52; ++r)
+        for (int c = 8; c < 72; ++c) ASSERT_EQ(oscuro.mapa[r][c], 0) << r << "," << c;
+    EXPECT_EQ(oscuro.mapa[30][0], 255);
+}
+
+}  // namespace
