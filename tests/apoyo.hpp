@@ -47,6 +47,12 @@ inline void escribirArchivo(const std::filesystem::path& ruta, const Bytes& byte
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The values of a plane, row after row, as a plain vector.
+template <class T>
+std::vector<T> valores(const Plano<T>& plano) {
+    return std::vector<T>(plano.datos.begin(), plano.datos.end());
+}
+
 // A stream that collects what is printed to it, for comparing console text.
 struct Captura {
     std::FILE* f = std::tmpfile();

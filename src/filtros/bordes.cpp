@@ -24,7 +24,7 @@ Bordes detectarBordes(const ImagenBmp& imagen) {
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
 
-    PlanoReal gris(ancho, alto);
+    PlanoReal gris = PlanoReal::sinIniciar(ancho, alto);
     for (int r = 0; r < alto; ++r) {
         const std::uint8_t* p0 = imagen.plano0[r];
         const std::uint8_t* p1 = imagen.plano1[r];

@@ -22,9 +22,9 @@ ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion) {
     fijarCampo32(salida.header, bmp::kAlto, altoNuevo);
     fijarCampo32(salida.header, bmp::kTamanoImagen, tamanoImagen);
     fijarCampo32(salida.header, bmp::kTamanoArchivo, static_cast<std::int32_t>(kTamanoHeader) + tamanoImagen);
-    salida.plano0 = PlanoBytes(anchoNuevo, altoNuevo);
-    salida.plano1 = PlanoBytes(anchoNuevo, altoNuevo);
-    salida.plano2 = PlanoBytes(anchoNuevo, altoNuevo);
+    salida.plano0 = PlanoBytes::sinIniciar(anchoNuevo, altoNuevo);
+    salida.plano1 = PlanoBytes::sinIniciar(anchoNuevo, altoNuevo);
+    salida.plano2 = PlanoBytes::sinIniciar(anchoNuevo, altoNuevo);
 
     // First column of every block; the same for every row. The clamp only guards against rounding
     // at the far edge: with whole-block positions it never moves a block.

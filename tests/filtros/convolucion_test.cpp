@@ -37,7 +37,9 @@ TEST(Convolucion, GaussianosValoresYSimetria) {
             for (int j = 0; j < n; ++j)
                 EXPECT_TRUE(g[i][j] == g[j][i] && g[i][j] == g[n - 1 - i][n - 1 - j]) << i << j;
     }
-    EXPECT_EQ(nucleoGaussiano(0.7, 1).datos, std::vector<double>{1.0});
+    const Nucleo uno = nucleoGaussiano(0.7, 1);
+    EXPECT_EQ(uno.datos.size(), 1u);
+    EXPECT_EQ(uno[0][0], 1.0);
 }
 
 }  // namespace

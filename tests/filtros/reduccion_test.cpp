@@ -36,9 +36,9 @@ TEST(ReducirImagen, PromediosTruncadosDeBloquesDeLadoTruncado) {
     // f = 2: plane 0 holds a block 1, 2, 2, 2; plane 1 tells the blocks apart; plane 2 sums past a byte.
     const auto chica = reducirImagen(apoyo::imagenDe(4, 2, [](int r, int c, int p) {
         return p == 0 ? (r == 0 && c == 0 ? 1 : 2) : p == 1 ? 4 * r + c : 255; }), 2.0);
-    EXPECT_EQ(chica.plano0.datos, (apoyo::Bytes{1, 2}));
-    EXPECT_EQ(chica.plano1.datos, (apoyo::Bytes{2, 4}));
-    EXPECT_EQ(chica.plano2.datos, (apoyo::Bytes{255, 255}));
+    EXPECT_EQ(apoyo::valores(chica.plano0), (apoyo::Bytes{1, 2}));
+    EXPECT_EQ(apoyo::valores(chica.plano1), (apoyo::Bytes{2, 4}));
+    EXPECT_EQ(apoyo::valores(chica.plano2), (apoyo::Bytes{255, 255}));
     // f = 3.55..: blocks of 3 spaced 3.55.. apart; plane 0 follows the column, plane 1 the row, and
     // column and row 6 (255) fall between blocks.
     const auto r = reducirImagen(apoyo::imagenDe(2048, 1536, [](int fila, int col, int p) {

@@ -60,7 +60,7 @@ PlanoReal buscarEn(std::vector<std::tuple<int, int, double>> celdas, Lineas espe
 }
 
 TEST(Rectas, UmbralYPicos) {
-    EXPECT_EQ(buscarEn({}, {}).datos, std::vector<double>(359 * 360, 0.0));
+    EXPECT_EQ(apoyo::valores(buscarEn({}, {})), std::vector<double>(359 * 360, 0.0));
     const PlanoReal a =
         buscarEn({{50, 50, 100}, {100, 100, 24.9}, {200, 200, 25}}, {{50, -129.5}, {200, 20.5}});
     EXPECT_EQ(a[100][100], 0.0);
@@ -82,7 +82,7 @@ TEST(Rectas, UmbralYPicos) {
 TEST(ImagenHough, MaximoA250YArchivoFijo) {
     PlanoReal a(kColumnasHough, kFilasHough, 0.0);
     const ImagenBmp negra = imagenEspacioHough(a);
-    EXPECT_EQ(negra.plano0.datos, std::vector<std::uint8_t>(360 * 359, 0));
+    EXPECT_EQ(apoyo::valores(negra.plano0), std::vector<std::uint8_t>(360 * 359, 0));
     a[10][200] = 500, a[20][30] = 499, a[30][40] = 1, a[358][359] = 100;
     const ImagenBmp img = imagenEspacioHough(a);
     for (const PlanoBytes* p : {&img.plano0, &img.plano1, &img.plano2})

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
+
+// Blocks of at least this many bytes are taken straight from the system in 2 MiB pages: a fresh
+// 4 KiB page costs a fault on first touch, and a photo's planes are thousands of them.
+inline constexpr std::size_t kBloqueGrande = std::size_t{1} << 20;
+
+// A zeroed block of `bytes` (>= kBloqueGrande) backed by large pages where the system has them, or
+// nullptr. Give it back with liberarBloqueGrande and the same size.
+void* reservarBloqueGrande(std::size_t bytes) noexcept;
+void liberarBloqueGrande(void* bloque, std::size_t bytes) noexcept;
+
+// The allocator of every pixel plane. Large blocks come from reservarBloqueGrande, small ones from
+// the heap. Its plain construct leaves values uninitialised, so a plane that is about to be
+// overwritten whole is not cleared first.
+template <class T>
+struct Asignador {
+    using value_type = T;
+
+    Asignador() = default;
+    template <class U>
+    Asignador(const Asignador<U>&) noexcept {}
+
+    T* allocate(std::size_t n) {
+        const std::size_t bytes = n * sizeof(T);
+        if (bytes >= kBloqueGrande) {
+            if (void* p = reservarBloqueGrande(bytes)) return static_cast<T*>(p);
+            throw std::bad_alloc();
+        }
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        const std::size_t bytes = n * sizeof(T);
+        if (bytes >= kBloqueGrande) {
+            liberarBloqueGrande(p, bytes);
+        } else {
+            std::allocator<T>().deallocate(p, n);
+        }
+    }
+
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+
+    template <class U>
+    bool operator==(const Asignador<U>&) const noexcept {
+        return true;
+    }
+};
