@@ -4,8 +4,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 std::int32_t leerCampo32(const HeaderBmp& header, std::size_t offset) {
     const std::uint32_t v = static_cast<std::uint32_t>(header[offset]) |
@@ -49,10 +53,6 @@ HeaderBmp headerNuevo(std::int32_t ancho, std::int32_t alto) {
 
 namespace {
 
-struct CierraArchivo {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using Archivo = std::unique_ptr<std::FILE, CierraArchivo>;
 
 LecturaBmp fallo(FalloLectura tipo, std::string mensaje) {
     LecturaBmp r;
@@ -68,39 +68,86 @@ std::string entreComillas(const std::filesystem::path& archivo) {
     return texto;
 }
 
-// Splits one stored row of pixel triples into the three planes.
-void separarFila(const std::uint8_t* fila, int ancho, std::uint8_t* p0, std::uint8_t* p1,
-                 std::uint8_t* p2) {
-    for (int c = 0; c < ancho; ++c) {
+// Splits one stored row of pixel triples into the three planes; only the first `presentes` bytes
+// of `fila` exist, the rest of the row reads as 0.
+void separarFila(const std::uint8_t* fila, std::size_t presentes, int ancho, std::uint8_t* p0,
+                 std::uint8_t* p1, std::uint8_t* p2) {
+    const int completos = static_cast<int>(presentes / 3);
+    for (int c = 0; c < completos; ++c) {
         p0[c] = fila[3 * c];
         p1[c] = fila[3 * c + 1];
         p2[c] = fila[3 * c + 2];
     }
+    if (completos >= ancho) return;
+    std::uint8_t resto[3] = {0, 0, 0};
+    for (std::size_t b = 3 * static_cast<std::size_t>(completos); b < presentes; ++b) resto[b % 3] = fila[b];
+    p0[completos] = resto[0];
+    p1[completos] = resto[1];
+    p2[completos] = resto[2];
+    for (int c = completos + 1; c < ancho; ++c) p0[c] = p1[c] = p2[c] = 0;
 }
+
+// Reads up to `cantidad` bytes at `desde`, retrying short reads; the count read, or -1.
+ssize_t leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde) {
+    std::size_t total = 0;
+    while (total < cantidad) {
+        const ssize_t n = ::pread(fd, destino + total, cantidad - total, static_cast<off_t>(desde + total));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        total += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(total);
+}
+
+// Writes all `cantidad` bytes, retrying short writes.
+bool escribirCompleto(int fd, const std::uint8_t* origen, std::size_t cantidad) {
+    std::size_t total = 0;
+    while (total < cantidad) {
+        const ssize_t n = ::write(fd, origen + total, cantidad - total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        total += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+struct Descriptor {
+    int valor;
+    explicit Descriptor(int fd) : valor(fd) {}
+    int soltar() { return std::exchange(valor, -1); }
+    ~Descriptor() {
+        if (valor >= 0) ::close(valor);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+};
 
 }  // namespace
 
 LecturaBmp leerImagen(const std::filesystem::path& archivo) {
     const std::string nombre = entreComillas(archivo);
-    std::error_code ec;
-    if (std::filesystem::is_directory(archivo, ec)) {
-        return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre + ": es una carpeta");
-    }
-    Archivo f(std::fopen(archivo.c_str(), "rb"));
-    if (!f) {
+    const Descriptor fd{::open(archivo.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (fd.valor < 0) {
         return fallo(FalloLectura::noSeAbre,
                      "no se puede abrir " + nombre + ": " + std::strerror(errno));
     }
-
-    HeaderBmp header{};
-    const std::size_t leidos = std::fread(header.data(), 1, header.size(), f.get());
-    if (leidos != header.size()) {
-        if (std::ferror(f.get())) {
-            return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre);
-        }
-        return fallo(FalloLectura::headerCorto, nombre + " mide menos de 54 bytes");
+    struct stat datos {};
+    if (::fstat(fd.valor, &datos) != 0) {
+        return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre + ": " + std::strerror(errno));
+    }
+    if (S_ISDIR(datos.st_mode)) {
+        return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre + ": es una carpeta");
     }
 
+    HeaderBmp header{};
+    const ssize_t leidos = leerCompleto(fd.valor, header.data(), header.size(), 0);
+    if (leidos < 0) {
+        return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre + ": " + std::strerror(errno));
+    }
+    if (static_cast<std::size_t>(leidos) != header.size()) {
+        return fallo(FalloLectura::headerCorto, nombre + " mide menos de 54 bytes");
+    }
     if (header[0] != 'B' || header[1] != 'M') {
         return fallo(FalloLectura::noEsBmp, nombre + " no es un archivo BMP: no empieza con \"BM\"");
     }
@@ -148,29 +195,36 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
     LecturaBmp r;
     ImagenBmp& img = r.imagen.emplace();
     img.header = header;
-    img.plano0 = PlanoBytes(w, h);
-    img.plano1 = PlanoBytes(w, h);
-    img.plano2 = PlanoBytes(w, h);
+    img.plano0 = PlanoBytes::sinIniciar(w, h);
+    img.plano1 = PlanoBytes::sinIniciar(w, h);
+    img.plano2 = PlanoBytes::sinIniciar(w, h);
 
-    // Whole rows are read in blocks of about 4 MiB; a row the file does not hold reads as 0.
+    // Whole rows are read into one reused 2 MiB buffer (a single large page); what the file does
+    // not hold reads as 0.
     const std::size_t porFila = bmp::bytesPorFila(w);
-    const int filasPorBloque = static_cast<int>(std::max<std::size_t>(1, (std::size_t{4} << 20) / porFila));
-    std::vector<std::uint8_t> bloque(porFila * static_cast<std::size_t>(std::min(filasPorBloque, h)));
-    bool incompleto = std::fseek(f.get(), static_cast<long>(inicio), SEEK_SET) != 0;
+    std::vector<std::uint8_t, Asignador<std::uint8_t>> bloque;
+    bloque.resize(std::max(porFila, std::size_t{2} << 20));
+    const int filasPorBloque = static_cast<int>(bloque.size() / porFila);
+    bool incompleto = false;
     for (int primera = 0; primera < h; primera += filasPorBloque) {
         const int filas = std::min(filasPorBloque, h - primera);
+        const std::uint64_t desde =
+            static_cast<std::uint64_t>(inicio) + porFila * static_cast<std::uint64_t>(primera);
         const std::size_t pedidos = porFila * static_cast<std::size_t>(filas);
-        std::size_t obtenidos = incompleto ? 0 : std::fread(bloque.data(), 1, pedidos, f.get());
-        if (obtenidos < pedidos) {
-            incompleto = true;
-            std::fill(bloque.begin() + static_cast<std::ptrdiff_t>(obtenidos),
-                      bloque.begin() + static_cast<std::ptrdiff_t>(pedidos), std::uint8_t{0});
+        const ssize_t n = leerCompleto(fd.valor, bloque.data(), pedidos, desde);
+        if (n < 0) {
+            return fallo(FalloLectura::noSeAbre,
+                         "no se puede leer " + nombre + ": " + std::strerror(errno));
         }
+        const auto presentes = static_cast<std::size_t>(n);
+        if (presentes < pedidos) incompleto = true;
         for (int i = 0; i < filas; ++i) {
             const int enArchivo = primera + i;
             const int fila = deArribaAbajo ? h - 1 - enArchivo : enArchivo;
-            separarFila(bloque.data() + porFila * static_cast<std::size_t>(i), w, img.plano0[fila],
-                        img.plano1[fila], img.plano2[fila]);
+            const std::size_t inicioFila = porFila * static_cast<std::size_t>(i);
+            const std::size_t enFila = presentes > inicioFila ? presentes - inicioFila : 0;
+            separarFila(bloque.data() + inicioFila, std::min(enFila, 3 * static_cast<std::size_t>(w)), w,
+                        img.plano0[fila], img.plano1[fila], img.plano2[fila]);
         }
     }
     if (incompleto) {
@@ -186,33 +240,51 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
     const std::int32_t alto = leerCampo32(header, bmp::kAlto);
     const bool hayPixeles = ancho > 0 && alto > 0;
     const std::size_t porFila = hayPixeles ? bmp::bytesPorFila(ancho) : 0;
-    const std::size_t filas = hayPixeles ? static_cast<std::size_t>(alto) : 0;
+    const int filas = hayPixeles ? alto : 0;
+    const std::string nombre = entreComillas(archivo);
 
-    // The whole file is built in memory and handed over in one write.
-    std::vector<std::uint8_t> contenido(kTamanoHeader + porFila * filas, 0);
-    std::copy(header.begin(), header.end(), contenido.begin());
-    for (std::size_t r = 0; r < filas; ++r) {
-        std::uint8_t* destino = contenido.data() + kTamanoHeader + porFila * r;
-        const int fila = static_cast<int>(r);
-        const std::uint8_t* p0 = plano0[fila];
-        const std::uint8_t* p1 = plano1[fila];
-        const std::uint8_t* p2 = plano2[fila];
+    // The file is written under a temporary name beside it and renamed into place only when whole,
+    // so a failed run never leaves a truncated file under the output's name.
+    std::string nombreTemporal = archivo.filename().string();
+    nombreTemporal.insert(nombreTemporal.begin(), '.');
+    nombreTemporal.append(".").append(std::to_string(::getpid())).append(".tmp");
+    std::filesystem::path temporal = archivo;
+    temporal.replace_filename(nombreTemporal);
+    Descriptor fd{::open(temporal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
+    if (fd.valor < 0) return "no se puede crear " + nombre + ": " + std::strerror(errno);
+    const auto fallo = [&](const char* que) {
+        const std::string error = std::string(que) + nombre + ": " + std::strerror(errno);
+        ::unlink(temporal.c_str());
+        return error;
+    };
+
+    // Rows are interleaved into one reused buffer and written a buffer at a time.
+    std::vector<std::uint8_t, Asignador<std::uint8_t>> bufer;
+    bufer.resize(std::max(kTamanoHeader + porFila, std::size_t{2} << 20));
+    std::copy(header.begin(), header.end(), bufer.begin());
+    std::size_t lleno = kTamanoHeader;
+    const auto vaciar = [&] {
+        const bool completo = escribirCompleto(fd.valor, bufer.data(), lleno);
+        lleno = 0;
+        return completo;
+    };
+    for (int r = 0; r < filas; ++r) {
+        if (lleno + porFila > bufer.size() && !vaciar()) return fallo("no se pudo escribir completo ");
+        std::uint8_t* destino = bufer.data() + lleno;
+        const std::uint8_t* p0 = plano0[r];
+        const std::uint8_t* p1 = plano1[r];
+        const std::uint8_t* p2 = plano2[r];
         for (int c = 0; c < ancho; ++c) {
             destino[3 * c] = p0[c];
             destino[3 * c + 1] = p1[c];
             destino[3 * c + 2] = p2[c];
         }
+        std::fill(destino + 3 * static_cast<std::size_t>(ancho), destino + porFila, std::uint8_t{0});
+        lleno += porFila;
     }
-
-    const std::string nombre = entreComillas(archivo);
-    Archivo f(std::fopen(archivo.c_str(), "wb"));
-    if (!f) return "no se puede crear " + nombre + ": " + std::strerror(errno);
-    if (std::fwrite(contenido.data(), 1, contenido.size(), f.get()) != contenido.size()) {
-        return "no se pudo escribir completo " + nombre + ": " + std::strerror(errno);
-    }
-    if (std::fclose(f.release()) != 0) {
-        return "no se pudo escribir completo " + nombre + ": " + std::strerror(errno);
-    }
+    if (!vaciar()) return fallo("no se pudo escribir completo ");
+    if (::close(fd.soltar()) != 0) return fallo("no se pudo escribir completo ");
+    if (::rename(temporal.c_str(), archivo.c_str()) != 0) return fallo("no se puede crear ");
     return std::nullopt;
 }
 
