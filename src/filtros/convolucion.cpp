@@ -4,6 +4,29 @@
 #include <cstddef>
 #include <vector>
 
+namespace {
+
+// Output columns j0 .. j0 + B - 1 of row r. The B sums stay in registers while every kernel cell
+// is added to them; each one starts at 0.0 and adds kernel rows outer, kernel columns inner.
+template <int B>
+void sumarTramo(const PlanoReal& copia, const Nucleo& nucleo, int r, int j0, double* destino) {
+    const int n = nucleo.ancho;
+    double suma[B];
+    for (int jj = 0; jj < B; ++jj) suma[jj] = 0.0;
+    for (int k = 0; k < n; ++k) {
+        const double* filaCopia = copia[r + k] + j0;
+        const double* filaNucleo = nucleo[k];
+        for (int l = 0; l < n; ++l) {
+            const double peso = filaNucleo[l];
+            const double* origen = filaCopia + l;
+            for (int jj = 0; jj < B; ++jj) suma[jj] += origen[jj] * peso;
+        }
+    }
+    for (int jj = 0; jj < B; ++jj) destino[j0 + jj] = suma[jj];
+}
+
+}  // namespace
+
 PlanoReal convolucionar(const PlanoReal& plano, const Nucleo& nucleo) {
     const int columnas = plano.ancho;
     const int filas = plano.alto;
@@ -18,20 +41,14 @@ PlanoReal convolucionar(const PlanoReal& plano, const Nucleo& nucleo) {
         for (int j = 0; j < columnas; ++j) destino[j] = origen[j];
     }
 
-    PlanoReal resultado(columnas, filas, 0.0);
+    PlanoReal resultado = PlanoReal::sinIniciar(columnas, filas);
+    constexpr int kTramo = 32;
     for (int r = 0; r < filas; ++r) {
-        // Each pixel's sum starts at 0.0 and adds kernel rows outer, kernel columns inner; the
-        // innermost loop runs across the output row so that it vectorises.
-        double* suma = resultado[r];
-        for (int k = 0; k < n; ++k) {
-            const double* filaCopia = copia[r + k];
-            const double* filaNucleo = nucleo[k];
-            for (int l = 0; l < n; ++l) {
-                const double peso = filaNucleo[l];
-                const double* origen = filaCopia + l;
-                for (int j = 0; j < columnas; ++j) suma[j] += origen[j] * peso;
-            }
-        }
+        double* destino = resultado[r];
+        int j = 0;
+        for (; j + kTramo <= columnas; j += kTramo) sumarTramo<kTramo>(copia, nucleo, r, j, destino);
+        for (; j + 4 <= columnas; j += 4) sumarTramo<4>(copia, nucleo, r, j, destino);
+        for (; j < columnas; ++j) sumarTramo<1>(copia, nucleo, r, j, destino);
     }
     return resultado;
 }
