@@ -1,5 +1,6 @@
 #include "rectificacion/hoja.hpp"
 
+#include <cstddef>
 #include <cstdint>
 
 #include "rectificacion/sistema.hpp"
@@ -51,41 +52,65 @@ std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
 
     ImagenBmp hoja;
     hoja.header = headerNuevo(kAnchoHoja, kAltoHoja);
-    hoja.plano0 = PlanoBytes(kAnchoHoja, kAltoHoja);
-    hoja.plano1 = PlanoBytes(kAnchoHoja, kAltoHoja);
-    hoja.plano2 = PlanoBytes(kAnchoHoja, kAltoHoja);
+    hoja.plano0 = PlanoBytes::sinIniciar(kAnchoHoja, kAltoHoja);
+    hoja.plano1 = PlanoBytes::sinIniciar(kAnchoHoja, kAltoHoja);
+    hoja.plano2 = PlanoBytes::sinIniciar(kAnchoHoja, kAltoHoja);
+
+    // Only the pixels inside the frame are sampled: the frame is copied over afterwards.
+    const int primeraFila = kMarcoHoja;
+    const int ultimaFila = kAltoHoja - 1 - kMarcoHoja;
+    const int primeraColumna = kMarcoHoja;
+    const int columnas = kAnchoHoja - 2 * kMarcoHoja;
 
     const double xmax = foto.ancho() - 2;
     const double ymax = foto.alto() - 2;
-    for (int i = 0; i < kAltoHoja; ++i) {
-        const double terminoX = s[2] * i;
-        const double terminoY = s[6] * i;
-        std::uint8_t* destino0 = hoja.plano0[i];
-        std::uint8_t* destino1 = hoja.plano1[i];
-        std::uint8_t* destino2 = hoja.plano2[i];
-        for (int k = 0; k < kAnchoHoja; ++k) {
-            double x = ((s[1] * k + s[0]) + terminoX) + s[3] * k * i;
-            double y = ((s[5] * k + s[4]) + terminoY) + s[7] * k * i;
-            // Written so that a position that is not a number clamps to 0 as well.
-            if (!(x >= 0.0)) x = 0.0;
-            if (x > xmax) x = xmax;
-            if (!(y >= 0.0)) y = 0.0;
-            if (y > ymax) y = ymax;
+    const std::ptrdiff_t ancho = foto.ancho();
+    const double s0 = s[0], s1 = s[1], s2 = s[2], s3 = s[3];
+    const double s4 = s[4], s5 = s[5], s6 = s[6], s7 = s[7];
+    // Per output row, in loops that vectorise: where each pixel samples the photograph and its
+    // four weights, worked out once and shared by the three planes; then, per plane, the four
+    // neighbours are fetched one by one and weighed all together.
+    std::array<std::ptrdiff_t, kAnchoHoja> indice{};
+    std::array<double, kAnchoHoja> w11{}, w10{}, w01{}, w00{};
+    std::array<std::uint8_t, kAnchoHoja> p00{}, p01{}, p10{}, p11{};
+    const PlanoBytes* planos[3] = {&foto.plano0, &foto.plano1, &foto.plano2};
+    PlanoBytes* destinos[3] = {&hoja.plano0, &hoja.plano1, &hoja.plano2};
+    for (int i = primeraFila; i <= ultimaFila; ++i) {
+        const double terminoX = s2 * i;
+        const double terminoY = s6 * i;
+        for (int j = 0; j < columnas; ++j) {
+            const int k = primeraColumna + j;
+            double x = ((s1 * k + s0) + terminoX) + s3 * k * i;
+            double y = ((s5 * k + s4) + terminoY) + s7 * k * i;
+            // Clamped into the photograph; a position that is not a number clamps to 0 too (and a
+            // -0.0 becomes 0.0, which samples the same pixels with the same weights).
+            x = 0.0 < x ? x : 0.0;
+            x = xmax < x ? xmax : x;
+            y = 0.0 < y ? y : 0.0;
+            y = ymax < y ? ymax : y;
             const int c0 = static_cast<int>(x);
             const int r0 = static_cast<int>(y);
             const double fx = x - c0;
             const double fy = y - r0;
-            const double w11 = fx * fy;
-            const double w10 = (1 - fx) * fy;
-            const double w01 = fx * (1 - fy);
-            const double w00 = (1 - fx) * (1 - fy);
-            const PlanoBytes* planos[3] = {&foto.plano0, &foto.plano1, &foto.plano2};
-            std::uint8_t* destinos[3] = {destino0, destino1, destino2};
-            for (int p = 0; p < 3; ++p) {
-                const std::uint8_t* f0 = (*planos[p])[r0];
-                const std::uint8_t* f1 = (*planos[p])[r0 + 1];
-                const double v = w11 * f1[c0 + 1] + w10 * f1[c0] + w01 * f0[c0 + 1] + w00 * f0[c0];
-                destinos[p][k] = static_cast<std::uint8_t>(v);
+            w11[j] = fx * fy;
+            w10[j] = (1 - fx) * fy;
+            w01[j] = fx * (1 - fy);
+            w00[j] = (1 - fx) * (1 - fy);
+            indice[j] = r0 * ancho + c0;
+        }
+        for (int p = 0; p < 3; ++p) {
+            const std::uint8_t* origen = planos[p]->datos.data();
+            for (int j = 0; j < columnas; ++j) {
+                const std::uint8_t* q = origen + indice[j];
+                p00[j] = q[0];
+                p01[j] = q[1];
+                p10[j] = q[ancho];
+                p11[j] = q[ancho + 1];
+            }
+            std::uint8_t* destino = (*destinos[p])[i] + primeraColumna;
+            for (int j = 0; j < columnas; ++j) {
+                const double v = w11[j] * p11[j] + w10[j] * p10[j] + w01[j] * p01[j] + w00[j] * p00[j];
+                destino[j] = static_cast<std::uint8_t>(static_cast<int>(v));
             }
         }
     }
