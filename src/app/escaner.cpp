@@ -73,7 +73,9 @@ int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std
         std::fprintf(errores, "escaner: advertencia: %s\n", lectura.advertencia.c_str());
         std::fflush(errores);
     }
-    const ImagenBmp& foto = *lectura.imagen;
+    // The photograph is kept only until the sheet has been resampled from it.
+    std::optional<ImagenBmp> fotografia = std::move(lectura.imagen);
+    const ImagenBmp& foto = *fotografia;
 
     std::fprintf(salida, "\n  ");
     std::fprintf(salida, "\nLa imagen ha sido cargada ");
@@ -126,6 +128,7 @@ int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std
             return informe.fallo(*error);
         }
         const std::optional<ImagenBmp> hoja = rectificarHoja(foto, esquinas.esquinas, salida);
+        fotografia.reset();  // `foto` is not used past this point
         if (!hoja) return informe.fallo("no se pudo calcular la transformacion de la hoja");
         if (auto error = grabarImagen(*hoja, carpeta / "imagenHojaCarta.bmp")) return informe.fallo(*error);
         std::fprintf(salida,
