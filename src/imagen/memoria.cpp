@@ -9,11 +9,11 @@ namespace {
 constexpr std::size_t kPaginaGrande = std::size_t{2} << 20;
 constexpr std::size_t kPagina = std::size_t{4} << 10;
 
-// A block is rounded up to whole large pages when that wastes at most an eighth of it; otherwise
-// its stretch past the last large page takes small pages.
+// A block is rounded up to whole large pages when it fits in one or when that wastes at most an
+// eighth of it; otherwise its stretch past the last large page takes small pages.
 std::size_t redondeado(std::size_t bytes) {
     const std::size_t grandes = (bytes + kPaginaGrande - 1) / kPaginaGrande * kPaginaGrande;
-    if (grandes - bytes <= bytes / 8) return grandes;
+    if (grandes == kPaginaGrande || grandes - bytes <= bytes / 8) return grandes;
     return (bytes + kPagina - 1) / kPagina * kPagina;
 }
 

@@ -7,7 +7,7 @@
 
 // Blocks of at least this many bytes are taken straight from the system in 2 MiB pages: a fresh
 // 4 KiB page costs a fault on first touch, and a photo's planes are thousands of them.
-inline constexpr std::size_t kBloqueGrande = std::size_t{1} << 20;
+inline constexpr std::size_t kBloqueGrande = std::size_t{512} << 10;
 
 // A zeroed block of `bytes` (>= kBloqueGrande) backed by large pages where the system has them, or
 // nullptr. Give it back with liberarBloqueGrande and the same size.
