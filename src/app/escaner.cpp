@@ -90,28 +90,35 @@ int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std
     ImagenBmp trabajo = reducirImagen(foto, factorReduccion);
     if (auto error = grabarImagen(trabajo, carpeta / "imagenReducida.bmp")) return informe.fallo(*error);
 
-    std::fprintf(salida, "\n\nSe extraen los bordes de la imagen con un detector tipo Sobel");
-    const Bordes bordes = detectarBordes(trabajo);
-    // The edge map stands as all three planes, under the working image's header.
-    if (auto error = grabarPlanos(trabajo.header, bordes.mapa, bordes.mapa, bordes.mapa,
-                                  carpeta / "imagenBordes.bmp")) {
-        return informe.fallo(*error);
-    }
-    std::fprintf(salida, "\nSe ha grabado la imagen de bordes en \"imagenBordes.bmp\" ");
-
-    std::fprintf(salida, "\n\nSe crea el Acumulador de Rectas en espacio Hough");
     const int anchoTrabajo = trabajo.ancho();
     const int altoTrabajo = trabajo.alto();
-    PlanoReal acumulador = acumuladorHough(bordes.mapa, bordes.orientacion, anchoTrabajo, altoTrabajo);
-    const ListaRectas rectas = buscarRectas(acumulador);
-    imprimirRectas(rectas, salida);
+    // The edge maps and the accumulator serve only to find the lines; they go at the end of this
+    // block, before the photograph is resampled.
+    ListaRectas rectas{};
     {
-        const ImagenBmp imagenHough = imagenEspacioHough(acumulador);
-        if (auto error = grabarImagen(imagenHough, carpeta / "imagen_Hough.bmp")) {
+        std::fprintf(salida, "\n\nSe extraen los bordes de la imagen con un detector tipo Sobel");
+        const Bordes bordes = detectarBordes(trabajo);
+        // The edge map stands as all three planes, under the working image's header.
+        if (auto error = grabarPlanos(trabajo.header, bordes.mapa, bordes.mapa, bordes.mapa,
+                                      carpeta / "imagenBordes.bmp")) {
             return informe.fallo(*error);
         }
+        std::fprintf(salida, "\nSe ha grabado la imagen de bordes en \"imagenBordes.bmp\" ");
+
+        std::fprintf(salida, "\n\nSe crea el Acumulador de Rectas en espacio Hough");
+        PlanoReal acumulador =
+            acumuladorHough(bordes.mapa, bordes.orientacion, anchoTrabajo, altoTrabajo);
+        rectas = buscarRectas(acumulador);
+        imprimirRectas(rectas, salida);
+        {
+            const ImagenBmp imagenHough = imagenEspacioHough(acumulador);
+            if (auto error = grabarImagen(imagenHough, carpeta / "imagen_Hough.bmp")) {
+                return informe.fallo(*error);
+            }
+        }
+        std::fprintf(salida,
+                     "\nSe ha guardado la imagen en el espacio Hough, \"imagen_Hough.bmp\" ");
     }
-    std::fprintf(salida, "\nSe ha guardado la imagen en el espacio Hough, \"imagen_Hough.bmp\" ");
 
     ListaEsquinas esquinas = buscarEsquinas(rectas, anchoTrabajo, altoTrabajo);
     const bool hojaEncontrada = esquinas.cuantas >= 4;
