@@ -3,12 +3,14 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 
 #include "filtros/bordes.hpp"
 #include "filtros/convolucion.hpp"
 #include "filtros/reduccion.hpp"
 #include "hough/acumulador.hpp"
 #include "hough/rectas.hpp"
+#include "imagen/imagen_bmp.hpp"
 #include "rectificacion/hoja.hpp"
 
 namespace {
@@ -39,6 +41,30 @@ ImagenBmp fotoDePrueba(int ancho, int alto) {
     return img;
 }
 
+// A scratch file name in the system's temporary folder.
+std::filesystem::path archivoTemporal(const char* nombre) {
+    return std::filesystem::temp_directory_path() / nombre;
+}
+
+void BM_leerImagen4000x3000(benchmark::State& estado) {
+    const auto ruta = archivoTemporal("escaner-bench-lectura.bmp");
+    if (grabarImagen(fotoDePrueba(4000, 3000), ruta)) {
+        estado.SkipWithError("cannot write the photo");
+        return;
+    }
+    for (auto _ : estado) benchmark::DoNotOptimize(leerImagen(ruta));
+    std::filesystem::remove(ruta);
+}
+BENCHMARK(BM_leerImagen4000x3000)->Unit(benchmark::kMillisecond);
+
+void BM_grabarImagen852x1103(benchmark::State& estado) {
+    const auto ruta = archivoTemporal("escaner-bench-escritura.bmp");
+    const ImagenBmp hoja = fotoDePrueba(852, 1103);
+    for (auto _ : estado) benchmark::DoNotOptimize(grabarImagen(hoja, ruta));
+    std::filesystem::remove(ruta);
+}
+BENCHMARK(BM_grabarImagen852x1103)->Unit(benchmark::kMillisecond);
+
 void BM_convolucionar15(benchmark::State& estado) {
     PlanoReal plano(576, 432);
     for (std::size_t i = 0; i < plano.datos.size(); ++i) plano.datos[i] = static_cast<double>(i % 251);
@@ -60,6 +86,21 @@ void BM_acumuladorHough(benchmark::State& estado) {
         benchmark::DoNotOptimize(acumuladorHough(bordes.mapa, bordes.orientacion, 576, 432));
 }
 BENCHMARK(BM_acumuladorHough)->Unit(benchmark::kMillisecond);
+
+void BM_buscarRectas(benchmark::State& estado) {
+    const ImagenBmp trabajo = fotoDePrueba(576, 432);
+    const Bordes bordes = detectarBordes(trabajo);
+    const PlanoReal acumulador = acumuladorHough(bordes.mapa, bordes.orientacion, 576, 432);
+    PlanoReal copia = acumulador;
+    for (auto _ : estado) {
+        // The search thresholds in place: every round starts from the same accumulator.
+        estado.PauseTiming();
+        copia.datos = acumulador.datos;
+        estado.ResumeTiming();
+        benchmark::DoNotOptimize(buscarRectas(copia));
+    }
+}
+BENCHMARK(BM_buscarRectas)->Unit(benchmark::kMillisecond);
 
 void BM_reducirImagen4000x3000(benchmark::State& estado) {
     const ImagenBmp foto = fotoDePrueba(4000, 3000);

@@ -1,9 +1,11 @@
-// Writes the bundled example photograph: a letter-size sheet with printed text lying on a wooden
-// desk, seen at a slight angle, 1280 x 960. Usage: generar_ejemplo [output file]
-// (default examples/imagenDocumento.bmp, relative to the current directory).
-
+// Writes a synthetic photograph: a letter-size sheet with printed text lying on a wooden desk, seen
+// at a slight angle.
+//   generar_ejemplo [output file]                the bundled example, 1280 x 960
+//                                                (default examples/imagenDocumento.bmp)
+//   generar_ejemplo output-file ancho alto       the same kind of scene at another size
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "escena.hpp"
@@ -11,7 +13,20 @@
 int main(int argc, char** argv) {
     const std::filesystem::path destino = argc > 1 ? argv[1] : "examples/imagenDocumento.bmp";
 
-    const auto foto = escena::renderizarEscena(escena::escenaEjemplo());
+    escena::Escena pedida = escena::escenaEjemplo();
+    if (argc > 3) {
+        const int ancho = std::atoi(argv[2]);
+        const int alto = std::atoi(argv[3]);
+        // The example's framing, scaled to the new size.
+        escena::Camara camara;
+        camara.centro = {0.5 * ancho, 0.49 * alto};
+        camara.altoHoja = 0.63 * alto;
+        camara.giro = 6.5;
+        camara.inclinacion = 12.0;
+        camara.ladeo = 5.0;
+        pedida = escena::escenaConCamara(ancho, alto, camara, 2024);
+    }
+    const auto foto = escena::renderizarEscena(pedida);
     if (!foto) {
         std::fprintf(stderr, "generar_ejemplo: the scene could not be rendered\n");
         return 1;
