@@ -64,8 +64,7 @@ int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std
     LecturaBmp lectura = leerImagen(carpeta / "imagenDocumento.bmp");
     if (lectura.fallo == FalloLectura::headerCorto) {
         std::fprintf(salida, "\n Error: No se pudo leer el header");
-        std::fflush(salida);
-        return kSalidaFallo;
+        return informe.fallo(lectura.mensaje);
     }
     if (!lectura.imagen) return informe.fallo(lectura.mensaje);
     if (!lectura.advertencia.empty()) {

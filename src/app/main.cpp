@@ -4,7 +4,8 @@
 #include "app/escaner.hpp"
 
 int main() {
-    return ejecutarEscaner(".", stdout, stderr, [] {
+    // An empty folder: files are named relative to the current one, as the messages show them.
+    return ejecutarEscaner({}, stdout, stderr, [] {
         std::fflush(stdout);
         esperarTecla();
     });

@@ -158,12 +158,13 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
                          " bytes; solo se leen cabeceras de 40 bytes o mas");
     }
     const int bits = leerCampo16(header, bmp::kBitsPorPixel);
-    if (bits != 24) {
+    const std::int32_t compresion = leerCampo32(header, bmp::kCompresion);
+    // A JPEG or PNG inside a BMP says 0 bits: its compression says more.
+    if (bits != 24 && !(bits == 0 && compresion != 0)) {
         return fallo(FalloLectura::formatoNoSoportado,
                      nombre + " tiene " + std::to_string(bits) +
                          " bits por pixel; solo se leen imagenes de 24 bits");
     }
-    const std::int32_t compresion = leerCampo32(header, bmp::kCompresion);
     if (compresion != 0) {
         return fallo(FalloLectura::formatoNoSoportado,
                      nombre + " esta comprimida (compresion " + std::to_string(compresion) +
@@ -183,6 +184,18 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
         return fallo(FalloLectura::formatoNoSoportado,
                      nombre + " dice que sus pixeles empiezan en el byte " + std::to_string(inicio) +
                          ", dentro de su cabecera");
+    }
+    // A file that ends early is read with its missing bytes as 0, but one that holds less than
+    // half of the pixels its header announces is refused: its planes would cost far more memory
+    // than the file itself.
+    const std::uint64_t anunciados = bmp::bytesPorFila(ancho) * static_cast<std::uint64_t>(alto);
+    const auto tamanoArchivo = static_cast<std::uint64_t>(datos.st_size);
+    const std::uint64_t presentes =
+        tamanoArchivo > static_cast<std::uint64_t>(inicio) ? tamanoArchivo - static_cast<std::uint64_t>(inicio) : 0;
+    if (presentes < anunciados / 2) {
+        return fallo(FalloLectura::incompleto,
+                     nombre + " tiene " + std::to_string(presentes) + " de los " +
+                         std::to_string(anunciados) + " bytes de pixeles que anuncia su cabecera");
     }
 
     const int w = static_cast<int>(ancho);

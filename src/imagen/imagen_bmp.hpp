@@ -66,6 +66,7 @@ enum class FalloLectura {
     noEsBmp,            // signature other than "BM"
     formatoNoSoportado, // info header under 40 bytes, bits other than 24, compression, bad offset
     tamanoInvalido,     // width or |height| outside 2 .. 30000
+    incompleto,         // holds less than half of the pixel data its header announces
 };
 
 struct LecturaBmp {
@@ -81,7 +82,8 @@ inline constexpr std::int32_t kLadoMaximo = 30000;
 // Reads a 24-bit uncompressed BMP. Pixel data is taken from the header's offset, row padding is
 // skipped, and a top-down file (negative height) is turned into bottom-up row order. The kept header
 // is the file's first 54 bytes with the pixel offset set to 54, the information-header size to 40
-// and the height to its absolute value. Bytes missing at the end of the file read as 0.
+// and the height to its absolute value. Bytes missing at the end of the file read as 0 (with a
+// warning), unless less than half of the pixel data is there: that file is refused.
 LecturaBmp leerImagen(const std::filesystem::path& archivo);
 
 // Writes `header` as it is, then `alto` rows of `ancho` pixel triples (sizes from the header), each

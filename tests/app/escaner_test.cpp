@@ -28,7 +28,8 @@ TEST(Escaner, CuentaArchivosEstadoYEspera) {
         {"cortada", 0, 1, 5, kFoto, kCierre},
         {"falta", 1, 0, 0, kFoto, kInicio},
         {"carpeta", 1, 0, 0, kFoto, kInicio},
-        {"corta", 1, 0, 0, "", kInicio + "\n Error: No se pudo leer el header"},
+        {"corta", 1, 0, 0, kFoto, kInicio + "\n Error: No se pudo leer el header"},
+        {"casi vacia", 1, 0, 0, kFoto, kInicio},
         {"32 bits", 1, 0, 0, kFoto, kInicio}};
     for (int i = 0; i < 5; ++i) casos.push_back({kSalidas[i], 1, -1, i, kSalidas[i], ""});
     for (const Caso& k : casos) {
@@ -44,6 +45,7 @@ TEST(Escaner, CuentaArchivosEstadoYEspera) {
         if (k.como.ends_with(".bmp")) fs::create_directory(carpeta / k.como);
         if (k.como == "cortada") fs::resize_file(foto, fs::file_size(foto) - 1000);
         if (k.como == "corta") fs::resize_file(foto, 53);
+        if (k.como == "casi vacia") fs::resize_file(foto, 54 + 1000);
         if (k.como == "32 bits") {
             apoyo::Bytes b = apoyo::leerArchivo(foto);
             b[bmp::kBitsPorPixel] = 32;
@@ -58,6 +60,9 @@ TEST(Escaner, CuentaArchivosEstadoYEspera) {
         EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), k.nombra.empty() ? 0 : 1) << e;
         EXPECT_NE(e.find(k.nombra), std::string::npos) << e;
         EXPECT_TRUE(s.starts_with(k.esperas == 0 ? kInicio : kInicio + kCarga) && s.ends_with(k.fin)) << s;
+        // Outputs are written under a temporary name first: none may be left behind.
+        for (const auto& entrada : fs::directory_iterator(carpeta.ruta))
+            EXPECT_NE(entrada.path().filename().string()[0], '.') << entrada.path();
     }
 }
 

@@ -30,7 +30,7 @@ apoyo::Bytes archivoBmp(int ancho, int alto, int inicio = 54) {
 
 TEST(LeerImagen, RellenoInicioDeArribaAbajoYArchivoCortado) {
     struct { int ancho, alto, inicio; std::size_t recorte; } casos[] = {
-        {3, 2, 54, 0}, {3, -2, 54, 0}, {2, 3, 138, 0}, {5, -3, 138, 0}, {3, 2, 54, 7}, {3, -3, 138, 20}};
+        {3, 2, 54, 0}, {3, -2, 54, 0}, {2, 3, 138, 0}, {5, -3, 138, 0}, {3, 2, 54, 7}, {3, -3, 138, 17}};
     for (const auto& k : casos) {
         SCOPED_TRACE(testing::Message() << k.ancho << "x" << k.alto << " @" << k.inicio << " -" << k.recorte);
         apoyo::CarpetaTemporal carpeta;
@@ -73,7 +73,8 @@ TEST(LeerImagen, RechazaLoQueNoLeeConUnaLineaQueNombraElArchivo) {
         {"a.bmp", bmp::kAlto, -1, FalloLectura::tamanoInvalido, " 2 x -1 "},
         {"a.bmp", bmp::kAncho, 30001, FalloLectura::tamanoInvalido, " 30001 x"},
         {"a.bmp", bmp::kAlto, -30001, FalloLectura::tamanoInvalido, "x -30001 "},
-        {"a.bmp", bmp::kAncho, 30000, FalloLectura::ninguno, ""}};  // the widest is read
+        {"a.bmp", bmp::kAlto, 5, FalloLectura::incompleto, "16 de los 40 bytes"},
+        {"a.bmp", bmp::kAncho, 30000, FalloLectura::incompleto, ""}};  // the widest passes the size test
     for (const auto& k : casos) {
         SCOPED_TRACE(testing::Message() << k.nombre << " " << k.campo << " = " << k.valor);
         if (k.campo != tal) {
