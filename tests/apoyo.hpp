@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -51,6 +53,17 @@ inline void escribirArchivo(const std::filesystem::path& ruta, const Bytes& byte
 template <class T>
 std::vector<T> valores(const Plano<T>& plano) {
     return std::vector<T>(plano.datos.begin(), plano.datos.end());
+}
+
+// The sheet's corners in photo pixels as a run prints them: the right-hand sides of the eight
+// equations of the mapping are x0, y0, x1, y1, ... of slots 0 to 3. Empty when no system was printed.
+inline std::vector<std::array<double, 2>> esquinasImpresas(const std::string& consola) {
+    std::vector<double> valores;
+    for (std::size_t i = consola.find(" = "); i != std::string::npos; i = consola.find(" = ", i + 3))
+        valores.push_back(std::strtod(consola.c_str() + i + 3, nullptr));
+    std::vector<std::array<double, 2>> esquinas;
+    for (std::size_t i = 0; i + 1 < valores.size(); i += 2) esquinas.push_back({valores[i], valores[i + 1]});
+    return esquinas;
 }
 
 // A stream that collects what is printed to it, for comparing console text.
