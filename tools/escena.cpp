@@ -419,6 +419,31 @@ Color colorEscritorio(const Escritorio& esc, double x, double y) {
     return {0.62 * v, 0.95 * v, 1.30 * v};
 }
 
+const Color kPapel{226.0, 233.0, 236.0};  // white paper under full light
+
+// The light over the photo: it grows along one direction and falls off a little toward the corners.
+struct Iluminacion {
+    double gradiente, luzX, luzY, diagonal, cx, cy, semi2;
+
+    explicit Iluminacion(const Escena& escena)
+        : gradiente(escena.gradiente),
+          luzX(cosenoGrados(escena.direccionLuz)),
+          luzY(senoGrados(escena.direccionLuz)),
+          diagonal(std::sqrt(static_cast<double>(escena.ancho) * escena.ancho +
+                             static_cast<double>(escena.alto) * escena.alto)),
+          cx(0.5 * (escena.ancho - 1)),
+          cy(0.5 * (escena.alto - 1)),
+          semi2(0.25 * diagonal * diagonal) {}
+
+    // The factor on the colours at photo point (x, y).
+    double en(double x, double y) const {
+        const double dx = x - cx;
+        const double dy = y - cy;
+        return 1.0 + gradiente * ((dx * luzX + dy * luzY) / diagonal) -
+               0.5 * gradiente * ((dx * dx + dy * dy) / semi2);
+    }
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -501,19 +526,30 @@ Escena escenaEjemplo() {
     return e;
 }
 
-std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
+namespace {
+
+bool parametrosValidos(const Escena& escena) {
     if (escena.ancho < kLadoMinimo || escena.ancho > kLadoMaximo || escena.alto < kLadoMinimo ||
         escena.alto > kLadoMaximo)
-        return std::nullopt;
-    if (escena.fondo < 0 || escena.fondo > 255 || escena.ruido < 0 || escena.ruido > 64)
-        return std::nullopt;
-    if (!(escena.gradiente >= 0.0 && escena.gradiente <= 1.0) || !std::isfinite(escena.direccionLuz))
-        return std::nullopt;
+        return false;
+    if (escena.fondo < 0 || escena.fondo > 255 || escena.ruido < 0 || escena.ruido > 64) return false;
+    return escena.gradiente >= 0.0 && escena.gradiente <= 1.0 && std::isfinite(escena.direccionLuz);
+}
+
+// The map from the page square to the photo, when the corners form a convex quadrilateral.
+std::optional<Homografia> mapaDeLaHoja(const Escena& escena) {
+    if (!esConvexo(escena.esquinas)) return std::nullopt;
+    return homografiaDesdeCuadrado(escena.esquinas);
+}
+
+}  // namespace
+
+std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
+    if (!parametrosValidos(escena)) return std::nullopt;
 
     std::optional<Homografia> directa;
     if (escena.conHoja) {
-        if (!esConvexo(escena.esquinas)) return std::nullopt;
-        directa = homografiaDesdeCuadrado(escena.esquinas);
+        directa = mapaDeLaHoja(escena);
         if (!directa) return std::nullopt;
     }
 
@@ -557,11 +593,9 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
     const Escritorio escritorio{mezclar(escena.semilla ^ 0xDE5Cull), static_cast<double>(escena.fondo),
                                 cosenoGrados(static_cast<double>(escena.semilla % 13) - 6.0),
                                 senoGrados(static_cast<double>(escena.semilla % 13) - 6.0)};
-    const Color papel{226.0, 233.0, 236.0};
+    const Color papel = kPapel;
 
-    const double cx = 0.5 * (ancho - 1);
-    const double cy = 0.5 * (alto - 1);
-    const double semi2 = 0.25 * diagonal * diagonal;
+    const Iluminacion iluminacion(escena);
 
     Generador ruido{escena.semilla ^ 0xA11CEull};
     const auto amplitud = static_cast<std::uint64_t>(escena.ruido) + 1;
@@ -570,11 +604,7 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
         for (int c = 0; c < ancho; ++c) {
             const double x = c;
             const double y = f;
-            // Light grows along one direction and falls off a little toward the corners.
-            const double dx = x - cx;
-            const double dy = y - cy;
-            const double luz = 1.0 + escena.gradiente * ((dx * luzX + dy * luzY) / diagonal) -
-                               0.5 * escena.gradiente * ((dx * dx + dy * dy) / semi2);
+            const double luz = iluminacion.en(x, y);
 
             Color color = colorEscritorio(escritorio, x, y);
             if (directa && c >= cMin && c <= cMax && f >= fMin && f <= fMax) {
@@ -617,6 +647,65 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
         }
     }
     return foto;
+}
+
+std::optional<ImagenBmp> hojaDeFrente(const Escena& escena) {
+    if (!escena.conHoja || !parametrosValidos(escena)) return std::nullopt;
+    const std::optional<Homografia> directa = mapaDeLaHoja(escena);
+    if (!directa) return std::nullopt;
+    const Homografia& m = *directa;
+    const Pagina pagina = dibujarPagina(escena.semilla);
+    const Iluminacion iluminacion(escena);
+
+    // Page coordinates u = a0 + a1 X + a2 Y + a3 X Y (and v alike) through the four points, by
+    // elimination on the 4 x 4 system with both sides at once.
+    const double puntoX[4] = {1.0, 850.0, 850.0, 0.0};
+    const double puntoY[4] = {1.0, 1.0, 1100.0, 1100.0};
+    const double paginaU[4] = {0.0, 1.0, 1.0, 0.0};
+    const double paginaV[4] = {0.0, 0.0, 1.0, 1.0};
+    double a[4][6];
+    for (int i = 0; i < 4; ++i) {
+        const double fila[6] = {1.0, puntoX[i], puntoY[i], puntoX[i] * puntoY[i], paginaU[i], paginaV[i]};
+        std::copy(fila, fila + 6, a[i]);
+    }
+    for (int c = 0; c < 4; ++c) {
+        int pivote = c;
+        for (int f = c + 1; f < 4; ++f)
+            if (std::abs(a[f][c]) > std::abs(a[pivote][c])) pivote = f;
+        std::swap(a[c], a[pivote]);
+        for (int f = 0; f < 4; ++f) {
+            if (f == c) continue;
+            const double factor = a[f][c] / a[c][c];
+            for (int k = c; k < 6; ++k) a[f][k] -= factor * a[c][k];
+        }
+    }
+    double cu[4], cv[4];
+    for (int i = 0; i < 4; ++i) {
+        cu[i] = a[i][4] / a[i][i];
+        cv[i] = a[i][5] / a[i][i];
+    }
+
+    constexpr int kAncho = 852;
+    constexpr int kAlto = 1103;
+    ImagenBmp hoja;
+    hoja.header = headerNuevo(kAncho, kAlto);
+    PlanoBytes* planos[3] = {&hoja.plano0, &hoja.plano1, &hoja.plano2};
+    for (PlanoBytes* p : planos) *p = PlanoBytes(kAncho, kAlto);
+    for (int f = 0; f < kAlto; ++f) {
+        for (int c = 0; c < kAncho; ++c) {
+            const double u = cu[0] + cu[1] * c + cu[2] * f + cu[3] * c * f;
+            const double v = cv[0] + cv[1] * c + cv[2] * f + cv[3] * c * f;
+            // Where the photo shows this page point, for the light there.
+            const double w = m.m[2][0] * u + m.m[2][1] * v + m.m[2][2];
+            const double x = (m.m[0][0] * u + m.m[0][1] * v + m.m[0][2]) / w;
+            const double y = (m.m[1][0] * u + m.m[1][1] * v + m.m[1][2]) / w;
+            const double factor = reflejoEn(pagina, u, v) * iluminacion.en(x, y);
+            const double canales[3] = {kPapel.b * factor, kPapel.g * factor, kPapel.r * factor};
+            for (int k = 0; k < 3; ++k)
+                (*planos[k])[f][c] = static_cast<std::uint8_t>(std::clamp(canales[k] + 0.5, 0.0, 255.0));
+        }
+    }
+    return hoja;
 }
 
 }  // namespace escena

@@ -63,6 +63,17 @@ struct FotoSintetica {
 // corners do not form a convex quadrilateral (in either turning direction).
 std::optional<FotoSintetica> renderizarEscena(const Escena& escena);
 
+// The sheet of `escena` front-on, as a scan of its photo should show it: 852 x 1103, in the frame
+// of the scanner's output. Output pixel (column X, row Y in file order) shows the page point to
+// which the bilinear map taking (1,1), (850,1), (850,1100) and (0,1100) to the page's bottom-left,
+// bottom-right, top-right and top-left corners sends it: the scanner's own map, with the page in
+// place of the photo. For a sheet seen without tilt (photo corners that are an affine image of the
+// page) a scan samples exactly there; a tilted sheet's perspective is not undone by that map. Each
+// pixel samples the page once, lit as the photo is lit where that page point lies; no noise, desk or
+// shadow. Page points past the edge (in the 15-pixel frame) repeat the edge. Returns nothing when
+// the scene has no sheet or could not be rendered.
+std::optional<ImagenBmp> hojaDeFrente(const Escena& escena);
+
 // A simple camera looking at a sheet on a table.
 struct Camara {
     Punto centro;              // where the sheet's centre lands in the photo
