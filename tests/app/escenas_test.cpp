@@ -46,19 +46,6 @@ Corrida escanear(const escena::Escena& e) {
     return r;
 }
 
-// Slots 0 .. 3 in photo pixels: the right-hand sides of the 8 lines of the printed system are
-// x0, y0, x1, y1, ...
-std::vector<escena::Punto> esquinasDelSistema(const std::string& consola) {
-    std::size_t pos = consola.find("sistema de ecuaciones lineales:");
-    double lado[8];
-    for (double& v : lado) {
-        if (pos == std::string::npos || (pos = consola.find(" = ", pos + 1)) == std::string::npos ||
-            std::sscanf(consola.c_str() + pos + 3, "%lf", &v) != 1)
-            return {};
-    }
-    return {{lado[0], lado[1]}, {lado[2], lado[3]}, {lado[4], lado[5]}, {lado[6], lado[7]}};
-}
-
 // The difference described above, `referencia` read at donde(row, column) for each output pixel.
 using Lugar = std::function<std::pair<int, int>(int, int)>;
 double diferenciaMedia(const ImagenBmp& hoja, const ImagenBmp& referencia, const Lugar& donde) {
@@ -99,12 +86,12 @@ TEST(Escenas, EsquinasYHojaEnFotosDeVariasFormas) {
         EXPECT_EQ(r.anchoTrabajo, k.anchoTrabajo);
         EXPECT_EQ(r.altoTrabajo, k.altoTrabajo);
 
-        const auto halladas = esquinasDelSistema(r.consola);
+        const auto halladas = apoyo::esquinasImpresas(r.consola);
         ASSERT_EQ(halladas.size(), 4u) << r.consola;
         for (int n = 0; n < 4; ++n) {
-            const double error = std::hypot(halladas[n].x - e.esquinas[n].x, halladas[n].y - e.esquinas[n].y);
+            const double error = std::hypot(halladas[n][0] - e.esquinas[n].x, halladas[n][1] - e.esquinas[n].y);
             EXPECT_LT(error, kToleranciaEsquina * std::hypot(k.ancho, k.alto))
-                << "slot " << n << " at (" << halladas[n].x << ", " << halladas[n].y << "), drawn at ("
+                << "slot " << n << " at (" << halladas[n][0] << ", " << halladas[n][1] << "), drawn at ("
                 << e.esquinas[n].x << ", " << e.esquinas[n].y << ")";
         }
 
