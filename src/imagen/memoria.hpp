@@ -9,14 +9,22 @@
 // 4 KiB page costs a fault on first touch, and a photo's planes are thousands of them.
 inline constexpr std::size_t kBloqueGrande = std::size_t{512} << 10;
 
+// Built with ESCANER_MEMORIA_COMUN (the sanitizer and fuzzing builds), every plane comes from the
+// ordinary heap, where the address sanitizer watches its bounds and its lifetime.
+#ifdef ESCANER_MEMORIA_COMUN
+inline constexpr bool kBloquesGrandes = false;
+#else
+inline constexpr bool kBloquesGrandes = true;
+#endif
+
 // A zeroed block of `bytes` (>= kBloqueGrande) backed by large pages where the system has them, or
 // nullptr. Give it back with liberarBloqueGrande and the same size.
 void* reservarBloqueGrande(std::size_t bytes) noexcept;
 void liberarBloqueGrande(void* bloque, std::size_t bytes) noexcept;
 
-// The allocator of every pixel plane. Large blocks come from reservarBloqueGrande, small ones from
-// the heap. Its plain construct leaves values uninitialised, so a plane that is about to be
-// overwritten whole is not cleared first.
+// The allocator of every pixel plane. Large blocks come from reservarBloqueGrande (when
+// kBloquesGrandes holds), small ones from the heap. Its plain construct leaves values uninitialised,
+// so a plane that is about to be overwritten whole is not cleared first.
 template <class T>
 struct Asignador {
     using value_type = T;
@@ -27,7 +35,7 @@ struct Asignador {
 
     T* allocate(std::size_t n) {
         const std::size_t bytes = n * sizeof(T);
-        if (bytes >= kBloqueGrande) {
+        if (kBloquesGrandes && bytes >= kBloqueGrande) {
             if (void* p = reservarBloqueGrande(bytes)) return static_cast<T*>(p);
             throw std::bad_alloc();
         }
@@ -35,7 +43,7 @@ struct Asignador {
     }
     void deallocate(T* p, std::size_t n) noexcept {
         const std::size_t bytes = n * sizeof(T);
-        if (bytes >= kBloqueGrande) {
+        if (kBloquesGrandes && bytes >= kBloqueGrande) {
             liberarBloqueGrande(p, bytes);
         } else {
             std::allocator<T>().deallocate(p, n);

@@ -1,0 +1,177 @@
+// libFuzzer target. Each input is the whole content of a photo file: it is written to a private
+// folder and handed to the BMP reader. An image that is read is written back and read again, and must
+// come back the same; a small one (at most 64 x 64) then goes through the stages of a run as the
+// driver chains them, and every image they make is written to the folder.
+
+#include <cerrno>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "filtros/bordes.hpp"
+#include "filtros/reduccion.hpp"
+#include "geometria/contorno.hpp"
+#include "geometria/esquinas.hpp"
+#include "hough/acumulador.hpp"
+#include "hough/imagen_hough.hpp"
+#include "hough/rectas.hpp"
+#include "imagen/imagen_bmp.hpp"
+#include "rectificacion/hoja.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kLadoEtapas = 64;                      // largest side that goes through the stages
+constexpr std::int64_t kPixelesIdaYVuelta = 1 << 20;  // largest image written back and read again
+constexpr double kDiagonalTrabajo = 720.0;
+
+fs::path carpeta;                 // the private folder, removed at exit
+std::FILE* consola = nullptr;     // the account the stages print goes to /dev/null
+
+[[noreturn]] void fallar(const std::string& que) {
+    std::fprintf(stderr, "bmp_fuzzer: %s\n", que.c_str());
+    std::abort();
+}
+
+void borrarCarpeta() {
+    std::error_code ignorado;
+    fs::remove_all(carpeta, ignorado);
+}
+
+// TMPDIR when set, else /dev/shm (files in memory) when it can be written, else /tmp.
+fs::path raizTemporal() {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') return tmp;
+    if (::access("/dev/shm", W_OK | X_OK) == 0) return "/dev/shm";
+    return "/tmp";
+}
+
+void escribirArchivo(const fs::path& archivo, const std::uint8_t* datos, std::size_t cantidad) {
+    const int fd = ::open(archivo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) fallar("no se puede crear " + archivo.string() + ": " + std::strerror(errno));
+    std::size_t hechos = 0;
+    while (hechos < cantidad) {
+        const ssize_t n = ::write(fd, datos + hechos, cantidad - hechos);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fallar("no se puede escribir " + archivo.string() + ": " + std::strerror(errno));
+        hechos += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) fallar("no se puede cerrar " + archivo.string());
+}
+
+void grabar(const ImagenBmp& imagen, const char* nombre) {
+    if (auto error = grabarImagen(imagen, carpeta / nombre)) fallar(*error);
+}
+
+bool mismosPlanos(const ImagenBmp& a, const ImagenBmp& b) {
+    return a.plano0.datos == b.plano0.datos && a.plano1.datos == b.plano1.datos &&
+           a.plano2.datos == b.plano2.datos;
+}
+
+// What the reader promises of any image it returns.
+void revisarLectura(const LecturaBmp& lectura) {
+    if (lectura.fallo != FalloLectura::ninguno) {
+        if (lectura.imagen) fallar("una lectura fallida devolvio una imagen");
+        if (lectura.mensaje.empty() || lectura.mensaje.find('\n') != std::string::npos) {
+            fallar("el mensaje de una lectura fallida no es una linea: \"" + lectura.mensaje + "\"");
+        }
+        return;
+    }
+    if (!lectura.imagen) fallar("una lectura sin fallo no devolvio imagen");
+    const ImagenBmp& imagen = *lectura.imagen;
+    const int ancho = imagen.ancho();
+    const int alto = imagen.alto();
+    if (ancho < kLadoMinimo || ancho > kLadoMaximo || alto < kLadoMinimo || alto > kLadoMaximo) {
+        fallar("imagen leida de " + std::to_string(ancho) + " x " + std::to_string(alto));
+    }
+    for (const PlanoBytes* plano : {&imagen.plano0, &imagen.plano1, &imagen.plano2}) {
+        if (plano->ancho != ancho || plano->alto != alto ||
+            plano->datos.size() != static_cast<std::size_t>(ancho) * static_cast<std::size_t>(alto)) {
+            fallar("un plano leido no mide lo que dice la cabecera");
+        }
+    }
+}
+
+// The working image's stages, then the sheet's when four corners are found.
+void recorrerEtapas(const ImagenBmp& foto) {
+    const double ancho = foto.ancho();
+    const double alto = foto.alto();
+    const double factorReduccion = std::sqrt(ancho * ancho + alto * alto) / kDiagonalTrabajo;
+
+    ImagenBmp trabajo = reducirImagen(foto, factorReduccion);
+    grabar(trabajo, "imagenReducida.bmp");
+    const int anchoTrabajo = trabajo.ancho();
+    const int altoTrabajo = trabajo.alto();
+
+    ListaRectas rectas{};
+    {
+        const Bordes bordes = detectarBordes(trabajo);
+        if (auto error = grabarPlanos(trabajo.header, bordes.mapa, bordes.mapa, bordes.mapa,
+                                      carpeta / "imagenBordes.bmp")) {
+            fallar(*error);
+        }
+        PlanoReal acumulador =
+            acumuladorHough(bordes.mapa, bordes.orientacion, anchoTrabajo, altoTrabajo);
+        rectas = buscarRectas(acumulador);
+        grabar(imagenEspacioHough(acumulador), "imagen_Hough.bmp");
+    }
+
+    ListaEsquinas esquinas = buscarEsquinas(rectas, anchoTrabajo, altoTrabajo);
+    if (esquinas.cuantas < 4) return;
+    dibujarBordesHoja(esquinas.esquinas, trabajo, consola);
+    for (int i = 0; i < 4; ++i) {
+        esquinas.esquinas[i].x *= factorReduccion;
+        esquinas.esquinas[i].y *= factorReduccion;
+    }
+    grabar(trabajo, "imagenConBordesHojaCarta.bmp");
+    const std::optional<ImagenBmp> hoja = rectificarHoja(foto, esquinas.esquinas, consola);
+    if (!hoja) return;
+    if (hoja->ancho() != kAnchoHoja || hoja->alto() != kAltoHoja) fallar("la hoja no mide 852 x 1103");
+    grabar(*hoja, "imagenHojaCarta.bmp");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::string plantilla = (raizTemporal() / "escaner-fuzz-XXXXXX").string();
+    if (::mkdtemp(plantilla.data()) == nullptr) {
+        fallar("no se puede crear una carpeta temporal " + plantilla + ": " + std::strerror(errno));
+    }
+    carpeta = plantilla;
+    std::atexit(borrarCarpeta);
+    consola = std::fopen("/dev/null", "w");
+    if (consola == nullptr) fallar("no se puede abrir /dev/null");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t cantidad) {
+    const fs::path entrada = carpeta / "imagenDocumento.bmp";
+    escribirArchivo(entrada, datos, cantidad);
+    const LecturaBmp lectura = leerImagen(entrada);
+    revisarLectura(lectura);
+    if (!lectura.imagen) return 0;
+    const ImagenBmp& foto = *lectura.imagen;
+
+    if (static_cast<std::int64_t>(foto.ancho()) * foto.alto() <= kPixelesIdaYVuelta) {
+        grabar(foto, "copia.bmp");
+        const LecturaBmp copia = leerImagen(carpeta / "copia.bmp");
+        if (!copia.imagen) fallar("la copia grabada no se puede leer: " + copia.mensaje);
+        if (!copia.advertencia.empty()) fallar("la copia grabada esta incompleta: " + copia.advertencia);
+        if (copia.imagen->header != foto.header || !mismosPlanos(*copia.imagen, foto)) {
+            fallar("la copia grabada no se lee igual que la imagen");
+        }
+    }
+
+    if (foto.ancho() <= kLadoEtapas && foto.alto() <= kLadoEtapas) recorrerEtapas(foto);
+    return 0;
+}
