@@ -53,7 +53,6 @@ HeaderBmp headerNuevo(std::int32_t ancho, std::int32_t alto) {
 
 namespace {
 
-
 LecturaBmp fallo(FalloLectura tipo, std::string mensaje) {
     LecturaBmp r;
     r.fallo = tipo;
@@ -265,7 +264,7 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
     temporal.replace_filename(nombreTemporal);
     Descriptor fd{::open(temporal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
     if (fd.valor < 0) return "no se puede crear " + nombre + ": " + std::strerror(errno);
-    const auto fallo = [&](const char* que) {
+    const auto abandonar = [&](const char* que) {
         const std::string error = std::string(que) + nombre + ": " + std::strerror(errno);
         ::unlink(temporal.c_str());
         return error;
@@ -282,7 +281,7 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
         return completo;
     };
     for (int r = 0; r < filas; ++r) {
-        if (lleno + porFila > bufer.size() && !vaciar()) return fallo("no se pudo escribir completo ");
+        if (lleno + porFila > bufer.size() && !vaciar()) return abandonar("no se pudo escribir completo ");
         std::uint8_t* destino = bufer.data() + lleno;
         const std::uint8_t* p0 = plano0[r];
         const std::uint8_t* p1 = plano1[r];
@@ -295,9 +294,9 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
         std::fill(destino + 3 * static_cast<std::size_t>(ancho), destino + porFila, std::uint8_t{0});
         lleno += porFila;
     }
-    if (!vaciar()) return fallo("no se pudo escribir completo ");
-    if (::close(fd.soltar()) != 0) return fallo("no se pudo escribir completo ");
-    if (::rename(temporal.c_str(), archivo.c_str()) != 0) return fallo("no se puede crear ");
+    if (!vaciar()) return abandonar("no se pudo escribir completo ");
+    if (::close(fd.soltar()) != 0) return abandonar("no se pudo escribir completo ");
+    if (::rename(temporal.c_str(), archivo.c_str()) != 0) return abandonar("no se puede crear ");
     return std::nullopt;
 }
 
