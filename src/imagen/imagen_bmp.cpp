@@ -228,13 +228,13 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
             return fallo(FalloLectura::noSeAbre,
                          "no se puede leer " + nombre + ": " + std::strerror(errno));
         }
-        const auto presentes = static_cast<std::size_t>(n);
-        if (presentes < pedidos) incompleto = true;
+        const auto enBloque = static_cast<std::size_t>(n);
+        if (enBloque < pedidos) incompleto = true;
         for (int i = 0; i < filas; ++i) {
             const int enArchivo = primera + i;
             const int fila = deArribaAbajo ? h - 1 - enArchivo : enArchivo;
             const std::size_t inicioFila = porFila * static_cast<std::size_t>(i);
-            const std::size_t enFila = presentes > inicioFila ? presentes - inicioFila : 0;
+            const std::size_t enFila = enBloque > inicioFila ? enBloque - inicioFila : 0;
             separarFila(bloque.data() + inicioFila, std::min(enFila, 3 * static_cast<std::size_t>(w)), w,
                         img.plano0[fila], img.plano1[fila], img.plano2[fila]);
         }
