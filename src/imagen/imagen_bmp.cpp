@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "sistema/archivos.hpp"
+
 std::int32_t leerCampo32(const HeaderBmp& header, std::size_t offset) {
     const std::uint32_t v = static_cast<std::uint32_t>(header[offset]) |
                             static_cast<std::uint32_t>(header[offset + 1]) << 8 |
@@ -60,13 +62,6 @@ LecturaBmp fallo(FalloLectura tipo, std::string mensaje) {
     return r;
 }
 
-std::string entreComillas(const std::filesystem::path& archivo) {
-    std::string texto = archivo.string();
-    texto.insert(texto.begin(), '"');
-    texto.push_back('"');
-    return texto;
-}
-
 // Splits one stored row of pixel triples into the three planes; only the first `presentes` bytes
 // of `fila` exist, the rest of the row reads as 0.
 void separarFila(const std::uint8_t* fila, std::size_t presentes, int ancho, std::uint8_t* p0,
@@ -99,45 +94,13 @@ ssize_t leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::u
     return static_cast<ssize_t>(total);
 }
 
-// Writes all `cantidad` bytes, retrying short writes.
-bool escribirCompleto(int fd, const std::uint8_t* origen, std::size_t cantidad) {
-    std::size_t total = 0;
-    while (total < cantidad) {
-        const ssize_t n = ::write(fd, origen + total, cantidad - total);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        total += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-struct Descriptor {
-    int valor;
-    explicit Descriptor(int fd) : valor(fd) {}
-    int soltar() { return std::exchange(valor, -1); }
-    ~Descriptor() {
-        if (valor >= 0) ::close(valor);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-};
-
 }  // namespace
 
 LecturaBmp leerImagen(const std::filesystem::path& archivo) {
     const std::string nombre = entreComillas(archivo);
-    const Descriptor fd{::open(archivo.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (fd.valor < 0) {
-        return fallo(FalloLectura::noSeAbre,
-                     "no se puede abrir " + nombre + ": " + std::strerror(errno));
-    }
-    struct stat datos {};
-    if (::fstat(fd.valor, &datos) != 0) {
-        return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre + ": " + std::strerror(errno));
-    }
-    if (S_ISDIR(datos.st_mode)) {
-        return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre + ": es una carpeta");
-    }
+    const Entrada entrada = abrirEntrada(archivo);
+    if (entrada.fd.valor < 0) return fallo(FalloLectura::noSeAbre, entrada.mensaje);
+    const Descriptor& fd = entrada.fd;
 
     HeaderBmp header{};
     const ssize_t leidos = leerCompleto(fd.valor, header.data(), header.size(), 0);
@@ -188,7 +151,7 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
     // half of the pixels its header announces is refused: its planes would cost far more memory
     // than the file itself.
     const std::uint64_t anunciados = bmp::bytesPorFila(ancho) * static_cast<std::uint64_t>(alto);
-    const auto tamanoArchivo = static_cast<std::uint64_t>(datos.st_size);
+    const std::uint64_t tamanoArchivo = entrada.tamano;
     const std::uint64_t presentes =
         tamanoArchivo > static_cast<std::uint64_t>(inicio) ? tamanoArchivo - static_cast<std::uint64_t>(inicio) : 0;
     if (presentes < anunciados / 2) {
@@ -253,22 +216,12 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
     const bool hayPixeles = ancho > 0 && alto > 0;
     const std::size_t porFila = hayPixeles ? bmp::bytesPorFila(ancho) : 0;
     const int filas = hayPixeles ? alto : 0;
-    const std::string nombre = entreComillas(archivo);
 
-    // The file is written under a temporary name beside it and renamed into place only when whole,
+    // The file is written as a new file of its own and takes the output's name only when whole,
     // so a failed run never leaves a truncated file under the output's name.
-    std::string nombreTemporal = archivo.filename().string();
-    nombreTemporal.insert(nombreTemporal.begin(), '.');
-    nombreTemporal.append(".").append(std::to_string(::getpid())).append(".tmp");
-    std::filesystem::path temporal = archivo;
-    temporal.replace_filename(nombreTemporal);
-    Descriptor fd{::open(temporal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
-    if (fd.valor < 0) return "no se puede crear " + nombre + ": " + std::strerror(errno);
-    const auto abandonar = [&](const char* que) {
-        const std::string error = std::string(que) + nombre + ": " + std::strerror(errno);
-        ::unlink(temporal.c_str());
-        return error;
-    };
+    auto creado = ArchivoNuevo::crear(archivo);
+    if (!creado.first) return creado.second;
+    ArchivoNuevo& nuevo = *creado.first;
 
     // Rows are interleaved into one reused buffer and written a buffer at a time.
     std::vector<std::uint8_t, Asignador<std::uint8_t>> bufer;
@@ -276,12 +229,14 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
     std::copy(header.begin(), header.end(), bufer.begin());
     std::size_t lleno = kTamanoHeader;
     const auto vaciar = [&] {
-        const bool completo = escribirCompleto(fd.valor, bufer.data(), lleno);
+        auto fallo = nuevo.escribir({bufer.data(), lleno});
         lleno = 0;
-        return completo;
+        return fallo;
     };
     for (int r = 0; r < filas; ++r) {
-        if (lleno + porFila > bufer.size() && !vaciar()) return abandonar("no se pudo escribir completo ");
+        if (lleno + porFila > bufer.size()) {
+            if (auto fallo = vaciar()) return fallo;
+        }
         std::uint8_t* destino = bufer.data() + lleno;
         const std::uint8_t* p0 = plano0[r];
         const std::uint8_t* p1 = plano1[r];
@@ -294,10 +249,8 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
         std::fill(destino + 3 * static_cast<std::size_t>(ancho), destino + porFila, std::uint8_t{0});
         lleno += porFila;
     }
-    if (!vaciar()) return abandonar("no se pudo escribir completo ");
-    if (::close(fd.soltar()) != 0) return abandonar("no se pudo escribir completo ");
-    if (::rename(temporal.c_str(), archivo.c_str()) != 0) return abandonar("no se puede crear ");
-    return std::nullopt;
+    if (auto fallo = vaciar()) return fallo;
+    return nuevo.publicar();
 }
 
 std::optional<std::string> grabarImagen(const ImagenBmp& imagen, const std::filesystem::path& archivo) {

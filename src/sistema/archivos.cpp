@@ -1,0 +1,206 @@
+#include "sistema/archivos.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "sistema/senales.hpp"
+
+Descriptor& Descriptor::operator=(Descriptor&& otro) noexcept {
+    if (this != &otro) {
+        if (valor >= 0) ::close(valor);
+        valor = std::exchange(otro.valor, -1);
+    }
+    return *this;
+}
+
+Descriptor::~Descriptor() {
+    if (valor >= 0) ::close(valor);
+}
+
+std::string entreComillas(const std::filesystem::path& archivo) {
+    std::string texto = archivo.string();
+    texto.insert(texto.begin(), '"');
+    texto.push_back('"');
+    return texto;
+}
+
+namespace {
+
+const char* queEs(mode_t modo) {
+    if (S_ISDIR(modo)) return "es una carpeta";
+    if (S_ISFIFO(modo)) return "es una tuberia (FIFO), no un archivo";
+    if (S_ISSOCK(modo)) return "es un socket, no un archivo";
+    if (S_ISCHR(modo) || S_ISBLK(modo)) return "es un dispositivo, no un archivo";
+    return "no es un archivo regular";
+}
+
+// Sixteen hex digits from the kernel's random source, for names nobody can guess in advance.
+std::string sufijoAlAzar() {
+    unsigned char bytes[8] = {};
+    std::size_t llenos = 0;
+    while (llenos < sizeof bytes) {
+        const ssize_t n = ::getrandom(bytes + llenos, sizeof bytes - llenos, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        llenos += static_cast<std::size_t>(n);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string texto;
+    for (unsigned char b : bytes) {
+        texto.push_back(kHex[b >> 4]);
+        texto.push_back(kHex[b & 15]);
+    }
+    return texto;
+}
+
+// ".NAME.RANDOM.tmp" beside `destino`; a long NAME is cut so that the whole stays a valid name.
+std::filesystem::path nombreTemporal(const std::filesystem::path& destino) {
+    std::string base = destino.filename().string().substr(0, 200);
+    std::filesystem::path temporal = destino;
+    temporal.replace_filename("." + base + "." + sufijoAlAzar() + ".tmp");
+    return temporal;
+}
+
+std::filesystem::path carpetaDe(const std::filesystem::path& destino) {
+    const std::filesystem::path carpeta = destino.parent_path();
+    return carpeta.empty() ? std::filesystem::path(".") : carpeta;
+}
+
+}  // namespace
+
+Entrada abrirEntrada(const std::filesystem::path& archivo) {
+    Entrada e;
+    const std::string nombre = entreComillas(archivo);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+    e.fd = Descriptor{::open(archivo.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
+    if (e.fd.valor < 0) {
+        e.mensaje = "no se puede abrir " + nombre + ": " + std::strerror(errno);
+        return e;
+    }
+    struct stat datos {};
+    if (::fstat(e.fd.valor, &datos) != 0) {
+        e.mensaje = "no se puede leer " + nombre + ": " + std::strerror(errno);
+    } else if (!S_ISREG(datos.st_mode)) {
+        e.mensaje = "no se puede leer " + nombre + ": " + queEs(datos.st_mode);
+    } else {
+        const int banderas = ::fcntl(e.fd.valor, F_GETFL);
+        if (banderas >= 0) ::fcntl(e.fd.valor, F_SETFL, banderas & ~O_NONBLOCK);
+        e.tamano = static_cast<std::uint64_t>(datos.st_size);
+        return e;
+    }
+    e.fd = Descriptor{};
+    return e;
+}
+
+std::pair<std::optional<ArchivoNuevo>, std::string> ArchivoNuevo::crear(
+    const std::filesystem::path& destino, ModoTemporal modo) {
+    const auto error = [&](int numero) {
+        return std::pair<std::optional<ArchivoNuevo>, std::string>{
+            std::nullopt, "no se puede crear " + entreComillas(destino) + ": " + std::strerror(numero)};
+    };
+    ArchivoNuevo nuevo;
+    nuevo.destino_ = destino;
+    if (modo == ModoTemporal::sinNombre) {
+        nuevo.fd_ = Descriptor{::open(carpetaDe(destino).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)};
+        if (nuevo.fd_.valor >= 0) return {std::optional<ArchivoNuevo>(std::move(nuevo)), std::string()};
+        // Only "the file system cannot" falls back to a named file; other failures are real.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return error(errno);
+    }
+    for (int intento = 0; intento < 100; ++intento) {
+        const std::filesystem::path temporal = nombreTemporal(destino);
+        // The name is registered in the same step as the file appears, as a signal sees it.
+        const SenalesBloqueadas bloqueo;
+        const int fd = ::open(temporal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return error(errno);
+        }
+        nuevo.fd_ = Descriptor{fd};
+        nuevo.temporal_ = temporal;
+        nuevo.registro_ = registrarTemporal(temporal.c_str());
+        return {std::optional<ArchivoNuevo>(std::move(nuevo)), std::string()};
+    }
+    return error(EEXIST);
+}
+
+ArchivoNuevo::ArchivoNuevo(ArchivoNuevo&& otro) noexcept
+    : destino_(std::move(otro.destino_)),
+      temporal_(std::move(otro.temporal_)),
+      fd_(std::move(otro.fd_)),
+      registro_(std::exchange(otro.registro_, -1)) {
+    otro.temporal_.clear();
+}
+
+ArchivoNuevo::~ArchivoNuevo() { descartar(); }
+
+void ArchivoNuevo::descartar() {
+    const SenalesBloqueadas bloqueo;
+    if (!temporal_.empty()) ::unlink(temporal_.c_str());
+    olvidarTemporal(registro_);
+    registro_ = -1;
+    temporal_.clear();
+    fd_ = Descriptor{};
+}
+
+std::optional<std::string> ArchivoNuevo::escribir(std::span<const std::uint8_t> bytes) {
+    std::size_t total = 0;
+    while (total < bytes.size()) {
+        const ssize_t n = ::write(fd_.valor, bytes.data() + total, bytes.size() - total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int numero = n < 0 ? errno : ENOSPC;
+            return "no se pudo escribir completo " + entreComillas(destino_) + ": " + std::strerror(numero);
+        }
+        total += static_cast<std::size_t>(n);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ArchivoNuevo::publicar() {
+    const std::string nombre = entreComillas(destino_);
+    const auto fallar = [&](const char* que, int numero) {
+        descartar();
+        return std::string(que) + nombre + ": " + std::strerror(numero);
+    };
+    if (temporal_.empty()) {
+        // A nameless file gets a hidden random name first (a link can only make a new name), and
+        // is then renamed over the destination.
+        const std::string propio = "/proc/self/fd/" + std::to_string(fd_.valor);
+        for (int intento = 0;; ++intento) {
+            const std::filesystem::path temporal = nombreTemporal(destino_);
+            const SenalesBloqueadas bloqueo;
+            int r = ::linkat(AT_FDCWD, propio.c_str(), AT_FDCWD, temporal.c_str(), AT_SYMLINK_FOLLOW);
+            if (r != 0 && errno == ENOENT) {
+                // No /proc: only a privileged process can link a descriptor by itself.
+                r = ::linkat(fd_.valor, "", AT_FDCWD, temporal.c_str(), AT_EMPTY_PATH);
+            }
+            if (r == 0) {
+                temporal_ = temporal;
+                registro_ = registrarTemporal(temporal.c_str());
+                break;
+            }
+            if (errno != EEXIST || intento >= 100) return fallar("no se puede crear ", errno);
+        }
+    }
+    if (::close(fd_.soltar()) != 0) return fallar("no se pudo escribir completo ", errno);
+    const SenalesBloqueadas bloqueo;
+    if (::rename(temporal_.c_str(), destino_.c_str()) != 0) return fallar("no se puede crear ", errno);
+    olvidarTemporal(registro_);
+    registro_ = -1;
+    temporal_.clear();
+    return std::nullopt;
+}
+
+std::optional<std::string> grabarArchivo(const std::filesystem::path& archivo,
+                                         std::span<const std::uint8_t> bytes) {
+    auto creado = ArchivoNuevo::crear(archivo);
+    if (!creado.first) return creado.second;
+    if (auto fallo = creado.first->escribir(bytes)) return fallo;
+    return creado.first->publicar();
+}

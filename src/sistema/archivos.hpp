@@ -1,0 +1,83 @@
+#pragma once
+
+// Files as the program meets them: inputs that may be anything a name can stand for, and outputs
+// that must appear whole or not at all.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+
+// An open file descriptor, closed with its owner.
+struct Descriptor {
+    int valor = -1;
+    Descriptor() = default;
+    explicit Descriptor(int fd) : valor(fd) {}
+    Descriptor(Descriptor&& otro) noexcept : valor(std::exchange(otro.valor, -1)) {}
+    Descriptor& operator=(Descriptor&& otro) noexcept;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor();
+    int soltar() { return std::exchange(valor, -1); }
+};
+
+// An input opened for reading. The open never blocks (a FIFO without a writer, a device), and
+// anything but a regular file is refused: `fd` is then closed and `mensaje` says why in one line
+// that names the file.
+struct Entrada {
+    Descriptor fd;
+    std::uint64_t tamano = 0;  // bytes, as the file system says when it was opened
+    std::string mensaje;       // empty when `fd` is open
+};
+Entrada abrirEntrada(const std::filesystem::path& archivo);
+
+// The file name between double quotes, as messages show it.
+std::string entreComillas(const std::filesystem::path& archivo);
+
+// How a new output file is made before it gets its name.
+enum class ModoTemporal {
+    sinNombre,  // a nameless file (O_TMPFILE) where the file system has it, else as conNombre
+    conNombre,  // a new hidden file beside the destination, under an unpredictable name
+};
+
+// An output file in the making. It is always a new file of our own, never a link planted under a
+// guessable name: either nameless, or created exclusively under a random hidden name. `publicar`
+// gives it the destination's name in one rename, replacing whatever stood there (a link planted
+// under the destination's name is replaced, not followed). Until then nothing under the destination's
+// name changes. An unpublished file is removed when its owner is destroyed, and also when the
+// process ends by a caught signal (see sistema/senales.hpp).
+class ArchivoNuevo {
+public:
+    // The file for `destino`, or the failure as one line naming `destino`.
+    static std::pair<std::optional<ArchivoNuevo>, std::string> crear(
+        const std::filesystem::path& destino, ModoTemporal modo = ModoTemporal::sinNombre);
+
+    ArchivoNuevo(ArchivoNuevo&& otro) noexcept;
+    ArchivoNuevo& operator=(ArchivoNuevo&&) = delete;
+    ArchivoNuevo(const ArchivoNuevo&) = delete;
+    ArchivoNuevo& operator=(const ArchivoNuevo&) = delete;
+    ~ArchivoNuevo();
+
+    int fd() const { return fd_.valor; }
+    // Appends all of `bytes`; the failure as one line, or nothing.
+    std::optional<std::string> escribir(std::span<const std::uint8_t> bytes);
+    // Closes the file and puts it under the destination's name; the failure as one line, or
+    // nothing. After a failure nothing is left of it.
+    std::optional<std::string> publicar();
+
+private:
+    ArchivoNuevo() = default;
+    void descartar();
+
+    std::filesystem::path destino_;
+    std::filesystem::path temporal_;  // the hidden name, while the file has one
+    Descriptor fd_;
+    int registro_ = -1;               // slot of the hidden name among those removed on a signal
+};
+
+// Writes `bytes` as the whole new content of `archivo` through an ArchivoNuevo.
+std::optional<std::string> grabarArchivo(const std::filesystem::path& archivo,
+                                         std::span<const std::uint8_t> bytes);

@@ -1,0 +1,182 @@
+// Outputs that appear whole or not at all, whatever was planted beside them or whatever signal
+// ends the process; inputs that are not regular files.
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "apoyo.hpp"
+#include "app/consola.hpp"
+#include "sistema/archivos.hpp"
+#include "sistema/senales.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const apoyo::Bytes kContenido(100000, 7);
+const ModoTemporal kModos[] = {ModoTemporal::sinNombre, ModoTemporal::conNombre};
+
+std::vector<std::string> nombresEn(const fs::path& carpeta) {
+    std::vector<std::string> nombres;
+    for (const auto& e : fs::directory_iterator(carpeta)) nombres.push_back(e.path().filename().string());
+    std::sort(nombres.begin(), nombres.end());
+    return nombres;
+}
+
+std::optional<std::string> grabarCon(const fs::path& destino, ModoTemporal modo) {
+    auto creado = ArchivoNuevo::crear(destino, modo);
+    if (!creado.first) return creado.second;
+    if (auto fallo = creado.first->escribir(kContenido)) return fallo;
+    return creado.first->publicar();
+}
+
+TEST(ArchivoNuevo, LosEnlacesPlantadosNoSeSiguenNiSeEscriben) {
+    for (ModoTemporal modo : kModos) {
+        SCOPED_TRACE(modo == ModoTemporal::sinNombre ? "sin nombre" : "con nombre");
+        apoyo::CarpetaTemporal carpeta;
+        const fs::path victima = carpeta / "victima";
+        apoyo::escribirArchivo(victima, {'k', 'e', 'e', 'p'});
+        // The names a writer once used, planted as links to the victim, and the outputs
+        // themselves standing as a symbolic and a hard link to it.
+        fs::create_symlink(victima, carpeta / (".salida.bmp." + std::to_string(::getpid()) + ".tmp"));
+        fs::create_symlink(victima, carpeta / "simbolico.bmp");
+        fs::create_hard_link(victima, carpeta / "duro.bmp");
+        for (const char* nombre : {"salida.bmp", "simbolico.bmp", "duro.bmp"}) {
+            SCOPED_TRACE(nombre);
+            ASSERT_EQ(grabarCon(carpeta / nombre, modo), std::nullopt);
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(carpeta / nombre)));
+            EXPECT_EQ(apoyo::leerArchivo(carpeta / nombre), kContenido);
+            EXPECT_EQ(apoyo::leerArchivo(victima), (apoyo::Bytes{'k', 'e', 'e', 'p'}));
+        }
+        // Nothing of ours is left under a hidden name.
+        EXPECT_EQ(nombresEn(carpeta.ruta).size(), 5u);
+    }
+}
+
+TEST(ArchivoNuevo, SinPublicarNoQuedaNadaYElDestinoNoCambia) {
+    for (ModoTemporal modo : kModos) {
+        apoyo::CarpetaTemporal carpeta;
+        apoyo::escribirArchivo(carpeta / "hoja.bmp", {1, 2, 3});
+        {
+            auto creado = ArchivoNuevo::crear(carpeta / "hoja.bmp", modo);
+            ASSERT_TRUE(creado.first);
+            ASSERT_EQ(creado.first->escribir(kContenido), std::nullopt);
+        }
+        EXPECT_EQ(nombresEn(carpeta.ruta), std::vector<std::string>{"hoja.bmp"});
+        EXPECT_EQ(apoyo::leerArchivo(carpeta / "hoja.bmp"), (apoyo::Bytes{1, 2, 3}));
+        // A folder under the destination's name: the failure names it, and nothing is left.
+        fs::create_directory(carpeta / "carpeta.bmp");
+        const auto fallo = grabarCon(carpeta / "carpeta.bmp", modo);
+        ASSERT_TRUE(fallo);
+        EXPECT_NE(fallo->find("carpeta.bmp\""), std::string::npos) << *fallo;
+        EXPECT_EQ(nombresEn(carpeta.ruta), (std::vector<std::string>{"carpeta.bmp", "hoja.bmp"}));
+    }
+}
+
+TEST(AbrirEntrada, SoloArchivosRegularesYSinEsperar) {
+    apoyo::CarpetaTemporal carpeta;
+    ASSERT_EQ(::mkfifo((carpeta / "tuberia").c_str(), 0600), 0);
+    fs::create_directory(carpeta / "carpeta");
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un direccion{};
+    direccion.sun_family = AF_UNIX;
+    const std::string ruta = (carpeta / "socket").string();
+    ASSERT_LT(ruta.size(), sizeof direccion.sun_path);
+    std::copy(ruta.begin(), ruta.end(), direccion.sun_path);
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&direccion), sizeof direccion), 0);
+    // A FIFO with no writer would block an ordinary open forever.
+    const std::pair<fs::path, const char*> casos[] = {
+        {carpeta / "tuberia", "FIFO"}, {"/dev/null", "dispositivo"}, {carpeta / "carpeta", "carpeta"},
+        {carpeta / "falta", "No such file"}};
+    for (const auto& [camino, dice] : casos) {
+        SCOPED_TRACE(camino);
+        const Entrada e = abrirEntrada(camino);
+        EXPECT_LT(e.fd.valor, 0);
+        EXPECT_NE(e.mensaje.find(entreComillas(camino)), std::string::npos) << e.mensaje;
+        EXPECT_NE(e.mensaje.find(dice), std::string::npos) << e.mensaje;
+    }
+    // A socket cannot be opened at all; it is refused all the same.
+    EXPECT_LT(abrirEntrada(carpeta / "socket").fd.valor, 0);
+    ::close(s);
+    apoyo::escribirArchivo(carpeta / "foto", kContenido);
+    const Entrada e = abrirEntrada(carpeta / "foto");
+    EXPECT_GE(e.fd.valor, 0);
+    EXPECT_EQ(e.tamano, kContenido.size());
+    EXPECT_EQ(::fcntl(e.fd.valor, F_GETFL) & O_NONBLOCK, 0);
+}
+
+// Runs `cuerpo` in a child process and returns its wait status.
+template <class F>
+int enHijo(F cuerpo) {
+    const pid_t hijo = ::fork();
+    if (hijo == 0) {
+        cuerpo();
+        ::_exit(0);
+    }
+    int estado = 0;
+    ::waitpid(hijo, &estado, 0);
+    return estado;
+}
+
+TEST(Senales, UnaEscrituraInterrumpidaNoDejaNadaYElProcesoTerminaPorLaSenal) {
+    for (ModoTemporal modo : kModos) {
+        for (int senal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+            // Without a name, not even SIGKILL can leave the file behind; a named one needs a handler.
+            if (senal == SIGKILL && modo == ModoTemporal::conNombre) continue;
+            SCOPED_TRACE(std::string(strsignal(senal)) + (modo == ModoTemporal::sinNombre ? " sin nombre" : " con nombre"));
+            apoyo::CarpetaTemporal carpeta;
+            const int estado = enHijo([&] {
+                instalarLimpieza();
+                auto creado = ArchivoNuevo::crear(carpeta / "hoja.bmp", modo);
+                if (!creado.first || creado.first->escribir(kContenido)) ::_exit(3);
+                ::kill(::getpid(), senal);  // halfway through the job
+                ::_exit(4);
+            });
+            ASSERT_TRUE(WIFSIGNALED(estado)) << estado;
+            EXPECT_EQ(WTERMSIG(estado), senal);
+            EXPECT_TRUE(nombresEn(carpeta.ruta).empty());
+        }
+    }
+}
+
+TEST(Senales, LaTerminalVuelveComoEstabaSiLaEsperaSeInterrumpe) {
+    int maestro = -1, esclavo = -1;
+    ASSERT_EQ(::openpty(&maestro, &esclavo, nullptr, nullptr, nullptr), 0);
+    termios antes{};
+    ASSERT_EQ(::tcgetattr(esclavo, &antes), 0);
+    ASSERT_TRUE(antes.c_lflag & ECHO);
+    const pid_t hijo = ::fork();
+    if (hijo == 0) {
+        ::dup2(esclavo, STDIN_FILENO);
+        instalarLimpieza();
+        esperarTecla();
+        ::_exit(0);
+    }
+    // Wait until the child has put the terminal in raw mode, then interrupt it.
+    termios ahora{};
+    for (int i = 0; i < 500; ++i) {
+        ::tcgetattr(esclavo, &ahora);
+        if (!(ahora.c_lflag & ECHO)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(ahora.c_lflag & ECHO);
+    ::kill(hijo, SIGINT);
+    int estado = 0;
+    ::waitpid(hijo, &estado, 0);
+    EXPECT_TRUE(WIFSIGNALED(estado) && WTERMSIG(estado) == SIGINT) << estado;
+    ASSERT_EQ(::tcgetattr(esclavo, &ahora), 0);
+    EXPECT_EQ(ahora.c_lflag & (ECHO | ICANON), antes.c_lflag & (ECHO | ICANON));
+    ::close(maestro);
+    ::close(esclavo);
+}
+
+}  // namespace
