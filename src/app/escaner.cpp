@@ -1,8 +1,13 @@
 #include "app/escaner.hpp"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "filtros/bordes.hpp"
 #include "filtros/reduccion.hpp"
@@ -13,6 +18,7 @@
 #include "hough/rectas.hpp"
 #include "imagen/imagen_bmp.hpp"
 #include "rectificacion/hoja.hpp"
+#include "sistema/archivos.hpp"
 
 namespace {
 
@@ -40,17 +46,40 @@ void imprimirRectas(const ListaRectas& rectas, std::FILE* salida) {
     }
 }
 
+const char* const kSalidas[] = {"imagenReducida.bmp", "imagenBordes.bmp", "imagen_Hough.bmp",
+                                "imagenConBordesHojaCarta.bmp", "imagenHojaCarta.bmp"};
+
+// Whether both streams show on the same terminal, where a message must not run on from the
+// account's last line.
+bool mismaTerminal(std::FILE* salida, std::FILE* errores) {
+    const int a = fileno(salida);
+    const int b = fileno(errores);
+    if (a < 0 || b < 0 || !isatty(a) || !isatty(b)) return false;
+    struct stat da {}, db {};
+    return fstat(a, &da) == 0 && fstat(b, &db) == 0 && da.st_rdev == db.st_rdev;
+}
+
 // Everything a run needs to report a failure in one place.
 struct Informe {
     std::FILE* salida;
     std::FILE* errores;
+    bool mismaTerminal;
 
     // One line on the error stream, after what the account has printed so far.
-    int fallo(const std::string& mensaje) const {
+    void linea(const char* tipo, const std::string& mensaje) const {
         std::fflush(salida);
-        std::fprintf(errores, "escaner: %s\n", mensaje.c_str());
+        std::fprintf(errores, "%sescaner: %s%s\n", mismaTerminal ? "\n" : "", tipo, mensaje.c_str());
         std::fflush(errores);
+    }
+    int fallo(const std::string& mensaje) const {
+        linea("", mensaje);
         return kSalidaFallo;
+    }
+    // The account is part of the job: output that could not be written is a failure.
+    std::optional<std::string> cuentaPerdida() const {
+        if (std::fflush(salida) == 0 && !std::ferror(salida)) return std::nullopt;
+        const int numero = errno;
+        return std::string("no se pudo escribir la cuenta en la salida estandar: ") + std::strerror(numero);
     }
 };
 
@@ -58,7 +87,7 @@ struct Informe {
 
 int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std::FILE* errores,
                     const std::function<void()>& esperarTecla) {
-    const Informe informe{salida, errores};
+    const Informe informe{salida, errores, mismaTerminal(salida, errores)};
     imprimirInicio(salida);
 
     LecturaBmp lectura = leerImagen(carpeta / "imagenDocumento.bmp");
@@ -67,23 +96,31 @@ int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std
         return informe.fallo(lectura.mensaje);
     }
     if (!lectura.imagen) return informe.fallo(lectura.mensaje);
-    if (!lectura.advertencia.empty()) {
-        std::fflush(salida);
-        std::fprintf(errores, "escaner: advertencia: %s\n", lectura.advertencia.c_str());
-        std::fflush(errores);
-    }
     // The photograph is kept only until the sheet has been resampled from it.
     std::optional<ImagenBmp> fotografia = std::move(lectura.imagen);
     const ImagenBmp& foto = *fotografia;
+
+    const double ancho = foto.ancho();
+    const double alto = foto.alto();
+    const double factorReduccion = std::sqrt(ancho * ancho + alto * alto) / kDiagonalTrabajo;
+    // A very thin photo would give a working image without rows or columns.
+    const TamanoReducido reducido = tamanoReducido(foto.ancho(), foto.alto(), factorReduccion);
+    if (reducido.ancho < kLadoMinimo || reducido.alto < kLadoMinimo) {
+        return informe.fallo(entreComillas(carpeta / "imagenDocumento.bmp") + " mide " + std::to_string(foto.ancho()) + " x " +
+                             std::to_string(foto.alto()) + " pixeles: reducida quedaria de " +
+                             std::to_string(reducido.ancho) + " x " + std::to_string(reducido.alto) +
+                             "; cada lado debe quedar de al menos " + std::to_string(kLadoMinimo));
+    }
+    if (!lectura.advertencia.empty()) informe.linea("advertencia: ", lectura.advertencia);
+    // From here on this run's results replace the last run's: an output this run does not write
+    // must not be left standing beside the new ones.
+    for (const char* nombre : kSalidas) ::unlink((carpeta / nombre).c_str());
 
     std::fprintf(salida, "\n  ");
     std::fprintf(salida, "\nLa imagen ha sido cargada ");
     std::fprintf(salida, "\n Ancho:%d Alto:%d  pixeles:%d", foto.ancho(), foto.alto(),
                  leerCampo32(foto.header, bmp::kTamanoImagen));
 
-    const double ancho = foto.ancho();
-    const double alto = foto.alto();
-    const double factorReduccion = std::sqrt(ancho * ancho + alto * alto) / kDiagonalTrabajo;
     std::fprintf(salida, "\n Factor de reducciOn de imagen para operarla: %f ", factorReduccion);
 
     ImagenBmp trabajo = reducirImagen(foto, factorReduccion);
@@ -143,7 +180,7 @@ int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std
     }
 
     std::fprintf(salida, "\n\nApriete una tecla para concluir");
-    std::fflush(salida);
+    if (auto error = informe.cuentaPerdida()) return informe.fallo(*error);
     esperarTecla();
     return hojaEncontrada ? kSalidaExito : kSalidaFallo;
 }

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+TamanoReducido tamanoReducido(int ancho, int alto, double factorReduccion) {
+    return {static_cast<int>(ancho / factorReduccion), static_cast<int>(alto / factorReduccion)};
+}
+
 ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion) {
     const double f = factorReduccion;
     const int ancho = foto.ancho();
@@ -11,8 +15,7 @@ ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion) {
     // A factor under 1 would give an empty block: such a photo is enlarged by nearest neighbour.
     const int k = std::max(1, static_cast<int>(f));
     const auto divisor = static_cast<std::uint32_t>(k * k);
-    const int anchoNuevo = static_cast<int>(ancho / f);
-    const int altoNuevo = static_cast<int>(alto / f);
+    const auto [anchoNuevo, altoNuevo] = tamanoReducido(ancho, alto, f);
 
     ImagenBmp salida;
     salida.header = foto.header;

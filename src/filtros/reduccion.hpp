@@ -8,3 +8,10 @@
 // trunc(W / f) x trunc(H / f); its header is the input's with width, height, image size and file
 // size set for rows padded to 4 bytes. The photograph is only read.
 ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion);
+
+// The size reducirImagen gives a photo of `ancho` x `alto`: trunc(W / f) x trunc(H / f).
+struct TamanoReducido {
+    int ancho;
+    int alto;
+};
+TamanoReducido tamanoReducido(int ancho, int alto, double factorReduccion);

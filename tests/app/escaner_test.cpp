@@ -1,4 +1,9 @@
 // Whole runs of the driver in a temporary folder: console account, files, exit status, key wait.
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "apoyo.hpp"
@@ -63,6 +68,95 @@ TEST(Escaner, CuentaArchivosEstadoYEspera) {
         // Outputs are written under a temporary name first: none may be left behind.
         for (const auto& entrada : fs::directory_iterator(carpeta.ruta))
             EXPECT_NE(entrada.path().filename().string()[0], '.') << entrada.path();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A plain photo of the given size, all one gray.
+void fotoLisa(const fs::path& foto, int ancho, int alto) {
+    ASSERT_EQ(grabarImagen(apoyo::imagenDe(ancho, alto, [](int, int, int) { return 90; }), foto), std::nullopt);
+}
+
+TEST(Escaner, FotosFinasEntradasQueNoSonArchivosYResultadosViejos) {
+    // Photos whose working image would lose all its rows, and the thinnest that keeps two; a FIFO
+    // that nobody writes to. A refused photo leaves the last run's files as they were.
+    struct Caso { std::string como; int ancho, alto; bool rechazada; };
+    const Caso casos[] = {{"30000 x 2", 30000, 2, true},   {"10000 x 27", 10000, 27, true},
+                          {"10000 x 28", 10000, 28, false}, {"27 x 10000", 27, 10000, true},
+                          {"fifo", 0, 0, true},             {"sin hoja", 400, 300, false}};
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.como);
+        apoyo::CarpetaTemporal carpeta;
+        for (const std::string& nombre : kSalidas) apoyo::escribirArchivo(carpeta / nombre, {'v', 'i', 'e', 'j', 'o'});
+        if (k.como == "fifo") {
+            ASSERT_EQ(::mkfifo((carpeta / kFoto).c_str(), 0600), 0);
+        } else {
+            fotoLisa(carpeta / kFoto, k.ancho, k.alto);
+        }
+        apoyo::Captura salida, errores;
+        int esperas = 0;
+        EXPECT_EQ(ejecutarEscaner(carpeta.ruta, salida.f, errores.f, [&] { ++esperas; }), kSalidaFallo);
+        const std::string e = errores.texto();
+        if (k.rechazada) {
+            EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+            EXPECT_NE(e.find(kFoto), std::string::npos) << e;
+            EXPECT_EQ(esperas, 0);
+            EXPECT_EQ(salida.texto().find("La imagen ha sido cargada"), std::string::npos);
+            for (const std::string& nombre : kSalidas)
+                EXPECT_EQ(apoyo::leerArchivo(carpeta / nombre), (apoyo::Bytes{'v', 'i', 'e', 'j', 'o'})) << nombre;
+        } else {
+            // Read, but no sheet on it: the three files of this run, and no stale sheet beside them.
+            EXPECT_TRUE(e.empty()) << e;
+            EXPECT_EQ(esperas, 1);
+            for (int j = 0; j < 5; ++j) {
+                EXPECT_EQ(fs::exists(carpeta / kSalidas[j]), j < 3) << kSalidas[j];
+                if (j < 3) { EXPECT_GT(fs::file_size(carpeta / kSalidas[j]), 54u) << kSalidas[j]; }
+            }
+        }
+    }
+}
+
+TEST(Escaner, LaCuentaPerdidaEsUnFalloYLosErroresEmpiezanLinea) {
+    apoyo::CarpetaTemporal carpeta;
+    fotoLisa(carpeta / kFoto, 400, 300);
+    {
+        // Standard output on a full device: the run fails, with one line saying so, and no key wait.
+        std::FILE* lleno = std::fopen("/dev/full", "w");
+        ASSERT_NE(lleno, nullptr);
+        apoyo::Captura errores;
+        int esperas = 0;
+        EXPECT_EQ(ejecutarEscaner(carpeta.ruta, lleno, errores.f, [&] { ++esperas; }), kSalidaFallo);
+        std::fclose(lleno);
+        const std::string e = errores.texto();
+        EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+        EXPECT_NE(e.find("salida estandar"), std::string::npos) << e;
+        EXPECT_EQ(esperas, 0);
+    }
+    {
+        // Both streams on one terminal: a message starts a line of its own, and the account is
+        // what it always is.
+        int maestro = -1, esclavo = -1;
+        ASSERT_EQ(::openpty(&maestro, &esclavo, nullptr, nullptr, nullptr), 0);
+        termios crudo{};
+        ::tcgetattr(esclavo, &crudo);
+        ::cfmakeraw(&crudo);  // bytes through unchanged
+        ::tcsetattr(esclavo, TCSANOW, &crudo);
+        fs::remove(carpeta / "imagenReducida.bmp");
+        fs::create_directory(carpeta / "imagenReducida.bmp");
+        std::FILE* salida = ::fdopen(::dup(esclavo), "w");
+        std::FILE* errores = ::fdopen(::dup(esclavo), "w");
+        EXPECT_EQ(ejecutarEscaner(carpeta.ruta, salida, errores, [] {}), kSalidaFallo);
+        std::fclose(salida);
+        std::fclose(errores);
+        ::close(esclavo);
+        std::string pantalla;
+        char bloque[4096];
+        for (ssize_t n; (n = ::read(maestro, bloque, sizeof bloque)) > 0;) pantalla.append(bloque, static_cast<std::size_t>(n));
+        ::close(maestro);
+        EXPECT_NE(pantalla.find(kCarga + "\nescaner: no se puede crear"), std::string::npos) << pantalla;
     }
 }
 
