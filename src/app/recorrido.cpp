@@ -1,0 +1,119 @@
+#include "app/recorrido.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "filtros/bordes.hpp"
+#include "filtros/reduccion.hpp"
+#include "geometria/contorno.hpp"
+#include "hough/acumulador.hpp"
+#include "hough/imagen_hough.hpp"
+#include "hough/rectas.hpp"
+#include "rectificacion/hoja.hpp"
+
+namespace {
+
+void imprimirRectas(const ListaRectas& rectas, std::FILE* salida) {
+    std::fprintf(salida,
+                 "\nRectas (distancia,orientaci\xF3n) encontradas, usando la Transformada de Hough:");
+    for (const Recta& recta : rectas) {
+        if (finDeLista(recta)) break;
+        std::fprintf(salida, "\n{%g,%g},", recta.distancia, recta.orientacion);
+    }
+}
+
+}  // namespace
+
+double factorDeReduccion(const ImagenBmp& foto) {
+    const double ancho = foto.ancho();
+    const double alto = foto.alto();
+    return std::sqrt(ancho * ancho + alto * alto) / kDiagonalTrabajo;
+}
+
+std::optional<std::string> fotoDemasiadoFina(const ImagenBmp& foto, const std::string& nombre) {
+    const TamanoReducido reducido = tamanoReducido(foto.ancho(), foto.alto(), factorDeReduccion(foto));
+    if (reducido.ancho >= kLadoMinimo && reducido.alto >= kLadoMinimo) return std::nullopt;
+    return nombre + " mide " + std::to_string(foto.ancho()) + " x " + std::to_string(foto.alto()) +
+           " pixeles: reducida quedaria de " + std::to_string(reducido.ancho) + " x " +
+           std::to_string(reducido.alto) + "; cada lado debe quedar de al menos " +
+           std::to_string(kLadoMinimo);
+}
+
+ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
+                                  const std::optional<std::filesystem::path>& carpetaEtapas) {
+    ResultadoRecorrido r;
+    const auto grabar = [&](const char* nombre, const auto& escribir) {
+        if (!carpetaEtapas) return true;
+        auto error = escribir(*carpetaEtapas / nombre);
+        if (error) r.error = std::move(*error);
+        return !error;
+    };
+    const auto grabarImagenEtapa = [&](const char* nombre, const ImagenBmp& imagen) {
+        return grabar(nombre, [&](const std::filesystem::path& archivo) { return grabarImagen(imagen, archivo); });
+    };
+
+    std::fprintf(cuenta, "\n  ");
+    std::fprintf(cuenta, "\nLa imagen ha sido cargada ");
+    std::fprintf(cuenta, "\n Ancho:%d Alto:%d  pixeles:%d", foto.ancho(), foto.alto(),
+                 leerCampo32(foto.header, bmp::kTamanoImagen));
+    const double factorReduccion = factorDeReduccion(foto);
+    std::fprintf(cuenta, "\n Factor de reducciOn de imagen para operarla: %f ", factorReduccion);
+
+    ImagenBmp trabajo = reducirImagen(foto, factorReduccion);
+    if (!grabarImagenEtapa(kImagenesEtapas[0], trabajo)) return r;
+
+    const int anchoTrabajo = trabajo.ancho();
+    const int altoTrabajo = trabajo.alto();
+    // The edge maps and the accumulator serve only to find the lines; they go at the end of this
+    // block, before the photograph is resampled.
+    ListaRectas rectas{};
+    {
+        std::fprintf(cuenta, "\n\nSe extraen los bordes de la imagen con un detector tipo Sobel");
+        const Bordes bordes = detectarBordes(trabajo);
+        // The edge map stands as all three planes, under the working image's header.
+        if (!grabar(kImagenesEtapas[1], [&](const std::filesystem::path& archivo) {
+                return grabarPlanos(trabajo.header, bordes.mapa, bordes.mapa, bordes.mapa, archivo);
+            })) {
+            return r;
+        }
+        if (carpetaEtapas) std::fprintf(cuenta, "\nSe ha grabado la imagen de bordes en \"imagenBordes.bmp\" ");
+
+        std::fprintf(cuenta, "\n\nSe crea el Acumulador de Rectas en espacio Hough");
+        PlanoReal acumulador = acumuladorHough(bordes.mapa, bordes.orientacion, anchoTrabajo, altoTrabajo);
+        rectas = buscarRectas(acumulador);
+        imprimirRectas(rectas, cuenta);
+        if (carpetaEtapas) {
+            if (!grabarImagenEtapa(kImagenesEtapas[2], imagenEspacioHough(acumulador))) return r;
+            std::fprintf(cuenta, "\nSe ha guardado la imagen en el espacio Hough, \"imagen_Hough.bmp\" ");
+        }
+    }
+
+    ListaEsquinas esquinas = buscarEsquinas(rectas, anchoTrabajo, altoTrabajo);
+    if (esquinas.cuantas < 4) {
+        std::fprintf(cuenta, "\n No se encontraron las cuatro esquinas de la hoja");
+        r.hallazgo = Hallazgo::sinHoja;
+        return r;
+    }
+    dibujarBordesHoja(esquinas.esquinas, trabajo, cuenta);
+    // From pixels of the working image to pixels of the photograph.
+    for (int i = 0; i < 4; ++i) {
+        esquinas.esquinas[i].x *= factorReduccion;
+        esquinas.esquinas[i].y *= factorReduccion;
+        r.esquinas[i] = esquinas.esquinas[i];
+    }
+    if (!grabarImagenEtapa(kImagenesEtapas[3], trabajo)) return r;
+    {
+        // The photograph is not needed past the resampling.
+        const ImagenBmp fotografia = std::move(foto);
+        r.hoja = rectificarHoja(fotografia, esquinas.esquinas, cuenta);
+    }
+    if (!r.hoja) {
+        r.error = "no se pudo calcular la transformacion de la hoja";
+        return r;
+    }
+    if (!grabarImagenEtapa(kImagenesEtapas[4], *r.hoja)) return r;
+    std::fprintf(cuenta, "\n\nSe ha rectificado la hoja carta con la transformaciOn. ");
+    if (carpetaEtapas) std::fprintf(cuenta, "\nSe ha grabado la imagen \"imagenHojaCarta.bmp\" ");
+    r.hallazgo = Hallazgo::hoja;
+    return r;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+// The road of one photograph over the stages, shared by the two drivers: reduction, edges, Hough
+// lines, corners and the resampled sheet, with the running account and, where asked, the five
+// stage images.
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "geometria/esquinas.hpp"
+#include "imagen/imagen_bmp.hpp"
+
+// The stage images of a run, in the order they are written.
+inline constexpr const char* kImagenesEtapas[] = {"imagenReducida.bmp", "imagenBordes.bmp",
+                                                  "imagen_Hough.bmp", "imagenConBordesHojaCarta.bmp",
+                                                  "imagenHojaCarta.bmp"};
+
+// The working image's diagonal, in pixels.
+inline constexpr double kDiagonalTrabajo = 720.0;
+
+// The photograph's diagonal over the working diagonal.
+double factorDeReduccion(const ImagenBmp& foto);
+
+// Why a photo is too thin to work on (its working image would have a side under 2 pixels), as one
+// line naming it; nothing when it is not.
+std::optional<std::string> fotoDemasiadoFina(const ImagenBmp& foto, const std::string& nombre);
+
+enum class Hallazgo { hoja, sinHoja, error };
+
+struct ResultadoRecorrido {
+    Hallazgo hallazgo = Hallazgo::error;
+    std::string error;               // one line, when hallazgo is error
+    std::array<Esquina, 4> esquinas{};  // photograph pixels, rows in file order; slot order of the map
+    std::optional<ImagenBmp> hoja;   // the front-on sheet, when hallazgo is hoja
+};
+
+// Runs the stages on `foto` (given up to the road, and released as soon as the sheet has been
+// resampled from it). The account goes to `cuenta` from the load report on, as the stages print it.
+// With `carpetaEtapas`, the five stage images are written there as the road goes (the account then
+// names them), and the first that cannot be written ends the road with an error; without it none is
+// written. A road that finds no four corners ends in sinHoja after printing so.
+ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
+                                  const std::optional<std::filesystem::path>& carpetaEtapas);
