@@ -96,18 +96,23 @@ ImagenBmp imagenDe(int ancho, int alto, F valor) {
     return img;
 }
 
-// The shared folder with the conformance cases and test data; skips (or fails, where the build
-// demands it) when it is missing.
-inline std::filesystem::path carpetaCompartida() { return ESCANER_SHARED_DIR; }
+// The shared folder with the conformance cases and test data: ESCANER_SHARED_DIR from the
+// environment when set, else the folder the build was configured with. A test that needs a
+// sub-folder skips, saying which folder is missing (or fails, where the build demands it).
+inline std::filesystem::path carpetaCompartida() {
+    const char* entorno = std::getenv("ESCANER_SHARED_DIR");
+    return entorno != nullptr && *entorno != '\0' ? entorno : ESCANER_SHARED_DIR;
+}
 
-#define REQUIERE_CARPETA_COMPARTIDA(sub)                                                        \
-    do {                                                                                          \
+#define REQUIERE_CARPETA_COMPARTIDA(sub)                                                           \
+    do {                                                                                           \
         if (!std::filesystem::is_directory(apoyo::carpetaCompartida() / (sub))) {                  \
-            if (ESCANER_SHARED_OBLIGATORIO)                                                       \
-                FAIL() << "missing " << (apoyo::carpetaCompartida() / (sub)).string();            \
-            GTEST_SKIP() << "skipped: no folder " << (apoyo::carpetaCompartida() / (sub)).string() \
-                         << " (set -DESCANER_SHARED_DIR=...)";                                     \
-        }                                                                                         \
+            if (ESCANER_SHARED_OBLIGATORIO)                                                        \
+                FAIL() << "missing " << (apoyo::carpetaCompartida() / (sub)).string();             \
+            GTEST_SKIP() << "no folder " << (apoyo::carpetaCompartida() / (sub)).string()          \
+                         << " (give the shared folder with ESCANER_SHARED_DIR=... or"              \
+                         << " -DESCANER_SHARED_DIR=...)";                                          \
+        }                                                                                          \
     } while (0)
 
 }  // namespace apoyo

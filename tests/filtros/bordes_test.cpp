@@ -41,4 +41,14 @@ TEST(Bordes, SoloBordesConElLadoClaroHaciaElCentro) {
     EXPECT_EQ(oscuro.mapa[30][0], 255);
 }
 
+// A step through the centre pixel, bright from the centre column on: along the row through the
+// centre the step's band keeps the pixels up to the centre itself, which neither faces the bright
+// side nor turns away from it, and loses those past it (up to the frame of the image's own border).
+TEST(Bordes, ElCentroSobreUnBordeSigueSiendoBorde) {
+    const Bordes b = detectarBordes(apoyo::imagenDe(80, 60, [](int, int c, int) { return c >= 40 ? 200 : 30; }));
+    EXPECT_EQ(b.mapa[30][40], 255);
+    EXPECT_EQ(b.mapa[30][39], 255);
+    for (int c = 41; c < 70; ++c) EXPECT_EQ(b.mapa[30][c], 0) << c;
+}
+
 }  // namespace

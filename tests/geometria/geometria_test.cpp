@@ -59,6 +59,16 @@ TEST(Contorno, OrdenPorCuadrantes) {
     EXPECT_EQ(ordenadas({q[0], q0b, q[2], q[3]}), (Pares{{-9, -1}, {-1, -2}, {5, 6}, {-7, 8}}));
     EXPECT_EQ(ordenadas({q[0], eje, q[2], q[3]}), (Pares{{-1, -2}, {0, 3}, {5, 6}, {-7, 8}}));
     EXPECT_EQ(ordenadas({q[0], eje, q[1], q[3]}), (Pares{{-1, -2}, {3, -4}, {0, 3}, {-7, 8}}));
+    // A corner on either axis, or on the centre, has no quadrant: in any slot, with the other three
+    // in their own quadrants' slots, nothing moves.
+    for (const Esquina a : {Esquina{0, -3}, Esquina{4, 0}, Esquina{0, 3}, Esquina{-4, 0}, Esquina{0, 0}})
+        for (int s = 0; s < 4; ++s) {
+            Esquina e[4] = {q[0], q[1], q[2], q[3]};
+            e[s] = a;
+            Pares esperadas;
+            for (const Esquina& x : e) esperadas.push_back({x.x, x.y});
+            EXPECT_EQ(ordenadas({e[0], e[1], e[2], e[3]}), esperadas) << a.x << "," << a.y << " in slot " << s;
+        }
 }
 
 TEST(Contorno, PixelesDelSegmento) {

@@ -30,7 +30,8 @@ apoyo::Bytes archivoBmp(int ancho, int alto, int inicio = 54) {
 
 TEST(LeerImagen, RellenoInicioDeArribaAbajoYArchivoCortado) {
     struct { int ancho, alto, inicio; std::size_t recorte; } casos[] = {
-        {3, 2, 54, 0}, {3, -2, 54, 0}, {2, 3, 138, 0}, {5, -3, 138, 0}, {3, 2, 54, 7}, {3, -3, 138, 17}};
+        {3, 2, 54, 0}, {3, -2, 54, 0}, {2, 3, 138, 0}, {5, -3, 138, 0}, {3, 2, 54, 7}, {3, -3, 138, 17},
+        {3, 2, 54, 12}, {3, -2, 54, 12}};  // the last two hold exactly half of their pixel bytes
     for (const auto& k : casos) {
         SCOPED_TRACE(testing::Message() << k.ancho << "x" << k.alto << " @" << k.inicio << " -" << k.recorte);
         apoyo::CarpetaTemporal carpeta;
