@@ -1,0 +1,132 @@
+// libFuzzer target. Each input is the whole content of a photo file of any kind: it is written to a
+// private folder and handed to leerFoto, which recognises it by its first bytes and decodes it as a
+// JPEG, PNG or BMP. What it returns must keep the reader's promises; a photo that is read is then
+// written as PNG and read back (it must come back the same), and as JPEG and BMP.
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "formatos/formatos.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kPixelesIdaYVuelta = 1 << 18;  // largest image written back and read again
+
+fs::path carpeta;  // the private folder, removed at exit
+
+[[noreturn]] void fallar(const std::string& que) {
+    std::fprintf(stderr, "foto_fuzzer: %s\n", que.c_str());
+    std::abort();
+}
+
+void borrarCarpeta() {
+    std::error_code ignorado;
+    fs::remove_all(carpeta, ignorado);
+}
+
+// TMPDIR when set, else /dev/shm (files in memory) when it can be written, else /tmp.
+fs::path raizTemporal() {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') return tmp;
+    if (::access("/dev/shm", W_OK | X_OK) == 0) return "/dev/shm";
+    return "/tmp";
+}
+
+void escribirArchivo(const fs::path& archivo, const std::uint8_t* datos, std::size_t cantidad) {
+    const int fd = ::open(archivo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) fallar("no se puede crear " + archivo.string() + ": " + std::strerror(errno));
+    std::size_t hechos = 0;
+    while (hechos < cantidad) {
+        const ssize_t n = ::write(fd, datos + hechos, cantidad - hechos);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fallar("no se puede escribir " + archivo.string() + ": " + std::strerror(errno));
+        hechos += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) fallar("no se puede cerrar " + archivo.string());
+}
+
+bool mismosPlanos(const ImagenBmp& a, const ImagenBmp& b) {
+    return a.plano0.datos == b.plano0.datos && a.plano1.datos == b.plano1.datos &&
+           a.plano2.datos == b.plano2.datos;
+}
+
+// What the reader promises of anything it returns.
+void revisarLectura(const LecturaFoto& lectura) {
+    if (lectura.orientacion < 1 || lectura.orientacion > 8) {
+        fallar("orientacion " + std::to_string(lectura.orientacion));
+    }
+    if (!lectura.mensaje.empty()) {
+        if (lectura.imagen) fallar("una lectura fallida devolvio una imagen");
+        if (lectura.mensaje.find('\n') != std::string::npos) {
+            fallar("el mensaje de una lectura fallida no es una linea: \"" + lectura.mensaje + "\"");
+        }
+        return;
+    }
+    if (!lectura.imagen) fallar("una lectura sin mensaje no devolvio imagen");
+    if (!lectura.formato) fallar("una foto leida sin formato");
+    const ImagenBmp& imagen = *lectura.imagen;
+    const int ancho = imagen.ancho();
+    const int alto = imagen.alto();
+    if (ancho < kLadoMinimo || ancho > kLadoMaximo || alto < kLadoMinimo || alto > kLadoMaximo) {
+        fallar("imagen leida de " + std::to_string(ancho) + " x " + std::to_string(alto));
+    }
+    if (*lectura.formato != FormatoFoto::bmp && imagen.header != headerNuevo(ancho, alto)) {
+        fallar("la cabecera de una foto decodificada no es la de una imagen nueva");
+    }
+    for (const PlanoBytes* plano : {&imagen.plano0, &imagen.plano1, &imagen.plano2}) {
+        if (plano->ancho != ancho || plano->alto != alto ||
+            plano->datos.size() != static_cast<std::size_t>(ancho) * static_cast<std::size_t>(alto)) {
+            fallar("un plano leido no mide lo que dice la cabecera");
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::string plantilla = (raizTemporal() / "escaner-fuzz-fotos-XXXXXX").string();
+    if (::mkdtemp(plantilla.data()) == nullptr) {
+        fallar("no se puede crear una carpeta temporal " + plantilla + ": " + std::strerror(errno));
+    }
+    carpeta = plantilla;
+    std::atexit(borrarCarpeta);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t cantidad) {
+    const fs::path entrada = carpeta / "foto";
+    escribirArchivo(entrada, datos, cantidad);
+    const LecturaFoto lectura = leerFoto(entrada);
+    revisarLectura(lectura);
+    if (!lectura.imagen) return 0;
+    const ImagenBmp& foto = *lectura.imagen;
+    if (static_cast<std::int64_t>(foto.ancho()) * foto.alto() > kPixelesIdaYVuelta) return 0;
+
+    // The encoders take whatever the readers give.
+    const ArchivoCodificado png = codificarPng(foto);
+    if (!png.valido()) fallar("no se pudo hacer un PNG: " + png.mensaje);
+    escribirArchivo(carpeta / "copia", png.bytes.data(), png.bytes.size());
+    const LecturaFoto copia = leerFoto(carpeta / "copia");
+    if (!copia.imagen) fallar("el PNG hecho no se puede leer: " + copia.mensaje);
+    if (copia.formato != FormatoFoto::png) fallar("el PNG hecho no se lee como PNG");
+    if (copia.imagen->ancho() != foto.ancho() || copia.imagen->alto() != foto.alto() ||
+        !mismosPlanos(*copia.imagen, foto)) {
+        fallar("el PNG hecho no se lee igual que la foto");
+    }
+    const ArchivoCodificado jpeg = codificarJpeg(foto, kCalidadJpeg);
+    if (!jpeg.valido()) fallar("no se pudo hacer un JPEG: " + jpeg.mensaje);
+    const ArchivoCodificado bmp = codificarBmp(foto);
+    if (!bmp.valido()) fallar("no se pudo hacer un BMP: " + bmp.mensaje);
+    return 0;
+}

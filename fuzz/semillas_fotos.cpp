@@ -1,0 +1,206 @@
+// Writes the seed corpus of foto_fuzzer into the folder given (fuzz/corpus-fotos/ in the checkout):
+// tiny JPEG, PNG and BMP files, some good and some damaged, made with the same libraries the reader
+// uses. Run from a fuzzing build:  build-fuzz/fuzz/semillas_fotos fuzz/corpus-fotos
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <libexif/exif-data.h>
+#include <spng.h>
+#include <turbojpeg.h>
+
+#include "formatos/formatos.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+[[noreturn]] void fallar(const std::string& que) {
+    std::fprintf(stderr, "semillas_fotos: %s\n", que.c_str());
+    std::exit(1);
+}
+
+// RGB rows from the top: a gradient with a light square, so that every decoder path has work.
+Bytes pixeles(int ancho, int alto) {
+    Bytes rgb;
+    for (int y = 0; y < alto; ++y)
+        for (int x = 0; x < ancho; ++x) {
+            const bool hoja = x > ancho / 4 && x < 3 * ancho / 4 && y > alto / 4 && y < 3 * alto / 4;
+            rgb.push_back(std::uint8_t(hoja ? 235 : 20 + 9 * x));
+            rgb.push_back(std::uint8_t(hoja ? 240 : 30 + 5 * y));
+            rgb.push_back(std::uint8_t(hoja ? 245 : 7 * (x + y)));
+        }
+    return rgb;
+}
+
+Bytes jpeg(int ancho, int alto, int submuestreo, int calidad, int banderas) {
+    const Bytes rgb = pixeles(ancho, alto);
+    tjhandle tj = tjInitCompress();
+    unsigned char* datos = nullptr;
+    unsigned long tamano = 0;
+    if (tjCompress2(tj, rgb.data(), ancho, 0, alto, TJPF_RGB, &datos, &tamano, submuestreo, calidad, banderas) != 0) {
+        fallar(tjGetErrorStr2(tj));
+    }
+    Bytes b(datos, datos + tamano);
+    tjFree(datos);
+    tjDestroy(tj);
+    return b;
+}
+
+// "Exif\0\0" and a TIFF structure with the orientation and a 35 mm focal length.
+Bytes exif(int orientacion, ExifByteOrder orden) {
+    ExifData* d = exif_data_new();
+    exif_data_set_byte_order(d, orden);
+    const auto poner = [&](ExifIfd ifd, ExifTag etiqueta, int valor) {
+        ExifEntry* e = exif_entry_new();
+        exif_content_add_entry(d->ifd[ifd], e);
+        exif_entry_initialize(e, etiqueta);
+        if (e->data == nullptr) {
+            e->format = EXIF_FORMAT_SHORT;
+            e->components = 1;
+            e->size = 2;
+            e->data = static_cast<unsigned char*>(std::malloc(2));
+        }
+        exif_set_short(e->data, orden, ExifShort(valor));
+        exif_entry_unref(e);
+    };
+    poner(EXIF_IFD_0, EXIF_TAG_ORIENTATION, orientacion);
+    poner(EXIF_IFD_EXIF, EXIF_TAG_FOCAL_LENGTH_IN_35MM_FILM, 26);
+    unsigned char* datos = nullptr;
+    unsigned int tamano = 0;
+    exif_data_save_data(d, &datos, &tamano);
+    Bytes b(datos, datos + tamano);
+    std::free(datos);
+    exif_data_unref(d);
+    return b;
+}
+
+Bytes conExif(Bytes j, const Bytes& e) {
+    Bytes segmento = {0xFF, 0xE1, std::uint8_t((e.size() + 2) >> 8), std::uint8_t(e.size() + 2)};
+    segmento.insert(segmento.end(), e.begin(), e.end());
+    j.insert(j.begin() + 2, segmento.begin(), segmento.end());
+    return j;
+}
+
+// The start-of-frame of a JPEG made to announce other sides.
+Bytes conLados(Bytes j, int ancho, int alto) {
+    for (std::size_t i = 2; i + 8 < j.size(); ++i) {
+        if (j[i] == 0xFF && (j[i + 1] == 0xC0 || j[i + 1] == 0xC2)) {
+            j[i + 5] = std::uint8_t(alto >> 8);
+            j[i + 6] = std::uint8_t(alto);
+            j[i + 7] = std::uint8_t(ancho >> 8);
+            j[i + 8] = std::uint8_t(ancho);
+            break;
+        }
+    }
+    return j;
+}
+
+// A PNG of raw rows as the file stores them.
+Bytes png(int ancho, int alto, int bits, int tipo, const Bytes& filas, int entrelazado = 0, bool conPaleta = false,
+          const Bytes& datosExif = {}) {
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{};
+    ihdr.width = std::uint32_t(ancho);
+    ihdr.height = std::uint32_t(alto);
+    ihdr.bit_depth = std::uint8_t(bits);
+    ihdr.color_type = std::uint8_t(tipo);
+    ihdr.interlace_method = std::uint8_t(entrelazado);
+    spng_set_ihdr(ctx, &ihdr);
+    if (conPaleta) {
+        spng_plte plte{};
+        plte.n_entries = 4;
+        for (std::uint32_t i = 0; i < 4; ++i) plte.entries[i] = {std::uint8_t(60 * i), 200, std::uint8_t(255 - 60 * i), 0};
+        spng_set_plte(ctx, &plte);
+        spng_trns trns{};
+        trns.n_type3_entries = 2;
+        trns.type3_alpha[0] = 0;
+        trns.type3_alpha[1] = 128;
+        spng_set_trns(ctx, &trns);
+    }
+    Bytes tiff(datosExif.size() > 6 ? datosExif.begin() + 6 : datosExif.end(), datosExif.end());
+    if (!tiff.empty()) {
+        spng_exif e{tiff.size(), reinterpret_cast<char*>(tiff.data())};
+        spng_set_exif(ctx, &e);
+    }
+    Bytes datos = filas;
+    const int estado = spng_encode_image(ctx, datos.data(), datos.size(), SPNG_FMT_RAW, SPNG_ENCODE_FINALIZE);
+    if (estado != 0) fallar(spng_strerror(estado));
+    std::size_t tamano = 0;
+    int error = 0;
+    auto* b = static_cast<std::uint8_t*>(spng_get_png_buffer(ctx, &tamano, &error));
+    Bytes r(b, b + tamano);
+    std::free(b);
+    spng_ctx_free(ctx);
+    return r;
+}
+
+Bytes filasDe(int bytesPorFila, int alto, int semilla) {
+    Bytes b;
+    for (int i = 0; i < bytesPorFila * alto; ++i) b.push_back(std::uint8_t(semilla * 37 + i * 11));
+    return b;
+}
+
+Bytes cortado(Bytes b, std::size_t n) {
+    b.resize(n);
+    return b;
+}
+
+Bytes conByteCambiado(Bytes b, std::size_t desdeElFinal) {
+    b[b.size() - desdeElFinal] ^= 0x5A;
+    return b;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) fallar("uso: semillas_fotos CARPETA");
+    const fs::path carpeta = argv[1];
+    fs::create_directories(carpeta);
+
+    const Bytes base = jpeg(16, 12, TJSAMP_420, 50, 0);
+    const Bytes progresiva = jpeg(16, 16, TJSAMP_444, 50, TJFLAG_PROGRESSIVE);
+    const Bytes rgb = png(6, 4, 8, SPNG_COLOR_TYPE_TRUECOLOR, pixeles(6, 4));
+    const ArchivoCodificado bmp = codificarBmp([] {
+        ImagenBmp img;
+        img.header = headerNuevo(3, 2);
+        img.plano0 = PlanoBytes(3, 2, 10);
+        img.plano1 = PlanoBytes(3, 2, 120);
+        img.plano2 = PlanoBytes(3, 2, 240);
+        return img;
+    }());
+    const std::vector<std::pair<const char*, Bytes>> semillas = {
+        {"base-16x12.jpg", base},
+        {"gris-8x8.jpg", jpeg(8, 8, TJSAMP_GRAY, 50, 0)},
+        {"progresiva-16x16.jpg", progresiva},
+        {"exif-6-motorola.jpg", conExif(jpeg(12, 8, TJSAMP_422, 50, 0), exif(6, EXIF_BYTE_ORDER_MOTOROLA))},
+        {"exif-7-intel.jpg", conExif(jpeg(8, 12, TJSAMP_444, 50, 0), exif(7, EXIF_BYTE_ORDER_INTEL))},
+        {"cortada.jpg", cortado(base, base.size() - 40)},
+        {"progresiva-cortada.jpg", cortado(progresiva, progresiva.size() - 60)},
+        {"65500x65500.jpg", conLados(base, 65500, 65500)},
+        {"desmedida.jpg", conLados(base, 3000, 3000)},
+        {"rgb-6x4.png", rgb},
+        {"gris-1bit-9x3.png", png(9, 3, 1, SPNG_COLOR_TYPE_GRAYSCALE, filasDe(2, 3, 1))},
+        {"gris-alfa-16bit-3x3.png", png(3, 3, 16, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, filasDe(12, 3, 2))},
+        {"paleta-trns-5x2.png", png(5, 2, 2, SPNG_COLOR_TYPE_INDEXED, filasDe(2, 2, 3), 0, true)},
+        {"rgba-16bit-entrelazada-5x5.png", png(5, 5, 16, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, filasDe(40, 5, 4), 1)},
+        {"exif-8.png", png(4, 3, 8, SPNG_COLOR_TYPE_TRUECOLOR, pixeles(4, 3), 0, false, exif(8, EXIF_BYTE_ORDER_INTEL))},
+        {"crc-malo.png", conByteCambiado(rgb, 20)},
+        {"cortada.png", cortado(rgb, rgb.size() - 20)},
+        {"2x3.bmp", bmp.bytes},
+    };
+    for (const auto& [nombre, bytes] : semillas) {
+        std::ofstream f(carpeta / nombre, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        if (!f) fallar(std::string("no se puede escribir ") + nombre);
+    }
+    return 0;
+}

@@ -1,0 +1,163 @@
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include <spng.h>
+#include <turbojpeg.h>
+
+#include "formatos/formatos.hpp"
+
+namespace {
+
+using Pixeles = std::vector<std::uint8_t, Asignador<std::uint8_t>>;
+
+ArchivoCodificado fallo(std::string mensaje) {
+    ArchivoCodificado r;
+    r.mensaje = std::move(mensaje);
+    return r;
+}
+
+// Why the image cannot be written: its header gives a side out of range, or a plane smaller than
+// the header says. Nothing when it can.
+std::optional<std::string> revisar(const ImagenBmp& imagen, const char* formato) {
+    const std::int64_t ancho = imagen.ancho();
+    const std::int64_t alto = imagen.alto();
+    if (ancho < 1 || alto < 1 || ancho > kLadoMaximo || alto > kLadoMaximo) {
+        return std::string("no se puede hacer un ") + formato + " de una imagen de " + std::to_string(ancho) +
+               " x " + std::to_string(alto) + " pixeles";
+    }
+    for (const PlanoBytes* p : {&imagen.plano0, &imagen.plano1, &imagen.plano2}) {
+        if (p->ancho < ancho || p->alto < alto ||
+            p->datos.size() < static_cast<std::size_t>(p->ancho) * static_cast<std::size_t>(p->alto)) {
+            return std::string("no se puede hacer un ") + formato + ": la imagen no mide lo que dice su cabecera";
+        }
+    }
+    return std::nullopt;
+}
+
+// The pixels as 3-byte triples in the planes' order (blue, green, red), row after row from row 0
+// (the bottom row), each row padded with bytes of 0 to `porFila` bytes.
+void intercalar(const ImagenBmp& imagen, std::uint8_t* destino, std::size_t porFila) {
+    const int ancho = imagen.ancho();
+    const int alto = imagen.alto();
+    for (int r = 0; r < alto; ++r, destino += porFila) {
+        const std::uint8_t* p0 = imagen.plano0[r];
+        const std::uint8_t* p1 = imagen.plano1[r];
+        const std::uint8_t* p2 = imagen.plano2[r];
+        for (int c = 0; c < ancho; ++c) {
+            destino[3 * c] = p0[c];
+            destino[3 * c + 1] = p1[c];
+            destino[3 * c + 2] = p2[c];
+        }
+        std::fill(destino + 3 * static_cast<std::size_t>(ancho), destino + porFila, std::uint8_t{0});
+    }
+}
+
+struct BorrarTurbo {
+    void operator()(void* h) const { tjDestroy(h); }
+};
+struct BorrarSpng {
+    void operator()(spng_ctx* c) const { spng_ctx_free(c); }
+};
+
+}  // namespace
+
+ArchivoCodificado codificarBmp(const ImagenBmp& imagen) {
+    if (auto error = revisar(imagen, "BMP")) return fallo(*error);
+    const std::size_t porFila = bmp::bytesPorFila(imagen.ancho());
+    ArchivoCodificado r;
+    r.bytes.resize(kTamanoHeader + porFila * static_cast<std::size_t>(imagen.alto()));
+    std::copy(imagen.header.begin(), imagen.header.end(), r.bytes.begin());
+    intercalar(imagen, r.bytes.data() + kTamanoHeader, porFila);
+    return r;
+}
+
+ArchivoCodificado codificarPng(const ImagenBmp& imagen) {
+    if (auto error = revisar(imagen, "PNG")) return fallo(*error);
+    const int ancho = imagen.ancho();
+    const int alto = imagen.alto();
+    // RGB rows from the top of the picture down.
+    const std::size_t porFila = 3 * static_cast<std::size_t>(ancho);
+    Pixeles rgb;
+    rgb.resize(porFila * static_cast<std::size_t>(alto));
+    for (int y = 0; y < alto; ++y) {
+        const int fila = alto - 1 - y;
+        std::uint8_t* destino = rgb.data() + porFila * static_cast<std::size_t>(y);
+        const std::uint8_t* b = imagen.plano0[fila];
+        const std::uint8_t* g = imagen.plano1[fila];
+        const std::uint8_t* r = imagen.plano2[fila];
+        for (int c = 0; c < ancho; ++c) {
+            destino[3 * c] = r[c];
+            destino[3 * c + 1] = g[c];
+            destino[3 * c + 2] = b[c];
+        }
+    }
+
+    std::unique_ptr<spng_ctx, BorrarSpng> ctx(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!ctx) return fallo("no se puede hacer un PNG: no hay memoria para el codificador");
+    spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{};
+    ihdr.width = static_cast<std::uint32_t>(ancho);
+    ihdr.height = static_cast<std::uint32_t>(alto);
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    int e = spng_set_ihdr(ctx.get(), &ihdr);
+    if (e == 0) e = spng_encode_image(ctx.get(), rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    std::size_t tamano = 0;
+    void* png = e == 0 ? spng_get_png_buffer(ctx.get(), &tamano, &e) : nullptr;
+    if (e != 0 || png == nullptr) {
+        std::free(png);
+        return fallo(std::string("no se puede hacer un PNG: ") + spng_strerror(e));
+    }
+    ArchivoCodificado r;
+    const auto* bytes = static_cast<const std::uint8_t*>(png);
+    r.bytes.assign(bytes, bytes + tamano);
+    std::free(png);
+    return r;
+}
+
+ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
+    if (auto error = revisar(imagen, "JPEG")) return fallo(*error);
+    if (calidad < 1 || calidad > 100) {
+        return fallo("no se puede hacer un JPEG de calidad " + std::to_string(calidad) +
+                     ": la calidad va de 1 a 100");
+    }
+    const int ancho = imagen.ancho();
+    const int alto = imagen.alto();
+    const std::size_t porFila = 3 * static_cast<std::size_t>(ancho);
+    Pixeles bgr;
+    bgr.resize(porFila * static_cast<std::size_t>(alto));
+    intercalar(imagen, bgr.data(), porFila);
+
+    std::unique_ptr<void, BorrarTurbo> tj(tjInitCompress());
+    if (!tj) return fallo("no se puede hacer un JPEG: no hay memoria para el codificador");
+    unsigned char* jpeg = nullptr;
+    unsigned long tamano = 0;
+    const int submuestreo = calidad >= 95 ? TJSAMP_444 : TJSAMP_420;
+    // Rows go bottom-up, as the planes keep them.
+    const int estado = tjCompress2(tj.get(), bgr.data(), ancho, static_cast<int>(porFila), alto, TJPF_BGR, &jpeg,
+                                   &tamano, submuestreo, calidad, TJFLAG_BOTTOMUP | TJFLAG_ACCURATEDCT);
+    if (estado != 0 || jpeg == nullptr) {
+        std::string motivo = tjGetErrorStr2(tj.get());
+        std::replace(motivo.begin(), motivo.end(), '\n', ' ');
+        tjFree(jpeg);
+        return fallo("no se puede hacer un JPEG: " + motivo);
+    }
+    ArchivoCodificado r;
+    r.bytes.assign(jpeg, jpeg + tamano);
+    tjFree(jpeg);
+    return r;
+}
+
+std::optional<FormatoSalida> formatoPorExtension(const std::filesystem::path& archivo) {
+    std::string extension = archivo.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension == ".png") return FormatoSalida::png;
+    if (extension == ".jpg" || extension == ".jpeg") return FormatoSalida::jpeg;
+    if (extension == ".bmp") return FormatoSalida::bmp;
+    if (extension == ".pdf") return FormatoSalida::pdf;
+    return std::nullopt;
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+// Photos in and pages out, in the formats people have: a photo is read from a JPEG, PNG or BMP file
+// (recognised by its first bytes, never by its name) into the same ImagenBmp the stages take, and a
+// result is turned into the bytes of a PNG, JPEG, BMP or PDF file. Every codec is a library
+// (libjpeg-turbo, libspng, libexif, libHaru); nothing here prints, and every failure is a value: one
+// line of text, without a line break, that names the photo (for reading).
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "imagen/imagen_bmp.hpp"
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+enum class FormatoFoto { bmp, jpeg, png };
+
+// "BMP", "JPEG" or "PNG".
+const char* nombreFormato(FormatoFoto formato);
+
+struct LecturaFoto {
+    // The photo as a viewer shows it (EXIF orientation applied): a headerNuevo(ancho, alto) header,
+    // rows bottom-up (row 0 is the bottom row of the picture), plano0 blue, plano1 green, plano2
+    // red. Set only when `mensaje` is empty. For a BMP it is exactly what leerImagen returns.
+    std::optional<ImagenBmp> imagen;
+    std::string mensaje;      // the failure, one line naming the photo; empty when read
+    std::string advertencia;  // the BMP reader's warning (file ended inside its pixels), if any
+    std::optional<FormatoFoto> formato;  // as recognised by the first bytes (also on a failure)
+    int orientacion = 1;                 // the EXIF orientation applied, 1 .. 8 (1 when none)
+    std::optional<double> focal35mm;     // EXIF FocalLengthIn35mmFilm in mm, when given (> 0)
+};
+
+// Reads a photo file. The file is opened with abrirEntrada (never blocks; FIFOs, devices and
+// folders are refused) and recognised by its content:
+//   "BM"           leerImagen, unchanged: its checks, its messages, its warning;
+//   FF D8 FF       JPEG through libjpeg-turbo (baseline, progressive, gray or colour), then the EXIF
+//                  orientation (tag 0x0112, all eight cases) applied through libexif;
+//   PNG signature  PNG through libspng: 1 to 16 bits, gray, gray+alpha, palette (tRNS too), RGB,
+//                  RGBA; 16-bit samples keep their high byte; alpha is flattened onto white; an
+//                  eXIf chunk's orientation is applied as a JPEG's is.
+// Anything else is refused: "\"x.gif\" no es una foto que se pueda leer: se leen JPEG, PNG y BMP".
+//
+// A JPEG or PNG is read whole into memory and must be whole: a cut file, a bad checksum, corrupt
+// data, a warning of libjpeg-turbo (premature end of data, corrupt data), a colour space that has
+// no RGB (CMYK), a photo that does not fit in the memory left, are refused. Sides must lie between
+// kLadoMinimo and kLadoMaximo, as for a BMP, and no photo is allocated far beyond what its file can
+// hold; decoding takes at most 7 bytes per pixel at its peak (the decoded rows and the planes), so
+// the bounds below also bound memory per byte of file:
+//   JPEG  at most kPixelesPorByteJpeg pixels per byte of file. A blank white 4000 x 3000 page, the
+//         most a photo compresses, takes as libjpeg-turbo writes it at quality 75 to 100: 338
+//         pixels per byte in 4:2:0, 170 in 4:4:4, 508 in gray, 85 to 254 progressive. The bound
+//         leaves four times the densest of these, so no real photo is refused, while a file of a
+//         few kilobytes cannot announce more than a few million pixels (a 30000 x 30000 picture
+//         needs 440 kB).
+//   PNG   the announced rows (filter bytes included) at most kRazonDeflate times the file's bytes:
+//         deflate cannot expand further, so only files that cannot hold their image are refused.
+inline constexpr std::uint64_t kPixelesPorByteJpeg = 2048;
+inline constexpr std::uint64_t kRazonDeflate = 1032;
+
+LecturaFoto leerFoto(const std::filesystem::path& archivo);
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+// The bytes of a whole file, or why they could not be made. Written through grabarArchivo.
+struct ArchivoCodificado {
+    std::vector<std::uint8_t> bytes;  // the whole file; empty on a failure
+    std::string mensaje;              // the failure, one line; empty on success
+    bool valido() const { return mensaje.empty(); }
+};
+
+// A PNG file: 8-bit RGB, not interlaced, no ancillary chunks.
+ArchivoCodificado codificarPng(const ImagenBmp& imagen);
+
+inline constexpr int kCalidadJpeg = 90;  // the default quality
+
+// A baseline JFIF file at `calidad` (1 .. 100; outside that range is a failure). Chroma is
+// subsampled 4:2:0 below quality 95, as cameras do: a page at the default quality takes about 15 %
+// less room than at full chroma, with no visible change to print. From 95 up, where size matters
+// less than fidelity, chroma is kept whole (4:4:4).
+ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad = kCalidadJpeg);
+
+// Exactly the bytes grabarImagen writes for the image.
+ArchivoCodificado codificarBmp(const ImagenBmp& imagen);
+
+// One page of a PDF document: a JPEG file (as codificarJpeg makes it) drawn over the whole page,
+// which measures anchoPulgadas x altoPulgadas (letter portrait 8.5 x 11; a landscape page is wider
+// than tall). The image is stretched to the page; give it the page's proportions.
+struct PaginaPdf {
+    std::vector<std::uint8_t> jpeg;
+    double anchoPulgadas = 8.5;
+    double altoPulgadas = 11.0;
+};
+
+// A PDF document of the pages, in order (at least one page), through libHaru. The JPEG bytes are
+// embedded as they are (no recompression), so forty pages stay a few megabytes.
+ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas);
+
+enum class FormatoSalida { png, jpeg, bmp, pdf };
+
+// The format an output file's extension names: .png, .jpg or .jpeg, .bmp, .pdf, in any case.
+// Nothing for any other extension or none.
+std::optional<FormatoSalida> formatoPorExtension(const std::filesystem::path& archivo);

@@ -1,0 +1,353 @@
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <libexif/exif-data.h>
+#include <spng.h>
+#include <turbojpeg.h>
+
+#include "formatos/formatos.hpp"
+#include "sistema/archivos.hpp"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t, Asignador<std::uint8_t>>;
+
+constexpr std::array<std::uint8_t, 8> kFirmaPng = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+LecturaFoto fallo(std::optional<FormatoFoto> formato, std::string mensaje) {
+    LecturaFoto r;
+    r.formato = formato;
+    r.mensaje = std::move(mensaje);
+    return r;
+}
+
+// A library's text as part of one line: line breaks become spaces, trailing ones go.
+std::string enUnaLinea(std::string texto) {
+    std::replace(texto.begin(), texto.end(), '\n', ' ');
+    std::replace(texto.begin(), texto.end(), '\r', ' ');
+    while (!texto.empty() && texto.back() == ' ') texto.pop_back();
+    return texto;
+}
+
+// Reads up to `cantidad` bytes at `desde`, retrying short reads; the count read, or -1.
+ssize_t leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde) {
+    std::size_t total = 0;
+    while (total < cantidad) {
+        const ssize_t n = ::pread(fd, destino + total, cantidad - total, static_cast<off_t>(desde + total));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        total += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(total);
+}
+
+std::string mensajeTamano(const std::string& nombre, std::int64_t ancho, std::int64_t alto) {
+    return nombre + " mide " + std::to_string(ancho) + " x " + std::to_string(alto) +
+           " pixeles; el ancho y el alto deben estar entre " + std::to_string(kLadoMinimo) + " y " +
+           std::to_string(kLadoMaximo);
+}
+
+bool ladosValidos(std::int64_t ancho, std::int64_t alto) {
+    return ancho >= kLadoMinimo && alto >= kLadoMinimo && ancho <= kLadoMaximo && alto <= kLadoMaximo;
+}
+
+std::string mensajeDesmedido(const std::string& nombre, std::int64_t ancho, std::int64_t alto,
+                             std::uint64_t bytes) {
+    return nombre + " anuncia " + std::to_string(ancho) + " x " + std::to_string(alto) +
+           " pixeles en solo " + std::to_string(bytes) + " bytes: no puede contener esa imagen";
+}
+
+// ---------------------------------------------------------------------------------------------
+// EXIF
+
+struct DatosExif {
+    int orientacion = 1;
+    std::optional<double> focal35mm;
+};
+
+struct BorrarExif {
+    void operator()(ExifData* d) const { exif_data_unref(d); }
+};
+
+// The orientation and the 35 mm focal length of an EXIF block: `datos` is either a whole JPEG file
+// (libexif finds its APP1 segment) or "Exif\0\0" followed by the TIFF structure.
+DatosExif leerExif(const std::uint8_t* datos, std::size_t cantidad) {
+    DatosExif r;
+    std::unique_ptr<ExifData, BorrarExif> exif(exif_data_new());
+    if (!exif || cantidad > 0xFFFFFFFFu) return r;
+    // Read the tags as they are: no mandatory entries added, nothing "fixed".
+    exif_data_unset_option(exif.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    exif_data_load_data(exif.get(), datos, static_cast<unsigned int>(cantidad));
+    const ExifByteOrder orden = exif_data_get_byte_order(exif.get());
+    const auto corto = [&](ExifIfd ifd, ExifTag etiqueta) -> std::optional<int> {
+        ExifEntry* e = exif_content_get_entry(exif->ifd[ifd], etiqueta);
+        if (e == nullptr || e->format != EXIF_FORMAT_SHORT || e->components < 1 || e->data == nullptr ||
+            e->size < 2) {
+            return std::nullopt;
+        }
+        return exif_get_short(e->data, orden);
+    };
+    if (const auto o = corto(EXIF_IFD_0, EXIF_TAG_ORIENTATION); o && *o >= 1 && *o <= 8) r.orientacion = *o;
+    if (const auto f = corto(EXIF_IFD_EXIF, EXIF_TAG_FOCAL_LENGTH_IN_35MM_FILM); f && *f > 0) {
+        r.focal35mm = *f;
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixels into planes
+
+// The planes of the picture as a viewer shows it, from `alto` rows of `ancho` pixels of `canales`
+// bytes stored top-down, turned by the EXIF `orientacion`; `azul`, `verde` and `rojo` are the
+// offsets of each colour within a pixel.
+ImagenBmp orientar(const std::uint8_t* datos, int ancho, int alto, int canales, int azul, int verde,
+                   int rojo, int orientacion) {
+    const bool girada = orientacion >= 5;
+    const int anchoVisto = girada ? alto : ancho;
+    const int altoVisto = girada ? ancho : alto;
+    // Where the viewer's top-left pixel is stored, and the steps (in pixels) of one column to the
+    // right and of one row down, as the viewer sees them.
+    const std::ptrdiff_t w = ancho;
+    const std::ptrdiff_t ultimaColumna = w - 1;
+    const std::ptrdiff_t ultimaFila = static_cast<std::ptrdiff_t>(alto - 1) * w;
+    std::ptrdiff_t inicio = 0, paso = 1, bajada = w;
+    switch (orientacion) {
+        case 2: inicio = ultimaColumna; paso = -1; bajada = w; break;
+        case 3: inicio = ultimaFila + ultimaColumna; paso = -1; bajada = -w; break;
+        case 4: inicio = ultimaFila; paso = 1; bajada = -w; break;
+        case 5: inicio = 0; paso = w; bajada = 1; break;
+        case 6: inicio = ultimaFila; paso = -w; bajada = 1; break;
+        case 7: inicio = ultimaFila + ultimaColumna; paso = -w; bajada = -1; break;
+        case 8: inicio = ultimaColumna; paso = w; bajada = -1; break;
+        default: break;
+    }
+    ImagenBmp img;
+    img.header = headerNuevo(anchoVisto, altoVisto);
+    img.plano0 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
+    img.plano1 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
+    img.plano2 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
+    for (int y = 0; y < altoVisto; ++y) {
+        const int fila = altoVisto - 1 - y;
+        std::uint8_t* b = img.plano0[fila];
+        std::uint8_t* g = img.plano1[fila];
+        std::uint8_t* r = img.plano2[fila];
+        const std::uint8_t* origen = datos + (inicio + bajada * y) * canales;
+        const std::ptrdiff_t salto = paso * canales;
+        for (int x = 0; x < anchoVisto; ++x, origen += salto) {
+            b[x] = origen[azul];
+            g[x] = origen[verde];
+            r[x] = origen[rojo];
+        }
+    }
+    return img;
+}
+
+// ---------------------------------------------------------------------------------------------
+// JPEG
+
+struct BorrarTurbo {
+    void operator()(void* h) const { tjDestroy(h); }
+};
+
+LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
+    const auto refusar = [&](std::string texto) { return fallo(FormatoFoto::jpeg, nombre + " " + texto); };
+    std::unique_ptr<void, BorrarTurbo> tj(tjInitDecompress());
+    if (!tj) return refusar("no se puede leer: no hay memoria para el decodificador JPEG");
+    const auto motivo = [&] { return enUnaLinea(tjGetErrorStr2(tj.get())); };
+
+    int ancho = 0, alto = 0, submuestreo = 0, colores = 0;
+    if (tjDecompressHeader3(tj.get(), archivo.data(), archivo.size(), &ancho, &alto, &submuestreo,
+                            &colores) != 0) {
+        return refusar("no es un JPEG que se pueda leer: " + motivo());
+    }
+    if (ancho <= 0 || alto <= 0) return refusar("no es un JPEG que se pueda leer: no dice su tamano");
+    if (!ladosValidos(ancho, alto)) return fallo(FormatoFoto::jpeg, mensajeTamano(nombre, ancho, alto));
+    const std::uint64_t pixeles = static_cast<std::uint64_t>(ancho) * static_cast<std::uint64_t>(alto);
+    if (pixeles > kPixelesPorByteJpeg * archivo.size()) {
+        return fallo(FormatoFoto::jpeg, mensajeDesmedido(nombre, ancho, alto, archivo.size()));
+    }
+    if (colores == TJCS_CMYK || colores == TJCS_YCCK) {
+        return refusar("es un JPEG en CMYK; solo se leen JPEG en color RGB o en grises");
+    }
+
+    Bytes pixelesBgr;
+    pixelesBgr.resize(pixeles * 3);
+    // A warning (data cut short, corrupt data) stops the decoder: such a photo has grey or repeated
+    // blocks where the picture was, and is refused rather than scanned. A progressive file may hold
+    // at most 500 scans, so that a small file cannot keep the decoder busy for minutes.
+    const int banderas = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS | TJFLAG_ACCURATEDCT;
+    if (tjDecompress2(tj.get(), archivo.data(), archivo.size(), pixelesBgr.data(), ancho, 0, alto, TJPF_BGR,
+                      banderas) != 0) {
+        const std::string texto = motivo();
+        if (texto.find("Premature end") != std::string::npos) {
+            return refusar("esta cortada: el JPEG termina antes que sus datos (" + texto + ")");
+        }
+        return refusar("es un JPEG danado: " + texto);
+    }
+
+    const DatosExif exif = leerExif(archivo.data(), archivo.size());
+    LecturaFoto r;
+    r.formato = FormatoFoto::jpeg;
+    r.orientacion = exif.orientacion;
+    r.focal35mm = exif.focal35mm;
+    r.imagen = orientar(pixelesBgr.data(), ancho, alto, 3, 0, 1, 2, exif.orientacion);
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// PNG
+
+struct BorrarSpng {
+    void operator()(spng_ctx* c) const { spng_ctx_free(c); }
+};
+
+int canalesPng(std::uint8_t tipo) {
+    switch (tipo) {
+        case SPNG_COLOR_TYPE_GRAYSCALE: return 1;
+        case SPNG_COLOR_TYPE_TRUECOLOR: return 3;
+        case SPNG_COLOR_TYPE_INDEXED: return 1;
+        case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA: return 2;
+        case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA: return 4;
+        default: return 4;
+    }
+}
+
+LecturaFoto leerPng(const std::string& nombre, const Bytes& archivo) {
+    const auto refusar = [&](std::string texto) { return fallo(FormatoFoto::png, nombre + " " + texto); };
+    std::unique_ptr<spng_ctx, BorrarSpng> ctx(spng_ctx_new(0));
+    if (!ctx) return refusar("no se puede leer: no hay memoria para el decodificador PNG");
+    // Sides beyond the limit are refused on reading the header; no chunk may claim more than the
+    // file holds, nor may the kept ancillary chunks together.
+    spng_set_image_limits(ctx.get(), kLadoMaximo, kLadoMaximo);
+    spng_set_chunk_limits(ctx.get(), archivo.size(), archivo.size());
+    spng_set_png_buffer(ctx.get(), archivo.data(), archivo.size());
+
+    spng_ihdr ihdr{};
+    if (const int e = spng_get_ihdr(ctx.get(), &ihdr); e != 0) {
+        if ((e == SPNG_EWIDTH || e == SPNG_EHEIGHT || e == SPNG_EUSER_WIDTH || e == SPNG_EUSER_HEIGHT) &&
+            archivo.size() >= 24) {
+            // The sides as the header gives them (big-endian, right after "IHDR").
+            const auto lado = [&](std::size_t en) {
+                return static_cast<std::int64_t>(archivo[en]) << 24 | archivo[en + 1] << 16 |
+                       archivo[en + 2] << 8 | archivo[en + 3];
+            };
+            return fallo(FormatoFoto::png, mensajeTamano(nombre, lado(16), lado(20)));
+        }
+        return refusar("no es un PNG que se pueda leer: " + enUnaLinea(spng_strerror(e)));
+    }
+    if (!ladosValidos(ihdr.width, ihdr.height)) {
+        return fallo(FormatoFoto::png, mensajeTamano(nombre, ihdr.width, ihdr.height));
+    }
+    const std::uint64_t bitsFila =
+        static_cast<std::uint64_t>(ihdr.width) * canalesPng(ihdr.color_type) * ihdr.bit_depth;
+    const std::uint64_t filas = static_cast<std::uint64_t>(ihdr.height) * (1 + (bitsFila + 7) / 8);
+    if (filas > kRazonDeflate * archivo.size()) {
+        return fallo(FormatoFoto::png, mensajeDesmedido(nombre, ihdr.width, ihdr.height, archivo.size()));
+    }
+
+    std::size_t tamano = 0;
+    if (const int e = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &tamano); e != 0) {
+        return refusar("no es un PNG que se pueda leer: " + enUnaLinea(spng_strerror(e)));
+    }
+    Bytes rgba;
+    rgba.resize(tamano);
+    if (const int e = spng_decode_image(ctx.get(), rgba.data(), rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+        e != 0) {
+        if (e == SPNG_EOF || e == SPNG_IO_EOF) return refusar("esta cortada: el PNG termina antes que sus datos");
+        return refusar("es un PNG danado: " + enUnaLinea(spng_strerror(e)));
+    }
+
+    // Transparent pixels over a white sheet of paper.
+    for (std::size_t i = 0; i + 3 < rgba.size(); i += 4) {
+        const unsigned a = rgba[i + 3];
+        if (a == 255) continue;
+        for (std::size_t c = 0; c < 3; ++c) {
+            rgba[i + c] = static_cast<std::uint8_t>((rgba[i + c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    }
+
+    int orientacion = 1;
+    spng_exif exif{};
+    if (spng_get_exif(ctx.get(), &exif) == 0 && exif.data != nullptr && exif.length > 0) {
+        std::vector<std::uint8_t> bloque = {'E', 'x', 'i', 'f', 0, 0};
+        bloque.insert(bloque.end(), exif.data, exif.data + exif.length);
+        orientacion = leerExif(bloque.data(), bloque.size()).orientacion;
+    }
+    LecturaFoto r;
+    r.formato = FormatoFoto::png;
+    r.orientacion = orientacion;
+    r.imagen = orientar(rgba.data(), static_cast<int>(ihdr.width), static_cast<int>(ihdr.height), 4, 2, 1,
+                        0, orientacion);
+    return r;
+}
+
+}  // namespace
+
+const char* nombreFormato(FormatoFoto formato) {
+    switch (formato) {
+        case FormatoFoto::bmp: return "BMP";
+        case FormatoFoto::jpeg: return "JPEG";
+        case FormatoFoto::png: return "PNG";
+    }
+    return "?";
+}
+
+LecturaFoto leerFoto(const std::filesystem::path& archivo) {
+    const std::string nombre = entreComillas(archivo);
+    Entrada entrada = abrirEntrada(archivo);
+    if (entrada.fd.valor < 0) return fallo(std::nullopt, entrada.mensaje);
+
+    std::array<std::uint8_t, 8> firma{};
+    const ssize_t leidos = leerCompleto(entrada.fd.valor, firma.data(), firma.size(), 0);
+    if (leidos < 0) {
+        return fallo(std::nullopt, "no se puede leer " + nombre + ": " + std::strerror(errno));
+    }
+    const auto n = static_cast<std::size_t>(leidos);
+    std::optional<FormatoFoto> formato;
+    if (n >= 2 && firma[0] == 'B' && firma[1] == 'M') {
+        formato = FormatoFoto::bmp;
+    } else if (n >= 3 && firma[0] == 0xFF && firma[1] == 0xD8 && firma[2] == 0xFF) {
+        formato = FormatoFoto::jpeg;
+    } else if (n == kFirmaPng.size() && firma == kFirmaPng) {
+        formato = FormatoFoto::png;
+    }
+    if (!formato) {
+        return fallo(std::nullopt, nombre + (n == 0 ? " esta vacio" : " no es una foto que se pueda leer") +
+                                       ": se leen JPEG, PNG y BMP");
+    }
+
+    if (*formato == FormatoFoto::bmp) {
+        entrada.fd = Descriptor{};
+        LecturaBmp bmp = leerImagen(archivo);
+        LecturaFoto r;
+        r.formato = FormatoFoto::bmp;
+        r.imagen = std::move(bmp.imagen);
+        r.mensaje = std::move(bmp.mensaje);
+        r.advertencia = std::move(bmp.advertencia);
+        return r;
+    }
+
+    // The whole file in memory: as many bytes as the file system said when it was opened (a file
+    // that shrinks meanwhile is read as far as it goes; one that grows, to the size it had).
+    try {
+        Bytes contenido;
+        contenido.resize(entrada.tamano);
+        const ssize_t total = leerCompleto(entrada.fd.valor, contenido.data(), contenido.size(), 0);
+        if (total < 0) return fallo(formato, "no se puede leer " + nombre + ": " + std::strerror(errno));
+        contenido.resize(static_cast<std::size_t>(total));
+        entrada.fd = Descriptor{};
+        return *formato == FormatoFoto::jpeg ? leerJpeg(nombre, contenido) : leerPng(nombre, contenido);
+    } catch (const std::bad_alloc&) {
+        return fallo(formato, nombre + " no cabe en la memoria libre");
+    }
+}

@@ -1,0 +1,626 @@
+// Photos read from JPEG, PNG and BMP files as a viewer shows them, damaged files refused, and the
+// files written back: PNG, JPEG, BMP and a PDF document read by poppler as a viewer would.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+#include <libexif/exif-data.h>
+#include <spng.h>
+#include <turbojpeg.h>
+
+#include "apoyo.hpp"
+#include "formatos/formatos.hpp"
+#include "sistema/archivos.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using apoyo::Bytes;
+
+// A picture as a viewer shows it: RGB triples, rows from the top down.
+struct Foto {
+    int ancho = 0, alto = 0;
+    std::vector<std::uint8_t> rgb;
+    std::uint8_t* en(int x, int y) { return &rgb[3 * (std::size_t(y) * ancho + x)]; }
+    const std::uint8_t* en(int x, int y) const { return &rgb[3 * (std::size_t(y) * ancho + x)]; }
+};
+
+Foto fotoDe(int ancho, int alto, const std::function<std::array<int, 3>(int, int)>& color) {
+    Foto f{ancho, alto, std::vector<std::uint8_t>(3 * std::size_t(ancho) * alto)};
+    for (int y = 0; y < alto; ++y)
+        for (int x = 0; x < ancho; ++x) {
+            const auto c = color(x, y);
+            for (int k = 0; k < 3; ++k) f.en(x, y)[k] = std::uint8_t(c[k]);
+        }
+    return f;
+}
+
+// The image the stages take, read back as a viewer sees it (row 0 of the planes is the bottom).
+Foto vista(const ImagenBmp& img) {
+    return fotoDe(img.ancho(), img.alto(), [&](int x, int y) {
+        const int fila = img.alto() - 1 - y;
+        return std::array<int, 3>{img.plano2[fila][x], img.plano1[fila][x], img.plano0[fila][x]};
+    });
+}
+
+ImagenBmp imagenBmp(const Foto& f) {
+    return apoyo::imagenDe(f.ancho, f.alto, [&](int r, int c, int p) { return f.en(c, f.alto - 1 - r)[2 - p]; });
+}
+
+// The largest difference of any sample, or 999 when the sizes differ.
+int mayorDiferencia(const Foto& a, const Foto& b) {
+    if (a.ancho != b.ancho || a.alto != b.alto) return 999;
+    int mayor = 0;
+    for (std::size_t i = 0; i < a.rgb.size(); ++i) mayor = std::max(mayor, std::abs(a.rgb[i] - b.rgb[i]));
+    return mayor;
+}
+
+Foto rotar90Horario(const Foto& a) {
+    Foto b{a.alto, a.ancho, std::vector<std::uint8_t>(a.rgb.size())};
+    for (int y = 0; y < a.alto; ++y)
+        for (int x = 0; x < a.ancho; ++x) std::copy_n(a.en(x, y), 3, b.en(a.alto - 1 - y, x));
+    return b;
+}
+
+Foto espejo(const Foto& a) {
+    Foto b = a;
+    for (int y = 0; y < a.alto; ++y)
+        for (int x = 0; x < a.ancho; ++x) std::copy_n(a.en(x, y), 3, b.en(a.ancho - 1 - x, y));
+    return b;
+}
+
+// 8 x 8 blocks of flat colours, none like another, so that JPEG keeps them nearly exact and any
+// turn or mirror of the picture shows.
+Foto bloques(int ancho, int alto) {
+    return fotoDe(ancho, alto, [](int x, int y) {
+        const int bx = x / 8, by = y / 8;
+        return std::array<int, 3>{(40 + 50 * bx) % 256, (30 + 70 * by) % 256, (200 + 30 * bx + 90 * by) % 256};
+    });
+}
+
+// A smooth picture with some detail, of odd sides.
+Foto degradado(int ancho, int alto) {
+    return fotoDe(ancho, alto, [&](int x, int y) {
+        return std::array<int, 3>{255 * x / (ancho - 1), 255 * y / (alto - 1), 128 + int(60 * std::sin(0.2 * (x + y)))};
+    });
+}
+
+// A JPEG of the picture through libjpeg-turbo as a camera would write it.
+Bytes jpegDe(const Foto& f, int calidad = 100, int submuestreo = TJSAMP_444, int banderas = 0) {
+    tjhandle tj = tjInitCompress();
+    unsigned char* datos = nullptr;
+    unsigned long tamano = 0;
+    const int estado = tjCompress2(tj, f.rgb.data(), f.ancho, 0, f.alto, TJPF_RGB, &datos, &tamano, submuestreo,
+                                   calidad, banderas);
+    EXPECT_EQ(estado, 0) << tjGetErrorStr2(tj);
+    Bytes b(datos, datos + tamano);
+    tjFree(datos);
+    tjDestroy(tj);
+    return b;
+}
+
+// The "Exif\0\0" block of an APP1 segment with the orientation and, when given, the 35 mm focal
+// length, written by libexif.
+Bytes bloqueExif(int orientacion, int focal35 = 0) {
+    ExifData* exif = exif_data_new();
+    exif_data_set_byte_order(exif, EXIF_BYTE_ORDER_MOTOROLA);
+    const auto poner = [&](ExifIfd ifd, ExifTag etiqueta, int valor) {
+        ExifEntry* e = exif_entry_new();
+        exif_content_add_entry(exif->ifd[ifd], e);
+        exif_entry_initialize(e, etiqueta);
+        if (e->data == nullptr) {  // a tag libexif has no default for
+            e->format = EXIF_FORMAT_SHORT;
+            e->components = 1;
+            e->size = 2;
+            e->data = static_cast<unsigned char*>(std::malloc(2));
+        }
+        exif_set_short(e->data, EXIF_BYTE_ORDER_MOTOROLA, ExifShort(valor));
+        exif_entry_unref(e);
+    };
+    poner(EXIF_IFD_0, EXIF_TAG_ORIENTATION, orientacion);
+    if (focal35 > 0) poner(EXIF_IFD_EXIF, EXIF_TAG_FOCAL_LENGTH_IN_35MM_FILM, focal35);
+    unsigned char* datos = nullptr;
+    unsigned int tamano = 0;
+    exif_data_save_data(exif, &datos, &tamano);
+    Bytes b(datos, datos + tamano);
+    std::free(datos);
+    exif_data_unref(exif);
+    return b;
+}
+
+// The JPEG with an APP1 segment holding `exif` right after its start marker, as cameras write it.
+Bytes conExif(Bytes jpeg, const Bytes& exif) {
+    Bytes segmento = {0xFF, 0xE1, std::uint8_t((exif.size() + 2) >> 8), std::uint8_t(exif.size() + 2)};
+    segmento.insert(segmento.end(), exif.begin(), exif.end());
+    jpeg.insert(jpeg.begin() + 2, segmento.begin(), segmento.end());
+    return jpeg;
+}
+
+// A PNG of the given header and raw rows (samples as the file stores them: 16-bit ones
+// big-endian), with a palette, a tRNS chunk and an eXIf chunk when given.
+struct Png {
+    Png(spng_ihdr h, std::vector<std::uint8_t> f, std::vector<std::array<std::uint8_t, 3>> p = {},
+        std::vector<std::uint8_t> t = {})
+        : ihdr(h), filas(std::move(f)), paleta(std::move(p)), transparencia(std::move(t)) {}
+    spng_ihdr ihdr{};
+    std::vector<std::uint8_t> filas;
+    std::vector<std::array<std::uint8_t, 3>> paleta;
+    std::vector<std::uint8_t> transparencia;  // alpha per palette entry
+    Bytes exif;                               // TIFF data, without "Exif\0\0"
+};
+
+Bytes pngDe(const Png& p) {
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr = p.ihdr;
+    spng_set_ihdr(ctx, &ihdr);
+    if (!p.paleta.empty()) {
+        spng_plte plte{};
+        plte.n_entries = std::uint32_t(p.paleta.size());
+        for (std::size_t i = 0; i < p.paleta.size(); ++i)
+            plte.entries[i] = {p.paleta[i][0], p.paleta[i][1], p.paleta[i][2], 0};
+        spng_set_plte(ctx, &plte);
+    }
+    if (!p.transparencia.empty()) {
+        spng_trns trns{};
+        trns.n_type3_entries = std::uint32_t(p.transparencia.size());
+        std::copy(p.transparencia.begin(), p.transparencia.end(), trns.type3_alpha);
+        spng_set_trns(ctx, &trns);
+    }
+    Bytes exif = p.exif;
+    if (!exif.empty()) {
+        spng_exif e{exif.size(), reinterpret_cast<char*>(exif.data())};
+        EXPECT_EQ(spng_set_exif(ctx, &e), 0);
+    }
+    std::vector<std::uint8_t> filas = p.filas;
+    const int estado = spng_encode_image(ctx, filas.data(), filas.size(), SPNG_FMT_RAW, SPNG_ENCODE_FINALIZE);
+    EXPECT_EQ(estado, 0) << spng_strerror(estado);
+    std::size_t tamano = 0;
+    int error = 0;
+    auto* datos = static_cast<std::uint8_t*>(spng_get_png_buffer(ctx, &tamano, &error));
+    Bytes b(datos, datos + tamano);
+    std::free(datos);
+    spng_ctx_free(ctx);
+    return b;
+}
+
+spng_ihdr ihdrDe(int ancho, int alto, int bits, int tipo, int entrelazado = 0) {
+    spng_ihdr h{};
+    h.width = std::uint32_t(ancho);
+    h.height = std::uint32_t(alto);
+    h.bit_depth = std::uint8_t(bits);
+    h.color_type = std::uint8_t(tipo);
+    h.interlace_method = std::uint8_t(entrelazado);
+    return h;
+}
+
+std::uint32_t crc32(const std::uint8_t* datos, std::size_t n) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+        crc ^= datos[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void escribir32(Bytes& b, std::size_t en, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[en + i] = std::uint8_t(v >> (24 - 8 * i));
+}
+
+// Reads the file with nothing printed on the standard streams.
+LecturaFoto leerEnSilencio(const fs::path& archivo) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    LecturaFoto r = leerFoto(archivo);
+    const std::string salida = testing::internal::GetCapturedStdout();
+    const std::string errores = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(salida + errores, "") << archivo;
+    return r;
+}
+
+// What a reader's result promises: an image exactly when there is no message, one line otherwise,
+// naming the photo.
+void revisarRefusada(const LecturaFoto& r, const fs::path& archivo, const std::string& trozo) {
+    EXPECT_FALSE(r.imagen.has_value());
+    EXPECT_NE(r.mensaje.find(entreComillas(archivo)), std::string::npos) << r.mensaje;
+    EXPECT_EQ(r.mensaje.find('\n'), std::string::npos) << r.mensaje;
+    EXPECT_NE(r.mensaje.find(trozo), std::string::npos) << r.mensaje;
+}
+
+Foto leida(const fs::path& archivo, LecturaFoto* lectura = nullptr) {
+    LecturaFoto r = leerEnSilencio(archivo);
+    EXPECT_EQ(r.mensaje, "") << archivo;
+    if (!r.imagen) return {};
+    // The header is the one every new image has.
+    EXPECT_EQ(r.imagen->header, headerNuevo(r.imagen->ancho(), r.imagen->alto()));
+    Foto f = vista(*r.imagen);
+    if (lectura != nullptr) *lectura = std::move(r);
+    return f;
+}
+
+TEST(LeerFoto, LaMismaFotoEnPngBmpYJpeg) {
+    apoyo::CarpetaTemporal carpeta;
+    const Foto original = degradado(61, 47);
+    const ImagenBmp imagen = imagenBmp(original);
+
+    const ArchivoCodificado png = codificarPng(imagen);
+    const ArchivoCodificado bmp = codificarBmp(imagen);
+    const ArchivoCodificado jpeg = codificarJpeg(imagen, 100);
+    ASSERT_TRUE(png.valido() && bmp.valido() && jpeg.valido()) << png.mensaje << bmp.mensaje << jpeg.mensaje;
+    // The BMP bytes are those the BMP writer puts on disk.
+    ASSERT_FALSE(grabarImagen(imagen, carpeta / "grabada.bmp"));
+    EXPECT_EQ(bmp.bytes, apoyo::leerArchivo(carpeta / "grabada.bmp"));
+
+    // Named for another format: the content decides.
+    const struct { const char* nombre; const ArchivoCodificado& archivo; FormatoFoto formato; int tolerancia; } casos[] = {
+        {"foto.jpg", png, FormatoFoto::png, 0}, {"foto.png", bmp, FormatoFoto::bmp, 0},
+        {"foto", jpeg, FormatoFoto::jpeg, 3}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(nombreFormato(k.formato));
+        apoyo::escribirArchivo(carpeta / k.nombre, k.archivo.bytes);
+        LecturaFoto r;
+        EXPECT_LE(mayorDiferencia(leida(carpeta / k.nombre, &r), original), k.tolerancia);
+        EXPECT_EQ(r.formato, k.formato);
+        EXPECT_EQ(r.orientacion, 1);
+        EXPECT_FALSE(r.focal35mm.has_value());
+    }
+    // The BMP comes through the BMP reader, warning and all.
+    Bytes cortada = bmp.bytes;
+    cortada.resize(cortada.size() - 10);
+    apoyo::escribirArchivo(carpeta / "cortada.bmp", cortada);
+    const LecturaFoto r = leerEnSilencio(carpeta / "cortada.bmp");
+    EXPECT_TRUE(r.imagen.has_value());
+    EXPECT_EQ(r.advertencia, leerImagen(carpeta / "cortada.bmp").advertencia);
+    EXPECT_NE(r.advertencia, "");
+}
+
+TEST(LeerFoto, LasOchoOrientacionesExifDanLaFotoDerecha) {
+    // The primitives the stored pictures are made with, on a picture of 3 x 2:  a b c / d e f.
+    const Foto abc = fotoDe(3, 2, [](int x, int y) { return std::array<int, 3>{x + 3 * y, 0, 0}; });
+    EXPECT_EQ(rotar90Horario(abc).rgb, (std::vector<std::uint8_t>{3, 0, 0, 0, 0, 0, 4, 0, 0, 1, 0, 0, 5, 0, 0, 2, 0, 0}));
+    EXPECT_EQ(espejo(abc).rgb, (std::vector<std::uint8_t>{2, 0, 0, 1, 0, 0, 0, 0, 0, 5, 0, 0, 4, 0, 0, 3, 0, 0}));
+
+    const Foto derecha = bloques(48, 32);
+    const auto r90 = rotar90Horario;
+    // What the camera stores for each orientation: the picture the viewer's operation turns upright.
+    const std::function<Foto(const Foto&)> almacenada[9] = {
+        nullptr,
+        [](const Foto& f) { return f; },
+        [](const Foto& f) { return espejo(f); },
+        [&](const Foto& f) { return r90(r90(f)); },
+        [&](const Foto& f) { return espejo(r90(r90(f))); },  // upside down
+        [&](const Foto& f) { return espejo(r90(f)); },       // transposed
+        [&](const Foto& f) { return r90(r90(r90(f))); },     // shown turned a quarter clockwise
+        [&](const Foto& f) { return espejo(r90(r90(r90(f)))); },
+        [&](const Foto& f) { return r90(f); },               // shown turned a quarter counter-clockwise
+    };
+    apoyo::CarpetaTemporal carpeta;
+    for (int o = 1; o <= 8; ++o) {
+        SCOPED_TRACE("orientacion " + std::to_string(o));
+        const Foto guardada = almacenada[o](derecha);
+        const fs::path archivo = carpeta / (std::to_string(o) + "-orientada.jpg");
+        apoyo::escribirArchivo(archivo, conExif(jpegDe(guardada), bloqueExif(o, o == 6 ? 28 : 0)));
+        LecturaFoto r;
+        EXPECT_LE(mayorDiferencia(leida(archivo, &r), derecha), 3);
+        EXPECT_EQ(r.orientacion, o);
+        EXPECT_EQ(r.focal35mm, o == 6 ? std::optional<double>(28.0) : std::nullopt);
+    }
+
+    // A PNG with its orientation in an eXIf chunk.
+    const Foto guardada = almacenada[6](derecha);
+    Png p{ihdrDe(guardada.ancho, guardada.alto, 8, SPNG_COLOR_TYPE_TRUECOLOR), guardada.rgb};
+    const Bytes exif = bloqueExif(6);
+    p.exif.assign(exif.begin() + 6, exif.end());
+    apoyo::escribirArchivo(carpeta / "o6.png", pngDe(p));
+    LecturaFoto r;
+    EXPECT_EQ(mayorDiferencia(leida(carpeta / "o6.png", &r), derecha), 0);
+    EXPECT_EQ(r.orientacion, 6);
+}
+
+TEST(LeerFoto, PngDeTodasLasClases) {
+    apoyo::CarpetaTemporal carpeta;
+    const int ancho = 5, alto = 3;
+    struct Caso {
+        const char* nombre;
+        Png png;
+        std::array<int, 3> esperado;  // every pixel
+    };
+    const auto lleno = [&](std::initializer_list<std::uint8_t> muestra, int bytesPorFila = 0) {
+        std::vector<std::uint8_t> filas;
+        for (int y = 0; y < alto; ++y) {
+            if (bytesPorFila > 0) {
+                for (int i = 0; i < bytesPorFila; ++i) filas.push_back(*muestra.begin());
+            } else {
+                for (int x = 0; x < ancho; ++x) filas.insert(filas.end(), muestra);
+            }
+        }
+        return filas;
+    };
+    // 0x80 over white: 255 - (255 - c) * 128 / 255.
+    const auto sobreBlanco = [](int c, int a) { return int(std::lround(c * a / 255.0 + 255.0 * (255 - a) / 255.0)); };
+    const Caso casos[] = {
+        {"gris 8", {ihdrDe(ancho, alto, 8, SPNG_COLOR_TYPE_GRAYSCALE), lleno({77})}, {77, 77, 77}},
+        {"gris 1", {ihdrDe(ancho, alto, 1, SPNG_COLOR_TYPE_GRAYSCALE), lleno({0xF8}, 1)}, {255, 255, 255}},
+        {"gris 16", {ihdrDe(ancho, alto, 16, SPNG_COLOR_TYPE_GRAYSCALE), lleno({0xAB, 0x12})}, {0xAB, 0xAB, 0xAB}},
+        {"gris y alfa", {ihdrDe(ancho, alto, 8, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA), lleno({40, 0x80})},
+         {sobreBlanco(40, 128), sobreBlanco(40, 128), sobreBlanco(40, 128)}},
+        {"rgb 16", {ihdrDe(ancho, alto, 16, SPNG_COLOR_TYPE_TRUECOLOR), lleno({0x10, 0xFF, 0x80, 0x01, 0xFE, 0x00})},
+         {0x10, 0x80, 0xFE}},
+        {"rgba transparente", {ihdrDe(ancho, alto, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), lleno({1, 2, 3, 0})},
+         {255, 255, 255}},
+        {"rgba opaco", {ihdrDe(ancho, alto, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), lleno({1, 2, 3, 255})}, {1, 2, 3}},
+        {"rgba 16", {ihdrDe(ancho, alto, 16, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA), lleno({0, 0, 0, 0, 0, 0, 0x80, 0})},
+         {sobreBlanco(0, 128), sobreBlanco(0, 128), sobreBlanco(0, 128)}},
+        {"paleta", {ihdrDe(ancho, alto, 8, SPNG_COLOR_TYPE_INDEXED), lleno({1}), {{9, 9, 9}, {200, 100, 50}}},
+         {200, 100, 50}},
+        {"paleta 2 bits con tRNS",
+         {ihdrDe(ancho, alto, 2, SPNG_COLOR_TYPE_INDEXED), lleno({0x55}, 2), {{9, 9, 9}, {0, 100, 200}}, {255, 64}},
+         {sobreBlanco(0, 64), sobreBlanco(100, 64), sobreBlanco(200, 64)}},
+    };
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const fs::path archivo = carpeta / (std::string(k.nombre) + ".png");
+        apoyo::escribirArchivo(archivo, pngDe(k.png));
+        const Foto f = leida(archivo);
+        EXPECT_LE(mayorDiferencia(f, fotoDe(ancho, alto, [&](int, int) { return k.esperado; })), 1);
+    }
+
+    // Interlaced rows come out where they belong.
+    const Foto d = degradado(33, 21);
+    apoyo::escribirArchivo(carpeta / "entrelazada.png",
+                           pngDe({ihdrDe(33, 21, 8, SPNG_COLOR_TYPE_TRUECOLOR, 1), d.rgb}));
+    EXPECT_EQ(mayorDiferencia(leida(carpeta / "entrelazada.png"), d), 0);
+}
+
+TEST(LeerFoto, UnaHojaEnBlancoSeLeeEnCualquierJpegComun) {
+    // The densest real photos there are: a blank page of 12 megapixels.
+    apoyo::CarpetaTemporal carpeta;
+    const Foto blanca = fotoDe(4000, 3000, [](int, int) { return std::array<int, 3>{255, 255, 255}; });
+    const struct { const char* nombre; int submuestreo, banderas; } casos[] = {
+        {"4:2:0", TJSAMP_420, 0}, {"gris", TJSAMP_GRAY, 0}, {"progresiva", TJSAMP_420, TJFLAG_PROGRESSIVE}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        apoyo::escribirArchivo(carpeta / "blanca.jpg", jpegDe(blanca, 90, k.submuestreo, k.banderas));
+        LecturaFoto r;
+        EXPECT_EQ(mayorDiferencia(leida(carpeta / "blanca.jpg", &r), blanca), 0);
+    }
+}
+
+TEST(LeerFoto, ArchivosDanadosSeRefusanEnUnaLinea) {
+    apoyo::CarpetaTemporal carpeta;
+    const Foto foto = degradado(64, 48);
+    const Bytes jpeg = jpegDe(foto, 90, TJSAMP_420);
+    const Bytes progresiva = jpegDe(foto, 90, TJSAMP_420, TJFLAG_PROGRESSIVE);
+    const Bytes png = pngDe({ihdrDe(64, 48, 8, SPNG_COLOR_TYPE_TRUECOLOR), foto.rgb});
+
+    // The start-of-frame segment of a JPEG with other sides (no other field checks them).
+    const auto conLados = [](Bytes b, int ancho, int alto) {
+        for (std::size_t i = 2; i + 8 < b.size(); ++i) {
+            if (b[i] == 0xFF && (b[i + 1] == 0xC0 || b[i + 1] == 0xC2)) {
+                b[i + 5] = std::uint8_t(alto >> 8);
+                b[i + 6] = std::uint8_t(alto);
+                b[i + 7] = std::uint8_t(ancho >> 8);
+                b[i + 8] = std::uint8_t(ancho);
+                return b;
+            }
+        }
+        ADD_FAILURE() << "no SOF";
+        return b;
+    };
+    // The PNG with other sides in its header, the checksum made again.
+    const auto pngConLados = [](Bytes b, std::uint32_t ancho, std::uint32_t alto) {
+        escribir32(b, 16, ancho);
+        escribir32(b, 20, alto);
+        escribir32(b, 29, crc32(&b[12], 17));
+        return b;
+    };
+    const auto cortado = [](Bytes b, std::size_t n) {
+        b.resize(n);
+        return b;
+    };
+    // Cut at a fraction of the way from the first scan's start to the end of the file.
+    const auto cortadoEnDatos = [](Bytes b, double fraccion) {
+        std::size_t sos = 2;
+        while (sos + 1 < b.size() && !(b[sos] == 0xFF && b[sos + 1] == 0xDA)) ++sos;
+        b.resize(sos + std::size_t(fraccion * double(b.size() - sos)));
+        return b;
+    };
+    Bytes crcMalo = png;
+    crcMalo[png.size() - 20] ^= 0x01;  // inside the image data
+    // Compressed rows made garbage, under a right checksum: the first chunk after the header
+    // (at byte 33) holds the image data.
+    Bytes idatMalo = png;
+    const std::size_t largo = std::size_t(idatMalo[33]) << 24 | idatMalo[34] << 16 | idatMalo[35] << 8 | idatMalo[36];
+    for (std::size_t i = 45; i < 60; ++i) idatMalo[i] = 0xEE;
+    escribir32(idatMalo, 41 + largo, crc32(&idatMalo[37], 4 + largo));
+    const struct { const char* nombre; Bytes bytes; const char* trozo; } casos[] = {
+        {"gif", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, "no es una foto que se pueda leer: se leen JPEG, PNG y BMP"},
+        {"vacio", {}, "esta vacio"},
+        {"jpeg cortado", cortadoEnDatos(jpeg, 0.5), "esta cortada"},
+        {"jpeg progresivo cortado", cortadoEnDatos(progresiva, 0.7), "esta cortada"},
+        {"jpeg sin imagen", cortado(jpeg, 200), "JPEG"},
+        {"solo la firma jpeg", {0xFF, 0xD8, 0xFF}, "JPEG"},
+        {"jpeg de 65500 x 65500", conLados(jpeg, 65500, 65500), "65500 x 65500 pixeles; el ancho y el alto deben estar entre 2 y 30000"},
+        {"jpeg de 1 x 48", conLados(jpeg, 1, 48), "entre 2 y 30000"},
+        {"jpeg desmedido", conLados(jpeg, 20000, 20000), "no puede contener esa imagen"},
+        {"jpeg grande y vacio", conLados(jpeg, 600, 400), "JPEG"},
+        {"png cortado", cortado(png, png.size() / 2), "PNG"},
+        {"png sin datos", cortado(png, 33), "PNG"},
+        {"png con crc malo", crcMalo, "PNG"},
+        {"png con datos malos", idatMalo, "PNG"},
+        {"png de 65500 x 65500", pngConLados(png, 65500, 65500), "65500 x 65500 pixeles"},
+        {"png de 2^31 x 1", pngConLados(png, 0x7FFFFFFF, 1), "entre 2 y 30000"},
+        {"png desmedido", pngConLados(png, 30000, 30000), "no puede contener esa imagen"},
+        {"png de 0 x 0", pngConLados(png, 0, 0), "0 x 0 pixeles"},
+    };
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const fs::path archivo = carpeta / k.nombre;
+        apoyo::escribirArchivo(archivo, k.bytes);
+        revisarRefusada(leerEnSilencio(archivo), archivo, k.trozo);
+    }
+
+    // What cannot be opened or is not a file: the open's own line.
+    ASSERT_EQ(::mkfifo((carpeta / "tuberia").c_str(), 0600), 0);
+    for (const char* nombre : {"no-existe.jpg", "tuberia", "."}) {
+        SCOPED_TRACE(nombre);
+        const LecturaFoto r = leerEnSilencio(carpeta / nombre);
+        EXPECT_EQ(r.mensaje, abrirEntrada(carpeta / nombre).mensaje);
+        EXPECT_FALSE(r.imagen.has_value());
+    }
+}
+
+TEST(Codificar, CalidadFueraDeRangoYExtensiones) {
+    const ImagenBmp img = imagenBmp(degradado(16, 16));
+    EXPECT_FALSE(codificarJpeg(img, 0).valido());
+    EXPECT_FALSE(codificarJpeg(img, 101).valido());
+    EXPECT_LT(codificarJpeg(img, 50).bytes.size(), codificarJpeg(img, 95).bytes.size());
+    ImagenBmp corta = img;
+    corta.plano1 = PlanoBytes(16, 15);
+    EXPECT_FALSE(codificarPng(corta).valido());
+    EXPECT_FALSE(codificarBmp(corta).valido());
+
+    EXPECT_EQ(formatoPorExtension("a/b.PNG"), FormatoSalida::png);
+    EXPECT_EQ(formatoPorExtension("b.Jpeg"), FormatoSalida::jpeg);
+    EXPECT_EQ(formatoPorExtension("b.jpg"), FormatoSalida::jpeg);
+    EXPECT_EQ(formatoPorExtension("b.bmp"), FormatoSalida::bmp);
+    EXPECT_EQ(formatoPorExtension("x.tar.pdf"), FormatoSalida::pdf);
+    EXPECT_EQ(formatoPorExtension("b.gif"), std::nullopt);
+    EXPECT_EQ(formatoPorExtension("png"), std::nullopt);
+    EXPECT_EQ(formatoPorExtension(".png"), std::nullopt);  // a hidden file named "png", no extension
+}
+
+// The output of a command, and whether it ran.
+bool ejecutar(const std::string& orden, std::string* salida = nullptr) {
+    std::unique_ptr<FILE, int (*)(FILE*)> tubo(::popen(orden.c_str(), "r"), ::pclose);
+    if (!tubo) return false;
+    std::string texto;
+    char trozo[4096];
+    for (std::size_t n; (n = std::fread(trozo, 1, sizeof trozo, tubo.get())) > 0;) texto.append(trozo, n);
+    if (salida != nullptr) *salida = texto;
+    return ::pclose(tubo.release()) == 0;
+}
+
+TEST(CodificarPdf, TresPaginasComoLasLeePoppler) {
+    // Pages at 72 pixels per inch, so that the page rendered at 72 dpi is the page image.
+    const Foto vertical = fotoDe(612, 792, [](int x, int y) {
+        return std::array<int, 3>{255 - y / 4, (x / 51) % 2 ? 240 : 30, 128};
+    });
+    const Foto apaisada = fotoDe(792, 612, [](int x, int y) {
+        return std::array<int, 3>{x / 4, 255 - y / 3, (x / 66 + y / 51) % 2 ? 250 : 10};
+    });
+    std::vector<PaginaPdf> paginas;
+    for (const Foto* f : {&vertical, &apaisada, &vertical}) {
+        const ArchivoCodificado jpeg = codificarJpeg(imagenBmp(*f), 90);
+        ASSERT_TRUE(jpeg.valido()) << jpeg.mensaje;
+        paginas.push_back({jpeg.bytes, f->ancho / 72.0, f->alto / 72.0});
+    }
+    testing::internal::CaptureStderr();
+    const ArchivoCodificado pdf = codificarPdf(paginas);
+    EXPECT_FALSE(codificarPdf({}).valido());
+    const ArchivoCodificado malo = codificarPdf({PaginaPdf{{1, 2, 3}, 8.5, 11}});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_TRUE(pdf.valido()) << pdf.mensaje;
+    EXPECT_FALSE(malo.valido());
+    EXPECT_EQ(malo.mensaje.find('\n'), std::string::npos);
+    // The JPEG bytes go in as they are: the document is hardly larger than its pages.
+    EXPECT_LT(pdf.bytes.size(), paginas[0].jpeg.size() * 2 + paginas[1].jpeg.size() + 4096);
+
+    if (!ejecutar("command -v pdfinfo >/dev/null && command -v pdftoppm >/dev/null")) {
+        GTEST_SKIP() << "pdfinfo or pdftoppm (poppler-utils) is not installed: the PDF is not checked";
+    }
+    apoyo::CarpetaTemporal carpeta;
+    const fs::path archivo = carpeta / "hojas.pdf";
+    ASSERT_FALSE(grabarArchivo(archivo, pdf.bytes));
+    std::string info;
+    ASSERT_TRUE(ejecutar("pdfinfo -f 1 -l 3 '" + archivo.string() + "' 2>&1", &info)) << info;
+    // Runs of spaces as one, whatever the columns of this version of pdfinfo.
+    std::string campos;
+    for (char c : info)
+        if (c != ' ' || campos.empty() || campos.back() != ' ') campos.push_back(c);
+    EXPECT_NE(campos.find("Pages: 3\n"), std::string::npos) << info;
+    EXPECT_NE(campos.find("Page 1 size: 612 x 792 pts"), std::string::npos) << info;
+    EXPECT_NE(campos.find("Page 2 size: 792 x 612 pts"), std::string::npos) << info;
+    EXPECT_NE(campos.find("Page 3 size: 612 x 792 pts"), std::string::npos) << info;
+
+    std::string salida;
+    ASSERT_TRUE(ejecutar("pdftoppm -r 72 -png '" + archivo.string() + "' '" + (carpeta / "p").string() + "' 2>&1",
+                         &salida))
+        << salida;
+    const Foto* originales[] = {&vertical, &apaisada, &vertical};
+    const auto diferenciaMedia = [](const Foto& a, const Foto& b) {
+        double suma = 0;
+        for (std::size_t k = 0; k < a.rgb.size(); ++k) suma += std::abs(a.rgb[k] - b.rgb[k]);
+        return suma / double(a.rgb.size());
+    };
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("pagina " + std::to_string(i + 1));
+        const Foto vista = leida(carpeta / ("p-" + std::to_string(i + 1) + ".png"));
+        ASSERT_EQ(vista.ancho, originales[i]->ancho);
+        ASSERT_EQ(vista.alto, originales[i]->alto);
+        // The embedded page image fills the page, upright; poppler decodes JPEG its own way, a
+        // little apart from libjpeg-turbo.
+        apoyo::escribirArchivo(carpeta / "pagina.jpg", paginas[std::size_t(i)].jpeg);
+        EXPECT_LT(diferenciaMedia(vista, leida(carpeta / "pagina.jpg")), 3.0);
+        EXPECT_LT(diferenciaMedia(vista, *originales[i]), 5.0);
+    }
+}
+
+// The mean of each colour over a grid of `n` x `n` cells of the picture.
+std::vector<double> mediasPorBloque(const Foto& f, int n) {
+    std::vector<double> medias(3 * std::size_t(n) * n, 0.0);
+    std::vector<double> cuenta(std::size_t(n) * n, 0.0);
+    for (int y = 0; y < f.alto; ++y)
+        for (int x = 0; x < f.ancho; ++x) {
+            const std::size_t celda = std::size_t(y * n / f.alto) * n + std::size_t(x * n / f.ancho);
+            cuenta[celda] += 1;
+            for (int k = 0; k < 3; ++k) medias[3 * celda + k] += f.en(x, y)[k];
+        }
+    for (std::size_t i = 0; i < medias.size(); ++i) medias[i] /= cuenta[i / 3];
+    return medias;
+}
+
+TEST(LeerFoto, FotosRealesComoSusCopiasBmp) {
+    REQUIERE_CARPETA_COMPARTIDA("data/real");
+    const fs::path carpeta = apoyo::carpetaCompartida() / "data/real";
+    int vistas = 0;
+    for (const auto& entrada : fs::directory_iterator(carpeta)) {
+        const fs::path foto = entrada.path();
+        const std::string ext = foto.extension().string();
+        if (ext != ".jpg" && ext != ".png") continue;
+        SCOPED_TRACE(foto.filename().string());
+        ++vistas;
+        LecturaFoto r;
+        const Foto leidaFoto = leida(foto, &r);
+        // jscanify_test.png is a JPEG under another name: only the content counts.
+        ASSERT_NE(r.formato, FormatoFoto::bmp);
+        if (foto.filename() == "jscanify_test6.jpg") {
+            EXPECT_EQ(r.orientacion, 6);
+            EXPECT_EQ(leidaFoto.ancho, 2448);
+            EXPECT_EQ(leidaFoto.alto, 3264);
+        }
+        const LecturaBmp copia = leerImagen(carpeta / "bmp" / foto.filename().replace_extension(".bmp"));
+        ASSERT_TRUE(copia.imagen.has_value()) << copia.mensaje;
+        const Foto chica = vista(*copia.imagen);
+        // The copy is the photo shrunk: the same shape, and the same picture cell by cell.
+        EXPECT_NEAR(double(leidaFoto.ancho) / leidaFoto.alto, double(chica.ancho) / chica.alto, 0.01);
+        const std::vector<double> a = mediasPorBloque(leidaFoto, 16);
+        const std::vector<double> b = mediasPorBloque(chica, 16);
+        double suma = 0, mayor = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            suma += std::abs(a[i] - b[i]);
+            mayor = std::max(mayor, std::abs(a[i] - b[i]));
+        }
+        EXPECT_LT(suma / double(a.size()), 3.0);
+        EXPECT_LT(mayor, 20.0);
+    }
+    EXPECT_GE(vistas, 9);
+}
+
+}  // namespace
