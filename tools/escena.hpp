@@ -1,7 +1,7 @@
 #pragma once
 
-// A synthetic photograph of a letter-size sheet lying on a desk, for the example input and for
-// end-to-end tests that need to know where the sheet really is.
+// A synthetic photograph of a sheet of paper lying on a desk, for the example input and for tests
+// that need to know where the sheet really is and what a perfect scan of it shows.
 //
 // Frame used throughout: photo pixel coordinates with x = column and y = row, rows in BMP file
 // order (row 0 is the first row stored in the file, which a viewer shows at the bottom of the
@@ -9,9 +9,10 @@
 // [c - 0.5, c + 0.5] x [r - 0.5, r + 0.5]. This is the frame of the corners that the scanner itself
 // reports once they are scaled to the photograph.
 //
-// The sheet is 8.5 x 11 (portrait). Its own corners are named as the page reads: inferior
-// izquierda, inferior derecha, superior derecha, superior izquierda. Because rows grow upward in
-// file order, a page that stands upright in the picture has its bottom edge at the lower rows.
+// The sheet is letter size, 8.5 x 11 inches, unless the scene names another size (A4, legal, a
+// landscape sheet). Its own corners are named as the page reads: inferior izquierda, inferior
+// derecha, superior derecha, superior izquierda. Because rows grow upward in file order, a page that
+// stands upright in the picture has its bottom edge at the lower rows.
 //
 // Everything is deterministic: noise comes from a 64-bit integer generator and no library
 // transcendental function is used, so a given Escena gives the same bytes with any compiler or
@@ -20,6 +21,8 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "imagen/imagen_bmp.hpp"
 
@@ -38,6 +41,42 @@ using Esquinas = std::array<Punto, 4>;
 
 inline constexpr double kProporcionHoja = 8.5 / 11.0;  // width / height of a letter-size sheet
 
+// Paper sizes in inches, width x height as the page reads (a landscape sheet is wider than high).
+struct Papel {
+    double ancho = 8.5;
+    double alto = 11.0;
+};
+inline constexpr Papel kCarta{8.5, 11.0};
+inline constexpr Papel kA4{8.27, 11.69};
+inline constexpr Papel kOficio{8.5, 14.0};  // legal
+inline constexpr Papel kCartaApaisada{11.0, 8.5};
+inline constexpr Papel kA4Apaisada{11.69, 8.27};
+inline constexpr double kPapelMinimo = 2.0;   // inches, each side
+inline constexpr double kPapelMaximo = 40.0;
+
+// What the sheet lies on.
+enum class TipoEscritorio {
+    madera,    // brown wooden boards with grain, fibres and blotches
+    liso,      // one flat colour with gentle low-frequency variation (white and pale tables)
+    textura,   // a fine, high-frequency texture: woven fabric or speckled stone, by the seed
+    desorden,  // wood with things lying on it under and around the sheet: notebooks, a phone, pens,
+               // coloured cards at random angles; never anything white or paper-like
+};
+
+// A straight shadow across the whole photo (a hand or a phone between the light and the desk): it
+// darkens desk and sheet alike. The edge is the line through `punto` square to `direccion`; the
+// shadow lies on the side `direccion` points to. With ancho = 0 it covers that whole half-plane;
+// with ancho > 0 it is a band of that width (pixels, measured from the edge along `direccion`).
+// Both edges fade over `suavidad` pixels (centred on the edge). fuerza 0 = no shadow, at most 0.9:
+// the fraction of light taken away inside it.
+struct Sombra {
+    double fuerza = 0.0;
+    Punto punto{};
+    double direccion = 0.0;  // degrees, as direccionLuz (0 = toward higher columns, 90 = higher rows)
+    double suavidad = 40.0;  // pixels, >= 0
+    double ancho = 0.0;      // pixels, >= 0; 0 = a half-plane
+};
+
 struct Escena {
     int ancho = 1280;  // photo width in pixels, 2 .. 30000
     int alto = 960;    // photo height in pixels, 2 .. 30000
@@ -49,18 +88,35 @@ struct Escena {
                                  // columns, 90 = toward higher rows)
     int ruido = 5;         // per-channel noise amplitude in gray levels (triangular, -ruido .. ruido)
     bool conHoja = true;   // false renders the empty desk
+
+    // Added knobs; their defaults render today's scenes byte for byte.
+    double anchoPapel = 8.5;   // the sheet's size in inches, kPapelMinimo .. kPapelMaximo; the page
+    double altoPapel = 11.0;   // content is laid out on it (landscape when wider than high)
+    TipoEscritorio escritorio = TipoEscritorio::madera;
+    double saturacionEscritorio = 1.0;  // 0 .. 3: how far the desk's colour departs from gray (0 =
+                                        // neutral gray, 1 = the desk's own colour: wood is b 0.62,
+                                        // g 0.95, r 1.30 of the level; plain and textured desks
+                                        // have a mild tint of their own picked by the seed)
+    double brilloPapel = 1.0;  // 0.2 .. 1.5: factor on the paper's colour (below 1 = grayish paper)
+    Sombra sombra{};           // none by default
 };
+
+// Page raster: 100 texels per inch, so a letter page is 850 x 1100 texels. The layout (one-inch
+// margins, heading, date line, body, page number at the foot) follows the page's size.
+inline constexpr int kTexelesPorPulgada = 100;
 
 struct FotoSintetica {
     ImagenBmp imagen;   // 24-bit, planes in B, G, R order, header from headerNuevo
     Esquinas esquinas;  // the sheet's corners as rendered (those of the Escena)
 };
 
-// Renders the scene. The sheet's content (heading, lines of words, margins) is drawn onto an 8.5 x 11
-// page and carried into the photo by the perspective map that takes the page's corners to
-// `esquinas`; each photo pixel near the sheet averages 4 x 4 samples, so the sheet's sides are
-// anti-aliased. Returns nothing when the size is out of range, a parameter is out of range, or the
-// corners do not form a convex quadrilateral (in either turning direction).
+// Renders the scene. The sheet's content (heading, lines of words, margins) is drawn onto a page of
+// anchoPapel x altoPapel inches and carried into the photo by the perspective map that takes the
+// page's corners to `esquinas` (which may lie outside the photo); each photo pixel near the sheet
+// averages 4 x 4 samples, so the sheet's sides are anti-aliased. The sheet casts a narrow soft
+// shadow on the desk; the Sombra, the light and the noise lie over desk and sheet alike. Returns
+// nothing when the size is out of range, a parameter is out of range, or the corners do not form a
+// convex quadrilateral (in either turning direction).
 std::optional<FotoSintetica> renderizarEscena(const Escena& escena);
 
 // The sheet of `escena` front-on, as a scan of its photo should show it: 852 x 1103, in the frame
@@ -68,11 +124,33 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena);
 // which the bilinear map taking (1,1), (850,1), (850,1100) and (0,1100) to the page's bottom-left,
 // bottom-right, top-right and top-left corners sends it: the scanner's own map, with the page in
 // place of the photo. For a sheet seen without tilt (photo corners that are an affine image of the
-// page) a scan samples exactly there; a tilted sheet's perspective is not undone by that map. Each
-// pixel samples the page once, lit as the photo is lit where that page point lies; no noise, desk or
-// shadow. Page points past the edge (in the 15-pixel frame) repeat the edge. Returns nothing when
-// the scene has no sheet or could not be rendered.
+// page) a scan samples exactly there; a tilted sheet's perspective is not undone by that map (see
+// paginaDeFrente). Each pixel samples the page once, lit as the photo is lit where that page point
+// lies (gradient and Sombra); no noise, desk or the sheet's own cast shadow. A sheet of another
+// size than letter is still stretched over the whole 850 x 1100 area. Page points past the edge
+// (in the 15-pixel frame) repeat the edge. Returns nothing when the scene has no sheet or could not
+// be rendered.
 std::optional<ImagenBmp> hojaDeFrente(const Escena& escena);
+
+// The sheet's page front-on at any size, as an ideal perspective-correct scan shows it: an ancho x
+// alto image (each 2 .. 30000) in which the page's bottom-left, bottom-right, top-right and top-left
+// corners lie at `puntos` (output pixel coordinates, rows in file order as everywhere here; the
+// quadrilateral must be convex). Each output pixel is carried to the page by the perspective map
+// (homography) through those four points; an output pixel that spans several page texels averages
+// a few samples. Points outside the page repeat its edge.
+//   conLuz = false: paper colour x brilloPapel x the page's reflectance only; no light gradient, no
+//                   shadow: what an "even out the lighting" enhancement should give.
+//   conLuz = true:  lit as the photo is lit where that page point lies (gradient and Sombra), no
+//                   noise: what a perfect rectification of the photo should give.
+// Example: puntos {(0,0), (W-1,0), (W-1,H-1), (0,H-1)} fills the whole image with the page upright
+// (its foot on the file's first rows, as the scanner's output has it). Returns nothing when the
+// scene has no sheet, the scene cannot be rendered, the size is out of range or `puntos` is not
+// convex.
+std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alto, const Esquinas& puntos,
+                                        bool conLuz);
+
+// The corners {(0,0), (ancho-1,0), (ancho-1,alto-1), (0,alto-1)}: the page filling the image.
+Esquinas esquinasDeImagen(int ancho, int alto);
 
 // A simple camera looking at a sheet on a table.
 struct Camara {
@@ -83,17 +161,34 @@ struct Camara {
                                // positive value makes the top edge shorter than the bottom one)
     double ladeo = 0.0;        // degrees the page's right edge leans away (right edge shorter)
     double distancia = 2.5;    // camera distance in sheet heights; smaller = stronger perspective
+    // Added fields; the defaults give today's corners.
+    double proporcion = kProporcionHoja;  // the sheet's width / height as the page reads (A4: 8.27 /
+                                          // 11.69, a landscape sheet above 1)
+    bool rigida = false;  // false: today's model, which leans the page by inclinacion and then by
+                          // ladeo leaving out one cross term, so that with both non-zero the page is
+                          // slightly sheared (by sin(inclinacion) x sin(ladeo)). true: a true
+                          // rotation, the sheet staying a rectangle in space (what scene sets use).
 };
 
 // The photo corners of the sheet seen by `camara`: the page is turned by `giro` in its own plane,
 // tilted by `inclinacion` and `ladeo`, and projected with a pinhole whose scale is 1 at the sheet's
 // centre. With no tilt the result is the upright or turned rectangle of height `altoHoja` and width
-// altoHoja x 8.5 / 11 centred on `centro`.
+// altoHoja x proporcion centred on `centro`. The pinhole's centre is `centro` and its focal length
+// distancia x altoHoja pixels. Tilts up to 50 degrees each (up to about 60 together) with distancia
+// down to 1.2 give a convex quadrilateral.
 Esquinas esquinasDeCamara(const Camara& camara);
+
+// The camera's tilt in degrees: the angle between the sheet's normal and the line of sight to the
+// sheet's centre (0 = seen straight from above; inclinacion alone gives |inclinacion|, ladeo alone
+// |ladeo|). Computed without library transcendental functions.
+double inclinacionDeCamara(const Camara& camara);
 
 // Convenience: the scene of a sheet seen by `camara` on a `ancho` x `alto` photo, other knobs at
 // their defaults.
 Escena escenaConCamara(int ancho, int alto, const Camara& camara, std::uint64_t semilla);
+// The same for a sheet of size `papel`: the camera's proporcion is set from it, and so are the
+// scene's anchoPapel and altoPapel.
+Escena escenaConCamara(int ancho, int alto, Camara camara, std::uint64_t semilla, const Papel& papel);
 
 // The scene of the bundled example photograph (examples/imagenDocumento.bmp): 1280 x 960, the sheet
 // about 63 % of the photo's height near its centre, turned 6.5 degrees counter-clockwise, its top
@@ -103,5 +198,45 @@ Escena escenaEjemplo();
 // Sine and cosine of an angle in degrees, from plain arithmetic so that every build agrees.
 double senoGrados(double grados);
 double cosenoGrados(double grados);
+// The angle in [0, 180] degrees whose cosine is `coseno` (clamped to -1 .. 1), by bisection on
+// cosenoGrados; within 1e-12 degrees.
+double arcocosenoGrados(double coseno);
+
+// ---------------------------------------------------------------------------------------------
+// Scene sets: varied scenes of one kind, with their labels, for detector and rectifier tests.
+
+// A rendered-to-be scene and what is known about it.
+struct EscenaEtiquetada {
+    std::string tipo;       // the kind it was made for (one of tiposDeEscena())
+    Escena escena;          // render with renderizarEscena; escena.esquinas are the sheet's corners
+    bool conHoja = true;    // false for "sin-hoja" (then the fields below are zero)
+    Camara camara;          // the camera that gave the corners (rigida = true)
+    double inclinacion = 0.0;  // inclinacionDeCamara(camara), degrees
+    double giro = 0.0;         // camara.giro, degrees
+    Papel papel;               // the sheet's size in inches (as escena.anchoPapel x altoPapel)
+    double cobertura = 0.0;    // the sheet's area in the photo / the photo's area (part outside
+                               // the photo counted too)
+    int esquinasFuera = 0;     // corners outside the photo (pixel centres 0 .. ancho-1, 0 .. alto-1)
+};
+
+// The kinds, in this order: "oscuro" (today's kind: dark wood), "claro" (pale wood and white
+// tables), "bajo-contraste" (grayish paper on a pale desk), "textura" (fabric or stone), "desorden"
+// (wood with things on it), "sombra" (a hand's or phone's shadow across the photo), "giro" (turned 0
+// to 90 degrees either way), "perspectiva" (tilt 25 to 50 degrees, close camera), "fuera" (one or
+// two corners outside the photo, by up to about 10 % of its side), "apaisada" (landscape letter or
+// A4 sheets), "a4" (A4 sheets), "sin-hoja" (no sheet: plain, wooden, textured or cluttered desks).
+const std::vector<std::string>& tiposDeEscena();
+
+// `cuantas` scenes of kind `tipo` ("todos" cycles through every kind in the order above), the same
+// for the same arguments on every build. Photos from about 800 x 600 to 2000 x 1500, landscape or
+// portrait (and a few 16:9 or 3:2); the sheet covers 20 to 80 % of the photo; turn, tilt, light,
+// noise, desk and paper vary within the kind's range. Outside "fuera" every corner lies at least 2 %
+// of the photo's smaller side inside it; every sheet is convex. An unknown kind gives an empty list.
+std::vector<EscenaEtiquetada> conjuntoDeEscenas(const std::string& tipo, int cuantas, std::uint64_t semilla);
+
+// The corners as a viewer shows the picture: y down from the top row (alto - 1 - row), ordered
+// clockwise on screen starting from the corner nearest the picture's top-left (least x + y):
+// top-left, top-right, bottom-right, bottom-left as in a labelled corners.csv.
+std::array<Punto, 4> esquinasComoSeVen(const Esquinas& esquinas, int alto);
 
 }  // namespace escena
