@@ -1,5 +1,6 @@
 #include "app/recorrido.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -39,19 +40,32 @@ std::optional<std::string> fotoDemasiadoFina(const ImagenBmp& foto, const std::s
            std::to_string(kLadoMinimo);
 }
 
-ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
-                                  const std::optional<std::filesystem::path>& carpetaEtapas) {
-    ResultadoRecorrido r;
-    const auto grabar = [&](const char* nombre, const auto& escribir) {
-        if (!carpetaEtapas) return true;
-        auto error = escribir(*carpetaEtapas / nombre);
-        if (error) r.error = std::move(*error);
-        return !error;
-    };
-    const auto grabarImagenEtapa = [&](const char* nombre, const ImagenBmp& imagen) {
-        return grabar(nombre, [&](const std::filesystem::path& archivo) { return grabarImagen(imagen, archivo); });
-    };
+namespace {
 
+// Writes a stage image into the stage folder, when there is one; a failure is kept in `r`.
+template <class Escribir>
+bool grabarEtapa(const std::optional<std::filesystem::path>& carpeta, const char* nombre,
+                 ResultadoRecorrido& r, const Escribir& escribir) {
+    if (!carpeta) return true;
+    auto error = escribir(*carpeta / nombre);
+    if (error) {
+        r.hallazgo = Hallazgo::error;
+        r.error = std::move(*error);
+    }
+    return !error;
+}
+
+bool grabarImagenEtapa(const std::optional<std::filesystem::path>& carpeta, const char* nombre,
+                       ResultadoRecorrido& r, const ImagenBmp& imagen) {
+    return grabarEtapa(carpeta, nombre, r,
+                       [&](const std::filesystem::path& archivo) { return grabarImagen(imagen, archivo); });
+}
+
+}  // namespace
+
+ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
+                                       const std::optional<std::filesystem::path>& carpetaEtapas) {
+    ResultadoRecorrido r;
     std::fprintf(cuenta, "\n  ");
     std::fprintf(cuenta, "\nLa imagen ha sido cargada ");
     std::fprintf(cuenta, "\n Ancho:%d Alto:%d  pixeles:%d", foto.ancho(), foto.alto(),
@@ -60,7 +74,7 @@ ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
     std::fprintf(cuenta, "\n Factor de reducciOn de imagen para operarla: %f ", factorReduccion);
 
     ImagenBmp trabajo = reducirImagen(foto, factorReduccion);
-    if (!grabarImagenEtapa(kImagenesEtapas[0], trabajo)) return r;
+    if (!grabarImagenEtapa(carpetaEtapas, kImagenesEtapas[0], r, trabajo)) return r;
 
     const int anchoTrabajo = trabajo.ancho();
     const int altoTrabajo = trabajo.alto();
@@ -71,7 +85,7 @@ ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
         std::fprintf(cuenta, "\n\nSe extraen los bordes de la imagen con un detector tipo Sobel");
         const Bordes bordes = detectarBordes(trabajo);
         // The edge map stands as all three planes, under the working image's header.
-        if (!grabar(kImagenesEtapas[1], [&](const std::filesystem::path& archivo) {
+        if (!grabarEtapa(carpetaEtapas, kImagenesEtapas[1], r, [&](const std::filesystem::path& archivo) {
                 return grabarPlanos(trabajo.header, bordes.mapa, bordes.mapa, bordes.mapa, archivo);
             })) {
             return r;
@@ -83,7 +97,7 @@ ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
         rectas = buscarRectas(acumulador);
         imprimirRectas(rectas, cuenta);
         if (carpetaEtapas) {
-            if (!grabarImagenEtapa(kImagenesEtapas[2], imagenEspacioHough(acumulador))) return r;
+            if (!grabarImagenEtapa(carpetaEtapas, kImagenesEtapas[2], r, imagenEspacioHough(acumulador))) return r;
             std::fprintf(cuenta, "\nSe ha guardado la imagen en el espacio Hough, \"imagen_Hough.bmp\" ");
         }
     }
@@ -101,19 +115,29 @@ ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
         esquinas.esquinas[i].y *= factorReduccion;
         r.esquinas[i] = esquinas.esquinas[i];
     }
-    if (!grabarImagenEtapa(kImagenesEtapas[3], trabajo)) return r;
-    {
-        // The photograph is not needed past the resampling.
-        const ImagenBmp fotografia = std::move(foto);
-        r.hoja = rectificarHoja(fotografia, esquinas.esquinas, cuenta);
-    }
+    if (!grabarImagenEtapa(carpetaEtapas, kImagenesEtapas[3], r, trabajo)) return r;
+    r.hallazgo = Hallazgo::hoja;
+    return r;
+}
+
+void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,
+                         const std::optional<std::filesystem::path>& carpetaEtapas) {
+    std::array<Esquina, kMaxEsquinas> esquinas{};
+    std::copy(r.esquinas.begin(), r.esquinas.end(), esquinas.begin());
+    r.hoja = rectificarHoja(foto, esquinas, cuenta);
     if (!r.hoja) {
+        r.hallazgo = Hallazgo::error;
         r.error = "no se pudo calcular la transformacion de la hoja";
-        return r;
+        return;
     }
-    if (!grabarImagenEtapa(kImagenesEtapas[4], *r.hoja)) return r;
+    if (!grabarImagenEtapa(carpetaEtapas, kImagenesEtapas[4], r, *r.hoja)) return;
     std::fprintf(cuenta, "\n\nSe ha rectificado la hoja carta con la transformaciOn. ");
     if (carpetaEtapas) std::fprintf(cuenta, "\nSe ha grabado la imagen \"imagenHojaCarta.bmp\" ");
-    r.hallazgo = Hallazgo::hoja;
+}
+
+ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
+                                  const std::optional<std::filesystem::path>& carpetaEtapas) {
+    ResultadoRecorrido r = buscarHojaPorEtapas(foto, cuenta, carpetaEtapas);
+    if (r.hallazgo == Hallazgo::hoja) rectificarPorEtapas(foto, r, cuenta, carpetaEtapas);
     return r;
 }

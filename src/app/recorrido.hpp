@@ -44,3 +44,11 @@ struct ResultadoRecorrido {
 // written. A road that finds no four corners ends in sinHoja after printing so.
 ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
                                   const std::optional<std::filesystem::path>& carpetaEtapas);
+
+// The two halves of that road, for a driver that resamples the sheet its own way: the corners
+// (up to the outline and its image; `hoja` stays empty), then the sheet through the bilinear map
+// (its image last).
+ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
+                                       const std::optional<std::filesystem::path>& carpetaEtapas);
+void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,
+                         const std::optional<std::filesystem::path>& carpetaEtapas);

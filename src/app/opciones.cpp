@@ -1,0 +1,254 @@
+#include "app/opciones.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <set>
+#include <system_error>
+
+#include <CLI/CLI.hpp>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+#ifndef ESCANER_VERSION
+#define ESCANER_VERSION "sin version"
+#endif
+
+namespace {
+
+// A whole number from `texto` between `minimo` and `maximo`, or nothing.
+std::optional<int> entero(const std::string& texto, int minimo, int maximo) {
+    int valor = 0;
+    const char* fin = texto.data() + texto.size();
+    const auto [resto, error] = std::from_chars(texto.data(), fin, valor);
+    if (error != std::errc() || resto != fin || valor < minimo || valor > maximo) return std::nullopt;
+    return valor;
+}
+
+// The name a path has as an existing file, or as it would have: two spellings of one file compare
+// equal.
+fs::path canonico(const fs::path& ruta) {
+    std::error_code ec;
+    fs::path c = fs::weakly_canonical(ruta, ec);
+    return ec ? fs::absolute(ruta, ec).lexically_normal() : c;
+}
+
+bool esCarpeta(const fs::path& ruta) {
+    std::error_code ec;
+    return fs::is_directory(ruta, ec);
+}
+
+}  // namespace
+
+LecturaOpciones leerOpciones(int argc, const char* const* argv) {
+    LecturaOpciones r;
+    Opciones& o = r.opciones;
+    CLI::App app{"escaner"};
+    app.set_help_flag();
+    app.allow_extras();
+    std::string salida, etapas, calidad, hilos;
+    app.add_flag("-h,--help,--ayuda", o.ayuda);
+    app.add_flag("--version", o.version);
+    app.add_option("-o,--salida", salida);
+    app.add_option("--calidad", calidad);
+    app.add_option("--etapas", etapas);
+    app.add_flag("--cuenta", o.cuenta);
+    app.add_flag("--json", o.json);
+    app.add_option("-j,--hilos", hilos);
+    std::string detector, mapa, papel, ppp, mejora;
+    app.add_option("--detector", detector);
+    app.add_option("--mapa", mapa);
+    app.add_option("--papel", papel);
+    app.add_option("--ppp", ppp);
+    app.add_option("--mejorar", mejora);
+    std::vector<std::string> fotos;
+    app.add_option("fotos", fotos);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ArgumentMismatch& e) {
+        r.error = "a una opcion le falta su valor (" + std::string(e.what()) + ")";
+        return r;
+    } catch (const CLI::ParseError& e) {
+        r.error = "argumentos que no se entienden: " + std::string(e.what());
+        return r;
+    }
+    if (o.ayuda || o.version) return r;
+    for (const std::string& resto : app.remaining()) {
+        r.error = (resto.size() > 1 && resto[0] == '-' ? "opcion desconocida: " : "argumento de mas: ") + resto;
+        return r;
+    }
+    for (const std::string& f : fotos) o.fotos.emplace_back(f);
+    if (!salida.empty()) o.salida = salida;
+    if (!etapas.empty()) o.etapas = etapas;
+    if (!calidad.empty()) {
+        const auto q = entero(calidad, 1, 100);
+        if (!q) {
+            r.error = "--calidad " + calidad + ": debe ser un entero de 1 a 100";
+            return r;
+        }
+        o.calidad = *q;
+    }
+    if (!hilos.empty()) {
+        const auto n = entero(hilos, 1, 1024);
+        if (!n) {
+            r.error = "--hilos " + hilos + ": debe ser un entero de 1 a 1024";
+            return r;
+        }
+        o.hilos = *n;
+    }
+    // A word among the few an option takes.
+    const auto palabra = [&](const char* opcion, const std::string& texto, const auto& valores, auto& destino) {
+        if (texto.empty()) return true;
+        std::string lista;
+        for (const auto& [nombre, valor] : valores) {
+            if (texto == nombre) {
+                destino = valor;
+                return true;
+            }
+            lista += (lista.empty() ? "" : ", ") + std::string(nombre);
+        }
+        r.error = std::string(opcion) + " " + texto + ": debe ser " + lista;
+        return false;
+    };
+    const std::pair<const char*, Detector> detectores[] = {{"robusto", Detector::robusto}, {"espec", Detector::espec}};
+    const std::pair<const char*, Mapa> mapas[] = {{"perspectiva", Mapa::perspectiva}, {"bilineal", Mapa::bilineal}};
+    const std::pair<const char*, Papel> papeles[] = {
+        {"carta", Papel::carta}, {"a4", Papel::a4}, {"oficio", Papel::oficio}, {"auto", Papel::automatico}};
+    const std::pair<const char*, Mejora> mejoras[] = {{"color", Mejora::color}, {"gris", Mejora::gris}, {"bn", Mejora::bn}};
+    if (!palabra("--detector", detector, detectores, o.detector) || !palabra("--mapa", mapa, mapas, o.pagina.mapa) ||
+        !palabra("--papel", papel, papeles, o.pagina.papel) || !palabra("--mejorar", mejora, mejoras, o.mejora)) {
+        return r;
+    }
+    if (!ppp.empty()) {
+        const auto n = entero(ppp, 10, 1200);
+        if (!n) {
+            r.error = "--ppp " + ppp + ": debe ser un entero de 10 a 1200";
+            return r;
+        }
+        o.pagina.ppp = *n;
+    }
+    if (o.fotos.empty()) r.error = "falta la foto: escaner [OPCIONES] FOTO...";
+    return r;
+}
+
+std::string textoAyuda() {
+    return "Uso: escaner [OPCIONES] FOTO...\n"
+           "     escaner                 (sin argumentos: lee imagenDocumento.bmp de la carpeta actual,\n"
+           "                              deja las cinco imagenes de las etapas y espera una tecla)\n"
+           "\n"
+           "Busca la hoja en cada foto (JPEG, PNG o BMP, reconocida por su contenido) y la deja derecha\n"
+           "y de frente, como una pagina escaneada de 852 x 1103 pixeles.\n"
+           "\n"
+           "Opciones:\n"
+           "  -o, --salida RUTA   donde va el resultado. Con una foto: un archivo cuya extension da el\n"
+           "                      formato (.png, .jpg o .jpeg, .bmp, .pdf) o una carpeta que exista.\n"
+           "                      Con varias: una carpeta (se crea si falta; NOMBRE-hoja.png por foto)\n"
+           "                      o un .pdf con una pagina por foto, en el orden dado.\n"
+           "                      Sin -o: NOMBRE-hoja.png junto a cada foto.\n"
+           "      --calidad Q     calidad JPEG de los resultados .jpg y de las paginas del PDF,\n"
+           "                      de 1 a 100 (por omision 90)\n"
+           "      --etapas CARPETA  tambien las cinco imagenes de las etapas de cada foto, en\n"
+           "                      CARPETA/NOMBRE/\n"
+           "      --cuenta        la cuenta en espanol de cada foto en la salida estandar\n"
+           "      --json          un objeto JSON por foto y linea en la salida estandar: foto, estado\n"
+           "                      (\"ok\", \"sin-hoja\" o \"error\"), esquinas (pixeles de la foto como se\n"
+           "                      ve, x a la derecha, y hacia abajo; arriba-izquierda, arriba-derecha,\n"
+           "                      abajo-derecha, abajo-izquierda), salida, mensaje\n"
+           "  -j, --hilos N       fotos a la vez (por omision, los nucleos disponibles)\n"
+           "      --detector D    como se busca la hoja: robusto (por omision) o espec (umbrales fijos,\n"
+           "                      como la corrida sin argumentos)\n"
+           "      --mapa M        como se endereza: perspectiva (por omision) o bilineal\n"
+           "      --papel P       tamano de la hoja: carta (por omision), a4, oficio o auto (medido)\n"
+           "      --ppp N         pixeles por pulgada de la pagina (por omision, los de carta a 852 x 1103)\n"
+           "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro)\n"
+           "  -h, --help, --ayuda  esta ayuda\n"
+           "      --version       la version\n"
+           "\n"
+           "Estado de salida: 0 si se escanearon todas las fotos; 1 si alguna no (cada una con una\n"
+           "linea en la salida de errores; las demas se escanean igual); 2 si los argumentos no son\n"
+           "validos.\n"
+           "\n"
+           "Ejemplos:\n"
+           "  escaner foto.jpg                          deja foto-hoja.png junto a la foto\n"
+           "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n";
+}
+
+std::string textoVersion() { return std::string("escaner ") + ESCANER_VERSION + "\n"; }
+
+Plan planear(const Opciones& o) {
+    Plan plan;
+    const bool varias = o.fotos.size() > 1;
+    std::optional<FormatoSalida> formatoArchivo;
+    if (o.salida) {
+        const fs::path& s = *o.salida;
+        const bool pideCarpeta = esCarpeta(s) || s.filename().empty();
+        formatoArchivo = pideCarpeta ? std::nullopt : formatoPorExtension(s);
+        if (formatoArchivo == FormatoSalida::pdf) {
+            plan.pdf = s;
+        } else if (formatoArchivo && varias) {
+            plan.error = "-o " + s.string() + ": con varias fotos, -o es una carpeta o un .pdf";
+            return plan;
+        } else if (!formatoArchivo && !pideCarpeta && !varias) {
+            plan.error = "-o " + s.string() +
+                         ": no es una carpeta y su extension no es .png, .jpg, .jpeg, .bmp ni .pdf";
+            return plan;
+        } else if (!formatoArchivo) {
+            plan.carpeta = s;
+        }
+        if (formatoArchivo) {
+            const fs::path padre = s.parent_path().empty() ? fs::path(".") : s.parent_path();
+            if (!esCarpeta(padre)) {
+                plan.error = "-o " + s.string() + ": no existe la carpeta " + padre.string();
+                return plan;
+            }
+            if (::access(padre.c_str(), W_OK) != 0) {
+                plan.error = "-o " + s.string() + ": no se puede escribir en la carpeta " + padre.string();
+                return plan;
+            }
+        }
+    }
+
+    std::map<fs::path, fs::path> fotos;      // canonical name -> as given
+    std::map<fs::path, fs::path> usados;     // result or stage folder -> the photo that takes it
+    for (const fs::path& foto : o.fotos) {
+        const fs::path c = canonico(foto);
+        if (!fotos.emplace(c, foto).second) {
+            plan.error = "la foto " + foto.string() + " se nombra dos veces";
+            return plan;
+        }
+    }
+    for (const fs::path& foto : o.fotos) {
+        Destino d;
+        d.foto = foto;
+        const std::string nombre = foto.stem().string();
+        if (formatoArchivo && formatoArchivo != FormatoSalida::pdf) {
+            d.resultado = *o.salida;
+            d.formato = *formatoArchivo;
+        } else if (plan.carpeta) {
+            d.resultado = *plan.carpeta / (nombre + "-hoja.png");
+        } else if (!plan.pdf) {
+            d.resultado = foto.parent_path() / (nombre + "-hoja.png");
+        }
+        if (o.etapas) d.etapas = *o.etapas / nombre;
+        for (const auto& usado : {d.resultado, d.etapas.value_or(fs::path())}) {
+            if (usado.empty()) continue;
+            const fs::path c = canonico(usado);
+            if (fotos.count(c)) {
+                plan.error = usado.string() + " es una de las fotos: no se escribe sobre ella";
+                return plan;
+            }
+            const auto [donde, nuevo] = usados.emplace(c, foto);
+            if (!nuevo) {
+                plan.error = "las fotos " + donde->second.string() + " y " + foto.string() +
+                             " darian el mismo resultado " + usado.string();
+                return plan;
+            }
+        }
+        plan.destinos.push_back(std::move(d));
+    }
+    if (plan.pdf && fotos.count(canonico(*plan.pdf))) {
+        plan.error = plan.pdf->string() + " es una de las fotos: no se escribe sobre ella";
+    }
+    return plan;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+// The options of the command line, `escaner [OPCIONES] FOTO...`, and the plan they make: which
+// result each photo gives and where it goes. Everything a user can get wrong in the arguments is
+// found here, before any photo is read.
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "formatos/formatos.hpp"
+#include "pagina/pagina.hpp"
+
+// Which detector finds the sheet: the fixed-threshold stages of the run without arguments, or the
+// robust one.
+enum class Detector { espec, robusto };
+
+struct Opciones {
+    std::vector<std::filesystem::path> fotos;
+    std::optional<std::filesystem::path> salida;  // -o, --salida
+    int calidad = kCalidadJpeg;                     // --calidad, JPEG pages and results
+    std::optional<std::filesystem::path> etapas;  // --etapas: the stage images per photo
+    bool cuenta = false;                            // --cuenta: the account of each photo
+    bool json = false;                              // --json: one object per photo and line
+    int hilos = 0;                                  // -j, --hilos: photos at once (0: the cores)
+    Detector detector = Detector::robusto;          // --detector
+    OpcionesPagina pagina;                          // --mapa, --papel, --ppp
+    Mejora mejora = Mejora::ninguna;                // --mejorar
+    bool ayuda = false;
+    bool version = false;
+};
+
+// The options read from the arguments (argv[0] is the program's name), or the usage error as one
+// line.
+struct LecturaOpciones {
+    Opciones opciones;
+    std::string error;  // empty when the arguments are good
+};
+LecturaOpciones leerOpciones(int argc, const char* const* argv);
+
+// The text of --help and --ayuda, and of --version.
+std::string textoAyuda();
+std::string textoVersion();
+
+// Where each photo's result goes.
+struct Destino {
+    std::filesystem::path foto;
+    std::filesystem::path resultado;             // the result file (empty: a page of `pdf`)
+    FormatoSalida formato = FormatoSalida::png;  // of the result file
+    std::optional<std::filesystem::path> etapas;  // the folder of its stage images
+};
+
+struct Plan {
+    std::vector<Destino> destinos;                 // one per photo, in the order given
+    std::optional<std::filesystem::path> pdf;      // one PDF with a page per photo
+    std::optional<std::filesystem::path> carpeta;  // a folder -o names, to be made if missing
+    std::string error;                             // the usage error, as one line; empty when good
+};
+
+// Without -o each result goes beside its photo as NOMBRE-hoja.png. With -o: for one photo a file
+// whose extension names the format (.png, .jpg/.jpeg, .bmp, .pdf) or an existing folder; for
+// several a folder (NOMBRE-hoja.png in it; made if missing) or a .pdf with a page per photo. A
+// photo named twice, two results under one name, a result over a photo, a -o file for several
+// photos that is not a PDF, or a -o whose folder does not exist are usage errors.
+Plan planear(const Opciones& opciones);
