@@ -135,12 +135,13 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     }
     r.esquinas = esquinasVisibles(recorrido.esquinas, foto.alto());
 
-    // The page: the letter-size bilinear map of the run without arguments, or the sheet's own
-    // shape and size.
+    // The page: the letter-size bilinear map of the run without arguments (an upright letter
+    // page, with its account), or the sheet's own shape, size and orientation.
     double anchoPulgadas = 8.5, altoPulgadas = 11.0;
     OpcionesPagina opciones = o.pagina;
     opciones.focal35mm = lectura.focal35mm;
-    if (opciones.mapa == Mapa::bilineal && opciones.papel == Papel::carta && opciones.ppp == 0.0) {
+    const std::optional<FormaPagina> forma = formaDePagina(foto.ancho(), foto.alto(), recorrido.esquinas, opciones);
+    if (forma && forma->hojaCarta) {
         rectificarPorEtapas(foto, recorrido, cuenta.f, d.etapas);
         if (recorrido.hallazgo == Hallazgo::error) {
             r.mensaje = recorrido.error;

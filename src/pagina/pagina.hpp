@@ -27,12 +27,42 @@ struct PaginaEnderezada {
     double altoPulgadas = 11.0;
 };
 
+// The page's size and orientation for a sheet with these corners in a photo ancho x alto.
+// Orientation: landscape when the sheet is wider than high as the photo shows it (slot 0 -> 1 against
+// slot 0 -> 3): for the bilinear map, from the quadrilateral's sides; for the perspective map, from
+// the sheet's true proportion (medirProporcion in forma.hpp: the focal length from `focal35mm`,
+// else measured from the quadrilateral, else a phone's usual 26 mm). `auto` measures that proportion
+// and picks letter, A4 or legal when one is within 4 %, or keeps the measured proportion (long side
+// 11 inches). Pixels: the paper's inches at `ppp`, or, with ppp 0, letter as 852 x 1103 and the
+// others at 1103 / 11 pixels per inch. Nothing when the proportion is needed and the corners are
+// not a convex quadrilateral.
+struct FormaPagina {
+    int ancho = 852, alto = 1103;                // pixels of the output
+    double anchoPulgadas = 8.5, altoPulgadas = 11.0;
+    bool apaisada = false;
+    Papel papel = Papel::carta;                  // the size chosen (automatico: none was near)
+    std::optional<double> proporcionMedida;       // long side over short side, when measured
+    bool hojaCarta = false;  // the bilinear map's upright letter page at 852 x 1103: the run without
+                             // arguments' own page
+};
+inline constexpr double kPppCarta = 1103.0 / 11.0;
+inline constexpr double kToleranciaPapel = 0.04;
+std::optional<FormaPagina> formaDePagina(int anchoFoto, int altoFoto, const std::array<Esquina, 4>& esquinas,
+                                         const OpcionesPagina& opciones);
+
 // The page between `esquinas` (photograph pixels, rows in file order; slots 0 bottom-left,
 // 1 bottom-right, 2 top-right, 3 top-left of the sheet as the photo shows it), or nothing when the
-// corners admit no map. For now every map and paper gives the letter-size bilinear page.
+// corners admit no map. Sized and oriented by formaDePagina; the perspective map fills the page with
+// the sheet (its corners on the page's outer pixel edges); the bilinear map is the letter page's
+// (points 1 pixel in, a 15-pixel frame repeating the pixels inside it): for an upright letter page
+// at 852 x 1103 it is exactly that page, sampled as it is. Other pages are resampled at the photo's
+// scale (remuestreo.hpp).
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                                 const OpcionesPagina& opciones);
 
-// A scanned look for a page: the lighting evened out, paper to white and text to dark, colour kept
-// (color), gray (gris) or black and white (bn). For now it leaves the page as it is.
+// A scanned look for a page: the lighting evened out (each plane divided by the paper's brightness,
+// estimated at a coarse scale where the ink is closed over), paper to white and text to dark,
+// colour kept (color), gray (gris) or black and white (bn: ink where the page is well under its
+// neighbourhood's mean). Areas of colour or shading wider than about a line of text count as paper
+// and go light. `ninguna` leaves the page as it is.
 void mejorarPagina(ImagenBmp& pagina, Mejora mejora);

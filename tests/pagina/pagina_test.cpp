@@ -1,0 +1,325 @@
+// The page: its maps against the page drawn front-on, its size and orientation, the measured paper,
+// the sampling of fine detail, and the scanned look.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "escena.hpp"
+#include "medida_pagina.hpp"
+#include "pagina/forma.hpp"
+#include "pagina/pagina.hpp"
+#include "pagina/remuestreo.hpp"
+#include "rectificacion/hoja.hpp"
+
+namespace {
+
+using medida::esquinasDe;
+
+escena::Escena escenaDeCamara(double inclinacion, double ladeo, escena::Papel papel, std::uint64_t semilla,
+                              int ancho = 900, int alto = 700) {
+    escena::Camara c;
+    c.rigida = true;
+    c.proporcion = papel.ancho / papel.alto;
+    c.centro = {ancho / 2.0 + 10, alto / 2.0 - 6};
+    c.altoHoja = (c.proporcion > 1 ? 0.5 : 0.62) * alto;
+    c.inclinacion = inclinacion;
+    c.ladeo = ladeo;
+    c.giro = 3.0;
+    c.distancia = 1.6;
+    escena::Escena e = escena::escenaConCamara(ancho, alto, c, semilla);
+    e.anchoPapel = papel.ancho;
+    e.altoPapel = papel.alto;
+    return e;
+}
+
+ImagenBmp imagenLisa(int ancho, int alto) {
+    ImagenBmp m;
+    m.header = headerNuevo(ancho, alto);
+    m.plano0 = PlanoBytes(ancho, alto);
+    m.plano1 = PlanoBytes(ancho, alto);
+    m.plano2 = PlanoBytes(ancho, alto);
+    return m;
+}
+
+TEST(Mapas, LaPerspectivaDevuelveLaPaginaDeFrenteDondeLaBilinealLaDobla) {
+    // A sheet tilted 40 degrees toward its top and 15 to a side, close to the camera.
+    const escena::Escena e = escenaDeCamara(36, 15, escena::kCarta, 5);
+    const auto foto = escena::renderizarEscena(e);
+    ASSERT_TRUE(foto);
+    double diferencia[2] = {0, 0};
+    for (int mapa = 0; mapa < 2; ++mapa) {
+        OpcionesPagina o;
+        o.mapa = mapa == 0 ? Mapa::bilineal : Mapa::perspectiva;
+        const auto p = enderezarPagina(foto->imagen, esquinasDe(e), o);
+        ASSERT_TRUE(p);
+        const int w = p->imagen.ancho(), h = p->imagen.alto();
+        const auto ref = escena::paginaDeFrente(e, w, h, mapa ? medida::bordesDePagina(w, h) : medida::puntosBilineales(w, h), true);
+        ASSERT_TRUE(ref);
+        diferencia[mapa] = medida::diferenciaBloques(p->imagen, *ref);
+    }
+    EXPECT_LT(diferencia[1], 1.5);
+    EXPECT_LT(diferencia[1], diferencia[0] / 3) << "bilinear " << diferencia[0];
+
+    // The homography puts the page's outer corners on the sheet's corners, exactly.
+    const auto h = homografiaDePagina(esquinasDe(e), 852, 1103);
+    ASSERT_TRUE(h);
+    const double X[4] = {-0.5, 851.5, 851.5, -0.5}, Y[4] = {-0.5, -0.5, 1102.5, 1102.5};
+    for (int n = 0; n < 4; ++n) {
+        const double w = h->g * X[n] + h->h * Y[n] + 1;
+        EXPECT_NEAR((h->a * X[n] + h->b * Y[n] + h->c) / w, e.esquinas[n].x, 1e-8);
+        EXPECT_NEAR((h->d * X[n] + h->e * Y[n] + h->f) / w, e.esquinas[n].y, 1e-8);
+    }
+}
+
+TEST(Mapas, EsquinasSinMapaNoDanPagina) {
+    const ImagenBmp foto = imagenLisa(200, 100);
+    OpcionesPagina o;
+    // Three corners on a line, and a crossed (bow-tie) quadrilateral.
+    const std::array<Esquina, 4> enLinea{{{10, 10}, {50, 10}, {90, 10}, {10, 80}}};
+    const std::array<Esquina, 4> cruzado{{{10, 10}, {150, 80}, {150, 10}, {10, 80}}};
+    EXPECT_FALSE(enderezarPagina(foto, enLinea, o));
+    EXPECT_FALSE(enderezarPagina(foto, cruzado, o));
+    // Far outside the photo: the page repeats its edge rather than reading past it.
+    const std::array<Esquina, 4> fuera{{{-3000, -5000}, {8000, -5000}, {8000, 9000}, {-3000, 9000}}};
+    const auto p = enderezarPagina(foto, fuera, o);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->imagen.ancho(), 852);
+}
+
+TEST(Forma, LaHojaApaisadaSaleApaisadaYLaDerechaDerecha) {
+    for (const escena::Papel papel : {escena::kCartaApaisada, escena::kA4Apaisada}) {
+        const escena::Escena e = escenaDeCamara(25, -10, papel, 9, 1000, 700);
+        const auto foto = escena::renderizarEscena(e);
+        ASSERT_TRUE(foto);
+        for (const Mapa mapa : {Mapa::bilineal, Mapa::perspectiva}) {
+            OpcionesPagina o;
+            o.mapa = mapa;
+            const auto p = enderezarPagina(foto->imagen, esquinasDe(e), o);
+            ASSERT_TRUE(p);
+            EXPECT_EQ(p->imagen.ancho(), 1103);
+            EXPECT_EQ(p->imagen.alto(), 852);
+            EXPECT_EQ(p->anchoPulgadas, 11.0);
+            EXPECT_EQ(p->altoPulgadas, 8.5);
+        }
+    }
+    // An upright letter sheet through the bilinear map is the letter page itself, byte for byte.
+    const escena::Escena e = escenaDeCamara(8, 0, escena::kCarta, 4, 800, 600);
+    const auto foto = escena::renderizarEscena(e);
+    ASSERT_TRUE(foto);
+    OpcionesPagina o;
+    o.mapa = Mapa::bilineal;
+    const auto p = enderezarPagina(foto->imagen, esquinasDe(e), o);
+    std::array<Esquina, kMaxEsquinas> ranuras{};
+    for (int n = 0; n < 4; ++n) ranuras[n] = esquinasDe(e)[n];
+    std::FILE* nada = std::fopen("/dev/null", "w");
+    const auto hoja = rectificarHoja(foto->imagen, ranuras, nada);
+    std::fclose(nada);
+    ASSERT_TRUE(p && hoja);
+    EXPECT_EQ(p->imagen.plano0.datos, hoja->plano0.datos);
+    EXPECT_EQ(p->imagen.plano2.datos, hoja->plano2.datos);
+    EXPECT_TRUE(formaDePagina(800, 600, esquinasDe(e), o)->hojaCarta);
+}
+
+TEST(Forma, TamanosDePapelYPixelesPorPulgada) {
+    // An upright rectangle of letter proportions.
+    const std::array<Esquina, 4> e{{{100, 100}, {525, 100}, {525, 650}, {100, 650}}};
+    struct Caso {
+        Papel papel;
+        double ppp;
+        int ancho, alto;
+        double anchoPulgadas, altoPulgadas;
+    };
+    const Caso casos[] = {
+        {Papel::carta, 0, 852, 1103, 8.5, 11.0},
+        {Papel::a4, 0, 829, 1172, 210 / 25.4, 297 / 25.4},
+        {Papel::oficio, 0, 852, 1404, 8.5, 14.0},
+        {Papel::carta, 200, 1700, 2200, 8.5, 11.0},
+        {Papel::a4, 300, 2480, 3508, 210 / 25.4, 297 / 25.4},
+    };
+    for (const Caso& k : casos) {
+        OpcionesPagina o;
+        o.papel = k.papel;
+        o.ppp = k.ppp;
+        const auto forma = formaDePagina(1000, 800, e, o);
+        ASSERT_TRUE(forma);
+        EXPECT_EQ(forma->ancho, k.ancho);
+        EXPECT_EQ(forma->alto, k.alto);
+        EXPECT_DOUBLE_EQ(forma->anchoPulgadas, k.anchoPulgadas);
+        EXPECT_DOUBLE_EQ(forma->altoPulgadas, k.altoPulgadas);
+        const ImagenBmp foto = imagenLisa(1000, 800);
+        const auto p = enderezarPagina(foto, e, o);
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->imagen.ancho(), k.ancho);
+        EXPECT_EQ(p->imagen.alto(), k.alto);
+    }
+}
+
+TEST(Forma, PapelAutomaticoDistingueA4DeCarta) {
+    // Corners of cameras tilted up to 40 degrees, in all directions, letter and A4 either way up.
+    // With the camera's focal length (as EXIF gives it) every one is told within 2 %; without it
+    // the focal length is measured from the sheet, except where one pair of sides stays parallel
+    // and a phone's usual one stands in: nearly all.
+    int bien[2] = {0, 0};
+    const int cuantas = 24;
+    for (int i = 0; i < cuantas; ++i) {
+        const escena::Papel papeles[] = {escena::kCarta, escena::kA4, escena::kCartaApaisada, escena::kA4Apaisada};
+        const escena::Papel papel = papeles[i % 4];
+        const auto ei = medida::escenaInclinada(300 + i, 0, 40, papel);
+        ASSERT_TRUE(ei);
+        const bool a4 = papel.ancho == escena::kA4.ancho || papel.alto == escena::kA4.ancho;
+        const double verdad = std::max(papel.ancho, papel.alto) / std::min(papel.ancho, papel.alto);
+        for (const bool exif : {false, true}) {
+            OpcionesPagina o;
+            o.papel = Papel::automatico;
+            if (exif) o.focal35mm = medida::focal35mmDe(ei->camara, ei->escena.ancho, ei->escena.alto);
+            const auto forma = formaDePagina(ei->escena.ancho, ei->escena.alto, esquinasDe(ei->escena), o);
+            ASSERT_TRUE(forma && forma->proporcionMedida);
+            const bool acierta = forma->papel == (a4 ? Papel::a4 : Papel::carta) &&
+                                 std::abs(*forma->proporcionMedida / verdad - 1) <= 0.02;
+            EXPECT_TRUE(acierta || !exif) << "scene " << i << " tilt " << ei->inclinacion;
+            bien[exif] += acierta;
+            EXPECT_EQ(forma->apaisada, papel.ancho > papel.alto);
+        }
+    }
+    EXPECT_EQ(bien[1], cuantas);
+    EXPECT_GE(bien[0], cuantas - 2);
+
+    // Seen straight on, nothing tells the focal length, and nothing needs it.
+    const std::array<Esquina, 4> a4DeFrente{{{100, 100}, {100 + 413.5, 100}, {100 + 413.5, 684.5}, {100, 684.5}}};
+    OpcionesPagina o;
+    o.papel = Papel::automatico;
+    auto forma = formaDePagina(1000, 800, a4DeFrente, o);
+    ASSERT_TRUE(forma);
+    EXPECT_EQ(forma->papel, Papel::a4);
+    EXPECT_EQ(forma->ancho, 829);
+    // A square card is no standard paper: its proportion is kept, 11 inches a side.
+    const std::array<Esquina, 4> cuadrado{{{100, 100}, {500, 100}, {500, 500}, {100, 500}}};
+    forma = formaDePagina(1000, 800, cuadrado, o);
+    ASSERT_TRUE(forma);
+    EXPECT_EQ(forma->papel, Papel::automatico);
+    EXPECT_DOUBLE_EQ(forma->anchoPulgadas, 11.0);
+    EXPECT_DOUBLE_EQ(forma->altoPulgadas, 11.0);
+    EXPECT_EQ(forma->ancho, forma->alto);
+}
+
+TEST(Muestreo, LaLetraFinaSePromediaEnVezDeSolaparse) {
+    // Stripes one pixel wide (0 and 240) across a photo reduced 2.6 times: every output pixel
+    // covers a few of them and should show their mean, 120; picking 4 pixels gives bands.
+    ImagenBmp foto = imagenLisa(2400, 3000);
+    for (int f = 0; f < 3000; ++f)
+        for (int c = 0; c < 2400; ++c) {
+            const std::uint8_t v = (c + f / 3) % 2 ? 240 : 0;
+            foto.plano0[f][c] = foto.plano1[f][c] = foto.plano2[f][c] = v;
+        }
+    const std::array<Esquina, 4> e{{{50, 60}, {2250, 60}, {2250, 2900}, {50, 2900}}};
+    const auto varianza = [](const ImagenBmp& m) {
+        double s = 0, s2 = 0;
+        int n = 0;
+        for (int f = 20; f < m.alto() - 20; ++f)
+            for (int c = 20; c < m.ancho() - 20; ++c, ++n) {
+                s += m.plano1[f][c];
+                s2 += m.plano1[f][c] * double(m.plano1[f][c]);
+            }
+        return std::pair{s / n, s2 / n - (s / n) * (s / n)};
+    };
+    OpcionesPagina o;
+    const auto nueva = enderezarPagina(foto, e, o);
+    ASSERT_TRUE(nueva);
+    const auto [media, varianzaNueva] = varianza(nueva->imagen);
+    EXPECT_NEAR(media, 120.0, 2.0);
+    // A box of 2.6 pixels over stripes of 1 still wavers by a fraction of a stripe: about 15.
+    EXPECT_LT(std::sqrt(varianzaNueva), 20.0);
+    std::array<Esquina, kMaxEsquinas> ranuras{};
+    std::copy(e.begin(), e.end(), ranuras.begin());
+    std::FILE* nada = std::fopen("/dev/null", "w");
+    const auto hoy = rectificarHoja(foto, ranuras, nada);
+    std::fclose(nada);
+    ASSERT_TRUE(hoy);
+    EXPECT_GT(std::sqrt(varianza(*hoy).second), 3 * std::sqrt(varianzaNueva));
+    // Reduced 5 and 10 times (the coarser box levels): the mean, and steadier still.
+    for (const double ppp : {50.0, 25.0}) {
+        o.ppp = ppp;
+        const auto menor = enderezarPagina(foto, e, o);
+        ASSERT_TRUE(menor);
+        const auto [m, v] = varianza(menor->imagen);
+        EXPECT_NEAR(m, 120.0, 2.0) << ppp;
+        EXPECT_LT(std::sqrt(v), 10.0) << ppp;
+    }
+}
+
+TEST(Muestreo, UnaRampaQuedaEnSuSitioACualquierEscala) {
+    // Box means and their blends keep a straight ramp where it is: a level off by a pixel shows.
+    ImagenBmp foto = imagenLisa(2000, 2600);
+    for (int f = 0; f < 2600; ++f)
+        for (int c = 0; c < 2000; ++c) foto.plano0[f][c] = foto.plano1[f][c] = foto.plano2[f][c] = static_cast<std::uint8_t>(c / 10);
+    const std::array<Esquina, 4> e{{{-0.5, -0.5}, {1999.5, -0.5}, {1999.5, 2599.5}, {-0.5, 2599.5}}};
+    for (const double ppp : {0.0, 90.0, 50.0, 25.0, 12.0}) {
+        OpcionesPagina o;
+        o.ppp = ppp;
+        const auto p = enderezarPagina(foto, e, o);
+        ASSERT_TRUE(p);
+        const int ancho = p->imagen.ancho();
+        for (int c = ancho / 10; c < ancho * 9 / 10; c += ancho / 13) {
+            const double x = (c + 0.5) * 2000.0 / ancho - 0.5;  // the photo column it shows
+            EXPECT_NEAR(p->imagen.plano1[p->imagen.alto() / 2][c], x / 10 - 0.45, 0.7) << "ppp " << ppp << " column " << c;
+        }
+    }
+}
+
+TEST(Muestreo, AmpliadaInterpolaEntreLosPixeles) {
+    // A photo smaller than the page: a ramp along the columns is interpolated, not averaged away.
+    ImagenBmp foto = imagenLisa(100, 120);
+    for (int f = 0; f < 120; ++f)
+        for (int c = 0; c < 100; ++c) foto.plano0[f][c] = foto.plano1[f][c] = foto.plano2[f][c] = static_cast<std::uint8_t>(2 * c + 20);
+    MapaDePagina m;
+    m.homografia = *homografiaDePagina({{{-0.5, -0.5}, {99.5, -0.5}, {99.5, 119.5}, {-0.5, 119.5}}}, 400, 480);
+    const ImagenBmp p = remuestrearPagina(foto, m, 400, 480);
+    for (int c = 10; c < 390; c += 37) {
+        const double x = (c + 0.5) / 4 - 0.5;  // the photo column it shows
+        EXPECT_NEAR(p.plano1[240][c], 2 * x + 20, 1.0) << "column " << c;
+    }
+}
+
+TEST(Mejora, LaSombraSeAplanaYElTextoQuedaOscuro) {
+    // A shadow over half the sheet taking 45 % of the light.
+    escena::Escena e = escenaDeCamara(10, 5, escena::kCarta, 12, 900, 700);
+    e.sombra.fuerza = 0.45;
+    e.sombra.punto = {450, 350};
+    e.sombra.direccion = 70;
+    const auto foto = escena::renderizarEscena(e);
+    ASSERT_TRUE(foto);
+    OpcionesPagina o;
+    const auto p = enderezarPagina(foto->imagen, esquinasDe(e), o);
+    ASSERT_TRUE(p);
+    const auto sinLuz = escena::paginaDeFrente(e, p->imagen.ancho(), p->imagen.alto(),
+                                               medida::bordesDePagina(p->imagen.ancho(), p->imagen.alto()), false);
+    ASSERT_TRUE(sinLuz);
+    const medida::Papel antes = medida::papelDeLaPagina(p->imagen, *sinLuz);
+    EXPECT_GT(antes.mayor - antes.menor, 60.0);
+
+    ImagenBmp igual = p->imagen;
+    mejorarPagina(igual, Mejora::ninguna);
+    EXPECT_EQ(igual.plano1.datos, p->imagen.plano1.datos);
+    for (const Mejora m : {Mejora::color, Mejora::gris, Mejora::bn}) {
+        ImagenBmp pagina = p->imagen;
+        mejorarPagina(pagina, m);
+        const medida::Papel despues = medida::papelDeLaPagina(pagina, *sinLuz);
+        SCOPED_TRACE(static_cast<int>(m));
+        EXPECT_GT(despues.bloques, 200);
+        EXPECT_LE(despues.mayor - despues.menor, 8.0);
+        EXPECT_GE(despues.menor, 240.0);
+        // The ink (blurred by the photo's resolution) darker than before, though the paper is white.
+        EXPECT_LT(despues.tinta, antes.tinta) << "paper " << despues.menor;
+        EXPECT_LT(despues.tinta, m == Mejora::bn ? 40.0 : 100.0);
+        if (m != Mejora::color) {
+            EXPECT_EQ(pagina.plano0.datos, pagina.plano2.datos);
+        }
+        if (m == Mejora::bn) {
+            for (std::uint8_t v : pagina.plano1.datos) ASSERT_TRUE(v == 0 || v == 255);
+        }
+    }
+}
+
+}  // namespace
