@@ -45,12 +45,13 @@ std::optional<FormaPagina> formaDePagina(int anchoFoto, int altoFoto, const std:
     std::optional<double> conocida;
     if (opciones.focal35mm && *opciones.focal35mm > 0)
         conocida = focalEnPixeles(*opciones.focal35mm, anchoFoto, altoFoto);
-    std::optional<Proporcion> proporcion;
-    if (opciones.mapa == Mapa::perspectiva || opciones.papel == Papel::automatico) {
-        proporcion = medirProporcion(esquinas, conocida, porOmision);
-        if (!proporcion) return std::nullopt;
-    }
-    if (opciones.mapa == Mapa::perspectiva) {
+    // The sheet's true proportion tells a landscape sheet even when a strong tilt makes it look
+    // taller than wide; the bilinear map, which does not need it, falls back on the sides' lengths
+    // in the photo when it cannot be measured.
+    const std::optional<Proporcion> proporcion = medirProporcion(esquinas, conocida, porOmision);
+    if (!proporcion && (opciones.mapa == Mapa::perspectiva || opciones.papel == Papel::automatico))
+        return std::nullopt;
+    if (proporcion) {
         forma.apaisada = proporcion->valor > 1.0;
     } else {
         const double ancho = distancia(esquinas[0], esquinas[1]) + distancia(esquinas[3], esquinas[2]);
