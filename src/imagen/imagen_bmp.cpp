@@ -81,19 +81,6 @@ void separarFila(const std::uint8_t* fila, std::size_t presentes, int ancho, std
     for (int c = completos + 1; c < ancho; ++c) p0[c] = p1[c] = p2[c] = 0;
 }
 
-// Reads up to `cantidad` bytes at `desde`, retrying short reads; the count read, or -1.
-ssize_t leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde) {
-    std::size_t total = 0;
-    while (total < cantidad) {
-        const ssize_t n = ::pread(fd, destino + total, cantidad - total, static_cast<off_t>(desde + total));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        total += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(total);
-}
-
 }  // namespace
 
 LecturaBmp leerImagen(const std::filesystem::path& archivo) {

@@ -23,6 +23,19 @@ Descriptor::~Descriptor() {
     if (valor >= 0) ::close(valor);
 }
 
+// Reads up to `cantidad` bytes at `desde`, retrying short reads; the count read, or -1.
+ssize_t leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde) {
+    std::size_t total = 0;
+    while (total < cantidad) {
+        const ssize_t n = ::pread(fd, destino + total, cantidad - total, static_cast<off_t>(desde + total));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        total += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(total);
+}
+
 std::string entreComillas(const std::filesystem::path& archivo) {
     std::string texto = archivo.string();
     texto.insert(texto.begin(), '"');

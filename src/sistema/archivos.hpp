@@ -11,6 +11,8 @@
 #include <string>
 #include <utility>
 
+#include <sys/types.h>
+
 // An open file descriptor, closed with its owner.
 struct Descriptor {
     int valor = -1;
@@ -33,6 +35,10 @@ struct Entrada {
     std::string mensaje;       // empty when `fd` is open
 };
 Entrada abrirEntrada(const std::filesystem::path& archivo);
+
+// Reads up to `cantidad` bytes at offset `desde` of `fd`, retrying short and interrupted reads;
+// the count read (less only at the end of the file), or -1 on a read error (errno says which).
+ssize_t leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde);
 
 // The file name between double quotes, as messages show it.
 std::string entreComillas(const std::filesystem::path& archivo);
