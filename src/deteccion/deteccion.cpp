@@ -1,16 +1,168 @@
 #include "deteccion/deteccion.hpp"
 
-#include <cstdio>
+#include <algorithm>
+#include <cmath>
 
-#include "app/recorrido.hpp"
+#include "deteccion/interno.hpp"
+
+using namespace deteccion;
+
+namespace {
+
+// The working image's diagonal, in pixels: enough for the lines; the photo gives the precision.
+constexpr double kDiagonalTrabajo = 800.0;
+
+// The verdict: every side covered by edges over at least kCoberturaLado of its visible part and
+// kCoberturaMedia on average; an inside that differs from its surroundings by kContrasteMinimo.
+constexpr double kCoberturaLado = 0.5;
+constexpr double kCoberturaMedia = 0.7;
+constexpr double kContrasteMinimo = 8.0;
+constexpr double kCromaMaxima = 60.0;
+// A side whose own outside differs from the inside by less than kContrasteLado of the whole ring's
+// difference (kContrasteLadoFuerte where that difference reaches kContrasteFuerte) does not part
+// the sheet from its surroundings.
+constexpr double kContrasteLado = 0.3;
+constexpr double kContrasteLadoFuerte = 0.5;
+constexpr double kContrasteFuerte = 60.0;
+
+struct Eleccion {
+    Candidato candidato;
+    Region region;
+    double puntaje = 0.0;
+    double confianza = 0.0;
+    bool convence = false;
+};
+
+Eleccion juzgar(const Rasgos& r, const Candidato& c) {
+    Eleccion e;
+    e.candidato = c;
+    e.region = evaluarRegion(r, c.esquinas);
+    const Region& g = e.region;
+    double media = 0, minima = 1;
+    for (double v : c.cobertura) {
+        media += v / 4;
+        minima = std::min(minima, v);
+    }
+    // A sheet differs from what it lies on; when the photo shows nothing around it (the sheet
+    // fills the photo) its sides alone must speak.
+    const bool rodeada = g.muestrasFuera >= 0.25;
+    const double contraste = rodeada ? g.contraste : kContrasteMinimo * 2;
+    // The inside only breaks near ties: a sheet differs from its surroundings, is brighter and
+    // even (text spreads its brightness, so lightly).
+    double factor = contraste >= kContrasteMinimo ? 1.0 : 0.5;
+    if (rodeada && g.luzDentro < g.luzFuera) factor *= 0.9;
+    factor *= 1.0 - 0.1 * std::clamp(g.dispersionDentro / 60.0, 0.0, 1.0);
+    // Paper is near gray, whatever the light: a strongly coloured inside, hardly less coloured than
+    // what lies around it, is a book, a card or the desk itself.
+    // Nor is it far darker than its surroundings (a phone, a dark notebook).
+    // Nor is it darker than its surroundings and clearly coloured at once (a notebook's cover).
+    const bool coloreada = (g.cromaDentro > kCromaMaxima && g.cromaDentro > 0.6 * g.cromaFuera) ||
+                           (rodeada && g.luzDentro < 0.6 * g.luzFuera) ||
+                           (rodeada && g.luzDentro < g.luzFuera && g.cromaDentro > 0.5 * kCromaMaxima);
+    if (coloreada) factor *= 0.5;
+    // Every side parts the sheet from something else: a side with paper on both hands (a line of
+    // text or a fold standing in for a side that lies outside the photo) is not one of the sheet's.
+    bool ladoDebil = false;
+    if (rodeada)
+        for (double cl : g.contrasteLado) {
+            // Where the sheet stands out strongly, every side must stand out clearly; on a pale
+            // desk the light alone makes the sides differ more.
+            const double parte = g.contraste >= kContrasteFuerte ? kContrasteLadoFuerte : kContrasteLado;
+            ladoDebil = ladoDebil || (cl >= 0 && cl < parte * g.contraste);
+        }
+    if (ladoDebil) factor *= 0.5;
+    e.convence = minima >= kCoberturaLado && media >= kCoberturaMedia && contraste >= kContrasteMinimo &&
+                 !coloreada && !ladoDebil;
+    e.puntaje = c.puntaje * factor;
+    e.confianza = std::clamp(media * std::min(1.0, contraste / (3 * kContrasteMinimo)), 0.0, 1.0);
+    return e;
+}
+
+RectaNormal rectaPor(const Esquina& a, const Esquina& b) {
+    const double largo = std::hypot(b.x - a.x, b.y - a.y);
+    RectaNormal r;
+    r.a = -(b.y - a.y) / largo;
+    r.b = (b.x - a.x) / largo;
+    r.c = r.a * a.x + r.b * a.y;
+    return r;
+}
+
+// Within `radio` of the estimate at both ends of the side.
+bool cerca(const RectaNormal& fina, const Esquina& a, const Esquina& b, double radio) {
+    const double da = std::fabs(fina.a * a.x + fina.b * a.y - fina.c);
+    const double db = std::fabs(fina.a * b.x + fina.b * b.y - fina.c);
+    return std::max(da, db) <= 2.0 * radio;
+}
+
+// Within a few degrees of each other.
+bool paralelas(const RectaNormal& p, const RectaNormal& q) { return std::fabs(p.a * q.b - p.b * q.a) <= 0.07; }
+
+}  // namespace
 
 HojaDetectada detectarHojaRobusta(const ImagenBmp& foto) {
-    HojaDetectada h;
-    std::FILE* nada = std::fopen("/dev/null", "w");
-    const ResultadoRecorrido r = buscarHojaPorEtapas(foto, nada, std::nullopt);
-    if (nada) std::fclose(nada);
-    h.encontrada = r.hallazgo == Hallazgo::hoja;
-    h.esquinas = r.esquinas;
-    if (!h.encontrada) h.motivo = "no se encontraron las cuatro esquinas de la hoja";
-    return h;
+    HojaDetectada hoja;
+    const int ancho = foto.ancho(), alto = foto.alto();
+    if (ancho < 16 || alto < 16) {
+        hoja.motivo = "la foto es demasiado pequena para buscar la hoja";
+        return hoja;
+    }
+    const double factor = std::max(1.0, std::hypot(ancho, alto) / kDiagonalTrabajo);
+    const Rasgos rasgos = calcularRasgos(foto, factor);
+    const std::vector<Linea> lineas = buscarLineas(rasgos);
+    const std::vector<Candidato> candidatos = buscarCandidatos(rasgos, lineas, 12);
+    if (candidatos.empty()) {
+        hoja.motivo = "no hay cuatro lados rectos que formen una hoja";
+        return hoja;
+    }
+    Eleccion mejor;
+    for (const Candidato& c : candidatos) {
+        Eleccion e = juzgar(rasgos, c);
+        if (e.puntaje > mejor.puntaje) mejor = e;
+    }
+    if (!mejor.convence) {
+        hoja.motivo = "ningun cuadrilatero de la foto convence como hoja";
+        return hoja;
+    }
+
+    // To the photo: a working pixel is the mean of its cell of the photo.
+    const double fx = static_cast<double>(ancho) / rasgos.ancho, fy = static_cast<double>(alto) / rasgos.alto;
+    std::array<Esquina, 4> gruesas{};
+    for (int i = 0; i < 4; ++i)
+        gruesas[i] = {(mejor.candidato.esquinas[i].x + 0.5) * fx - 0.5, (mejor.candidato.esquinas[i].y + 0.5) * fy - 0.5};
+    Esquina centro{};
+    for (const Esquina& e : gruesas) {
+        centro.x += e.x / 4;
+        centro.y += e.y / 4;
+    }
+    // Side s runs from corner s - 1 to corner s; refitted on the photo when it can be, whole and
+    // by halves: a corner is where the halves of its two sides meet, which follows a sheet that is
+    // not quite flat to its tip.
+    std::array<RectaNormal, 4> lados{};
+    std::array<std::vector<PuntoDeLado>, 4> puntos;
+    const double radio = std::max(4.0, 2.5 * factor);
+    for (int s = 0; s < 4; ++s) {
+        const Esquina& a = gruesas[(s + 3) % 4];
+        const Esquina& b = gruesas[s];
+        lados[s] = rectaPor(a, b);
+        puntos[s] = puntosDeLado(foto, a, b, centro, radio);
+        if (auto fina = ajustarLado(puntos[s], 0.0, 1.0); fina && cerca(*fina, a, b, radio)) lados[s] = *fina;
+    }
+    std::array<Esquina, 4> finas{};
+    for (int s = 0; s < 4; ++s) {
+        const int t = (s + 1) % 4;
+        if (!intersectar(lados[s], lados[t], finas[s]) ||
+            std::hypot(finas[s].x - gruesas[s].x, finas[s].y - gruesas[s].y) > 3.0 * radio)
+            finas[s] = gruesas[s];
+        const auto final = ajustarLado(puntos[s], 0.5, 1.0);
+        const auto inicio = ajustarLado(puntos[t], 0.0, 0.5);
+        Esquina punta;
+        if (final && inicio && paralelas(*final, lados[s]) && paralelas(*inicio, lados[t]) &&
+            intersectar(*final, *inicio, punta) &&
+            std::hypot(punta.x - finas[s].x, punta.y - finas[s].y) <= 0.05 * std::hypot(ancho, alto))
+            finas[s] = punta;
+    }
+    hoja.encontrada = true;
+    hoja.esquinas = ordenarEsquinasHoja(finas, alto);
+    hoja.confianza = mejor.confianza;
+    return hoja;
 }

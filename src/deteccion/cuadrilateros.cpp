@@ -1,0 +1,233 @@
+// Quadrilaterals from the lines of the working image, and how sheet-like their inside is.
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "deteccion/interno.hpp"
+
+namespace deteccion {
+
+namespace {
+
+constexpr double kGrados = std::numbers::pi / 180.0;
+
+// Shape: opposite sides within kMaxAbiertos degrees of each other, adjacent ones at least
+// kMinCruce apart; interior angles between kAnguloMinimo and 180 - kAnguloMinimo; area at least
+// kAreaMinima of the photo; corners at most kMargen of the photo's side outside it.
+constexpr double kMaxAbiertos = 50.0;
+constexpr double kMinCruce = 30.0;
+constexpr double kAnguloMinimo = 30.0;
+constexpr double kAreaMinima = 0.015;
+constexpr double kAreaMaxima = 1.6;
+constexpr double kMargen = 0.22;
+// Support: each side's part inside the photo is at least this share of it, and its edges cover at
+// least kCoberturaMinima of that part.
+constexpr double kDentroMinimo = 0.25;
+constexpr double kCoberturaMinima = 0.35;
+
+double diferenciaAngular(double a, double b) {
+    double d = std::fmod(std::fabs(a - b), 180.0);
+    return std::min(d, 180.0 - d);
+}
+
+RectaNormal comoRecta(const Linea& l) { return {l.nx, l.ny, l.c}; }
+
+double cruz(const Esquina& o, const Esquina& a, const Esquina& b) {
+    return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
+}
+
+double mediana(std::vector<double>& v) {
+    if (v.empty()) return 0.0;
+    const auto medio = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), medio, v.end());
+    return *medio;
+}
+
+float muestra(const PlanoFloat& p, double x, double y) {
+    const int xi = std::clamp(static_cast<int>(std::lround(x)), 0, p.ancho - 1);
+    const int yi = std::clamp(static_cast<int>(std::lround(y)), 0, p.alto - 1);
+    return p[yi][xi];
+}
+
+}  // namespace
+
+std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea>& lineas, int cuantos) {
+    const int n = static_cast<int>(lineas.size());
+    const double w = r.ancho, h = r.alto;
+    const double diagonal = std::hypot(w, h);
+    // Pairs of roughly opposite lines.
+    std::vector<std::array<int, 2>> pares;
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j)
+            if (diferenciaAngular(lineas[i].angulo, lineas[j].angulo) <= kMaxAbiertos) pares.push_back({i, j});
+
+    std::vector<Candidato> candidatos;
+    for (std::size_t p = 0; p < pares.size(); ++p) {
+        for (std::size_t q = p + 1; q < pares.size(); ++q) {
+            const auto [i, j] = pares[p];
+            const auto [k, l] = pares[q];
+            if (k == i || k == j || l == i || l == j) continue;
+            bool cruzan = true;
+            for (int a : {i, j})
+                for (int b : {k, l})
+                    if (diferenciaAngular(lineas[a].angulo, lineas[b].angulo) < kMinCruce) cruzan = false;
+            if (!cruzan) continue;
+            Candidato c;
+            c.lineas = {i, k, j, l};
+            bool bien = true;
+            for (int s = 0; s < 4 && bien; ++s)
+                bien = intersectar(comoRecta(lineas[c.lineas[s]]), comoRecta(lineas[c.lineas[(s + 1) % 4]]),
+                                   c.esquinas[s]);
+            if (!bien) continue;
+            // Corners within the margin.
+            for (const Esquina& e : c.esquinas)
+                if (e.x < -kMargen * w || e.x > (w - 1) + kMargen * w || e.y < -kMargen * h ||
+                    e.y > (h - 1) + kMargen * h)
+                    bien = false;
+            if (!bien) continue;
+            // Convex, in either turning direction, with plausible angles.
+            double signo = 0;
+            for (int s = 0; s < 4 && bien; ++s) {
+                const double z = cruz(c.esquinas[s], c.esquinas[(s + 1) % 4], c.esquinas[(s + 2) % 4]);
+                if (signo == 0) signo = z > 0 ? 1 : -1;
+                if (z * signo <= 0) bien = false;
+            }
+            if (!bien) continue;
+            double area = 0;
+            for (int s = 0; s < 4; ++s) {
+                const Esquina& a = c.esquinas[s];
+                const Esquina& b = c.esquinas[(s + 1) % 4];
+                area += a.x * b.y - a.y * b.x;
+            }
+            area = 0.5 * std::fabs(area);
+            if (area < kAreaMinima * w * h || area > kAreaMaxima * w * h) continue;
+            for (int s = 0; s < 4 && bien; ++s) {
+                const Esquina& o = c.esquinas[s];
+                const Esquina& a = c.esquinas[(s + 3) % 4];
+                const Esquina& b = c.esquinas[(s + 1) % 4];
+                const double ux = a.x - o.x, uy = a.y - o.y, vx = b.x - o.x, vy = b.y - o.y;
+                const double coseno = (ux * vx + uy * vy) / (std::hypot(ux, uy) * std::hypot(vx, vy));
+                const double angulo = std::acos(std::clamp(coseno, -1.0, 1.0)) / kGrados;
+                if (angulo < kAnguloMinimo || angulo > 180.0 - kAnguloMinimo) bien = false;
+            }
+            if (!bien) continue;
+            // Support along every side: side s lies on line lineas[s], between corners s - 1 and s.
+            double soportado = 0, minima = 1;
+            for (int s = 0; s < 4 && bien; ++s) {
+                const Linea& linea = lineas[c.lineas[s]];
+                const Esquina& a = c.esquinas[(s + 3) % 4];
+                const Esquina& b = c.esquinas[s];
+                const double largo = std::hypot(b.x - a.x, b.y - a.y);
+                if (largo < 0.05 * diagonal) {
+                    bien = false;
+                    break;
+                }
+                double ta = parametroDe(linea, a.x, a.y), tb = parametroDe(linea, b.x, b.y);
+                if (ta > tb) std::swap(ta, tb);
+                // The corners themselves are rounded by the smoothing.
+                const Cobertura cob = coberturaEntre(linea, ta + 2.0, tb - 2.0);
+                if (cob.dentro < std::max(10.0, kDentroMinimo * largo)) {
+                    bien = false;
+                    break;
+                }
+                const double fraccion = cob.aciertos / cob.dentro;
+                c.cobertura[s] = fraccion;
+                minima = std::min(minima, fraccion);
+                soportado += cob.aciertos;
+            }
+            if (!bien || minima < kCoberturaMinima) continue;
+            c.area = area;
+            // Supported length, discounted by the worst side and the mean: a quadrilateral that
+            // runs past the sheet's corners pays for the bare stretches.
+            const double media = (c.cobertura[0] + c.cobertura[1] + c.cobertura[2] + c.cobertura[3]) / 4;
+            c.puntaje = soportado * minima * media;
+            candidatos.push_back(c);
+        }
+    }
+    std::sort(candidatos.begin(), candidatos.end(),
+              [](const Candidato& a, const Candidato& b) { return a.puntaje > b.puntaje; });
+    if (static_cast<int>(candidatos.size()) > cuantos) candidatos.resize(cuantos);
+    return candidatos;
+}
+
+Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& e) {
+    Region region;
+    std::vector<double> luz, c1, c2;
+    const int lado = 12;
+    for (int i = 0; i < lado; ++i) {
+        for (int j = 0; j < lado; ++j) {
+            const double u = 0.08 + 0.84 * i / (lado - 1), v = 0.08 + 0.84 * j / (lado - 1);
+            const double x = (1 - u) * (1 - v) * e[0].x + u * (1 - v) * e[1].x + u * v * e[2].x + (1 - u) * v * e[3].x;
+            const double y = (1 - u) * (1 - v) * e[0].y + u * (1 - v) * e[1].y + u * v * e[2].y + (1 - u) * v * e[3].y;
+            if (x < 0 || y < 0 || x > r.ancho - 1 || y > r.alto - 1) continue;
+            luz.push_back(muestra(r.luz, x, y));
+            c1.push_back(muestra(r.croma1, x, y));
+            c2.push_back(muestra(r.croma2, x, y));
+        }
+    }
+    if (luz.size() < 8) return region;
+    region.luzDentro = mediana(luz);
+    const double m1 = mediana(c1), m2 = mediana(c2);
+    region.cromaDentro = std::hypot(m1, m2);
+    std::vector<double> desvio;
+    for (double l : luz) desvio.push_back(std::fabs(l - region.luzDentro));
+    region.dispersionDentro = 1.4826 * mediana(desvio);
+
+    // A ring just outside the sides.
+    double cx = 0, cy = 0;
+    for (const Esquina& q : e) {
+        cx += q.x / 4;
+        cy += q.y / 4;
+    }
+    double perimetro = 0;
+    for (int s = 0; s < 4; ++s) perimetro += std::hypot(e[(s + 1) % 4].x - e[s].x, e[(s + 1) % 4].y - e[s].y);
+    const double separacion = std::max(3.0, 0.03 * perimetro / 4);
+    std::vector<double> fl, f1, f2;
+    int total = 0;
+    for (int s = 0; s < 4; ++s) {
+        const Esquina& a = e[s];
+        const Esquina& b = e[(s + 1) % 4];
+        const double largo = std::hypot(b.x - a.x, b.y - a.y);
+        if (largo <= 0) continue;
+        double nx = (b.y - a.y) / largo, ny = -(b.x - a.x) / largo;
+        const double mx = 0.5 * (a.x + b.x), my = 0.5 * (a.y + b.y);
+        if (nx * (mx - cx) + ny * (my - cy) < 0) {
+            nx = -nx;
+            ny = -ny;
+        }
+        const std::size_t antes = fl.size();
+        for (int i = 0; i < 16; ++i) {
+            const double t = 0.08 + 0.84 * i / 15;
+            const double x = a.x + t * (b.x - a.x) + separacion * nx;
+            const double y = a.y + t * (b.y - a.y) + separacion * ny;
+            ++total;
+            if (x < 0 || y < 0 || x > r.ancho - 1 || y > r.alto - 1) continue;
+            fl.push_back(muestra(r.luz, x, y));
+            f1.push_back(muestra(r.croma1, x, y));
+            f2.push_back(muestra(r.croma2, x, y));
+        }
+        if (fl.size() - antes >= 6) {
+            std::vector<double> ll(fl.begin() + static_cast<std::ptrdiff_t>(antes), fl.end());
+            std::vector<double> l1(f1.begin() + static_cast<std::ptrdiff_t>(antes), f1.end());
+            std::vector<double> l2(f2.begin() + static_cast<std::ptrdiff_t>(antes), f2.end());
+            const double dl = region.luzDentro - mediana(ll), d1 = m1 - mediana(l1), d2 = m2 - mediana(l2);
+            region.contrasteLado[s] = std::sqrt(dl * dl + d1 * d1 + d2 * d2);
+        }
+    }
+    region.muestrasFuera = total ? static_cast<double>(fl.size()) / total : 0.0;
+    if (fl.size() < 6) {
+        // Nothing around it to compare with: the sheet fills the photo.
+        region.luzFuera = region.luzDentro;
+        region.cromaFuera = region.cromaDentro;
+        region.contraste = 0;
+        return region;
+    }
+    region.luzFuera = mediana(fl);
+    const double n1 = mediana(f1), n2 = mediana(f2);
+    region.cromaFuera = std::hypot(n1, n2);
+    region.contraste = std::sqrt((region.luzDentro - region.luzFuera) * (region.luzDentro - region.luzFuera) +
+                                 (m1 - n1) * (m1 - n1) + (m2 - n2) * (m2 - n2));
+    return region;
+}
+
+}  // namespace deteccion

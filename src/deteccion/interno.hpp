@@ -1,0 +1,103 @@
+#pragma once
+
+// The pieces of the robust detector, shared by its files and its tests. Working-image frame: x the
+// column, y the row in file order, pixel centres at whole numbers.
+
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "deteccion/deteccion.hpp"
+#include "imagen/imagen_bmp.hpp"
+#include "imagen/plano.hpp"
+
+namespace deteccion {
+
+using PlanoFloat = Plano<float>;
+
+// What the working image shows: three smoothed planes (brightness and two opponent colours) and
+// their joint gradient.
+struct Rasgos {
+    int ancho = 0;
+    int alto = 0;
+    PlanoFloat luz;      // (R + G + B) / 3
+    PlanoFloat croma1;   // R - G
+    PlanoFloat croma2;   // (R + G) / 2 - B
+    PlanoFloat magnitud;  // strength of the colour gradient (gray levels per pixel, Sobel scale)
+    PlanoFloat angulo;    // its direction, degrees 0 .. 180 (a line, not a sense); set only where the
+                          // magnitude reaches the threshold inside the border (0 elsewhere)
+    PlanoBytes borde;     // 1 where the gradient is a local maximum across the edge above the threshold
+    float umbral = 0.0f;  // the threshold used
+    int cuantosBordes = 0;
+};
+
+// The features of `foto` shrunk by `factor` (>= 1): working pixel (x, y) is the mean of the
+// photo's pixels in its cell, its centre at photo point ((x + 0.5) f - 0.5, (y + 0.5) f - 0.5)
+// with f the photo's side over the working side.
+Rasgos calcularRasgos(const ImagenBmp& foto, double factor);
+
+// A line found in the working image: n.x x + n.y y = c, with the unit normal at `angulo` degrees
+// (0 .. 180), and the edge pixels that lie on it.
+struct Linea {
+    double nx = 1.0;
+    double ny = 0.0;
+    double c = 0.0;
+    double angulo = 0.0;
+    double votos = 0.0;
+    // Coverage along the line: acumulado[i] = edge hits among the first i unit steps from t0 on,
+    // where the point at parameter t is (nx c - ny t, ny c + nx t); t from t0 to t0 + pasos.
+    double t0 = 0.0;
+    std::vector<int> acumulado;
+};
+
+std::vector<Linea> buscarLineas(const Rasgos& r);
+
+// Hits between parameters ta and tb (clipped to what was scanned), and the number of unit steps
+// that lie inside the working image over the same span.
+struct Cobertura {
+    double aciertos = 0.0;
+    double dentro = 0.0;
+};
+Cobertura coberturaEntre(const Linea& l, double ta, double tb);
+double parametroDe(const Linea& l, double x, double y);
+
+// A candidate quadrilateral: its lines (in order around) and its corners in the working image.
+struct Candidato {
+    std::array<int, 4> lineas{};
+    std::array<Esquina, 4> esquinas{};  // esquinas[i] = lineas[i] meets lineas[(i + 1) % 4]
+    std::array<double, 4> cobertura{};  // per side, over its part inside the image
+    double puntaje = 0.0;
+    double area = 0.0;
+};
+
+// Every plausible quadrilateral among the lines, best first (at most `cuantos`).
+std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea>& lineas, int cuantos);
+
+// How much the inside of the quadrilateral looks like a sheet against its surroundings.
+struct Region {
+    double luzDentro = 0.0, luzFuera = 0.0;
+    double cromaDentro = 0.0, cromaFuera = 0.0;
+    double dispersionDentro = 0.0;  // spread of the brightness inside (robust, gray levels)
+    double contraste = 0.0;         // difference inside vs outside, brightness and colour together
+    double muestrasFuera = 0.0;     // fraction of the outside ring that lies in the image
+    // Per side (side i from corner i to corner i + 1): the same difference against the ring just
+    // outside that side alone; -1 where too little of it lies in the image to tell.
+    std::array<double, 4> contrasteLado{-1.0, -1.0, -1.0, -1.0};
+};
+Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& esquinas);
+
+// Points of a sheet's side found on the photo (see refinarLado): where along the side (0 at
+// `desde`, 1 at `hasta`) and how steep the change of colour is there.
+struct PuntoDeLado {
+    double x = 0.0, y = 0.0;
+    double fraccion = 0.0;
+    double fuerza = 0.0;
+};
+std::vector<PuntoDeLado> puntosDeLado(const ImagenBmp& foto, Esquina desde, Esquina hasta, Esquina interior,
+                                      double radio);
+// A line through the points between fractions `desde` and `hasta`, ignoring weak and stray ones.
+std::optional<RectaNormal> ajustarLado(const std::vector<PuntoDeLado>& puntos, double desde, double hasta);
+
+bool intersectar(const RectaNormal& p, const RectaNormal& q, Esquina& punto);
+
+}  // namespace deteccion
