@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -101,7 +100,7 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
             r.mensaje = "no se puede crear la carpeta " + entreComillas(*d.etapas) + ": " + ec.message();
             return r;
         }
-        for (const char* nombre : kImagenesEtapas) ::unlink((*d.etapas / nombre).c_str());
+        borrarImagenesEtapas(*d.etapas);
     }
 
     // The sheet's corners: the fixed-threshold stages (whose account and stage images are also

@@ -79,7 +79,7 @@ int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std
     if (!lectura.advertencia.empty()) informe.linea("advertencia: ", lectura.advertencia);
     // From here on this run's results replace the last run's: an output this run does not write
     // must not be left standing beside the new ones.
-    for (const char* nombre : kImagenesEtapas) ::unlink((carpeta / nombre).c_str());
+    borrarImagenesEtapas(carpeta);
 
     const ResultadoRecorrido r = recorrerEtapas(std::move(*lectura.imagen), salida, carpeta);
     if (r.hallazgo == Hallazgo::error) return informe.fallo(r.error);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
-#include <set>
 #include <system_error>
 
 #include <CLI/CLI.hpp>

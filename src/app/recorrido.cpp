@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include <unistd.h>
+
 #include "filtros/bordes.hpp"
 #include "filtros/reduccion.hpp"
 #include "geometria/contorno.hpp"
@@ -24,6 +26,10 @@ void imprimirRectas(const ListaRectas& rectas, std::FILE* salida) {
 }
 
 }  // namespace
+
+void borrarImagenesEtapas(const std::filesystem::path& carpeta) {
+    for (const char* nombre : kImagenesEtapas) ::unlink((carpeta / nombre).c_str());
+}
 
 double factorDeReduccion(const ImagenBmp& foto) {
     const double ancho = foto.ancho();

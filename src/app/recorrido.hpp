@@ -18,6 +18,10 @@ inline constexpr const char* kImagenesEtapas[] = {"imagenReducida.bmp", "imagenB
                                                   "imagen_Hough.bmp", "imagenConBordesHojaCarta.bmp",
                                                   "imagenHojaCarta.bmp"};
 
+// Removes the stage images a run left in `carpeta`, where there are any (a folder standing under one
+// of their names stays: writing there fails with its own message).
+void borrarImagenesEtapas(const std::filesystem::path& carpeta);
+
 // The working image's diagonal, in pixels.
 inline constexpr double kDiagonalTrabajo = 720.0;
 

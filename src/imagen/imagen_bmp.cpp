@@ -7,10 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "sistema/archivos.hpp"
 
 std::int32_t leerCampo32(const HeaderBmp& header, std::size_t offset) {
