@@ -140,14 +140,18 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     OpcionesPagina opciones = o.pagina;
     opciones.focal35mm = lectura.focal35mm;
     const std::optional<FormaPagina> forma = formaDePagina(foto.ancho(), foto.alto(), recorrido.esquinas, opciones);
-    if (forma && forma->hojaCarta) {
+    if (!forma) {
+        r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
+        return r;
+    }
+    if (forma->hojaCarta) {
         rectificarPorEtapas(foto, recorrido, cuenta.f, d.etapas);
         if (recorrido.hallazgo == Hallazgo::error) {
             r.mensaje = recorrido.error;
             return r;
         }
     } else {
-        std::optional<PaginaEnderezada> pagina = enderezarPagina(foto, recorrido.esquinas, opciones);
+        std::optional<PaginaEnderezada> pagina = enderezarPagina(foto, recorrido.esquinas, opciones.mapa, *forma);
         if (!pagina) {
             r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
             return r;

@@ -107,12 +107,17 @@ std::optional<FormaPagina> formaDePagina(int anchoFoto, int altoFoto, const std:
 
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                                 const OpcionesPagina& opciones) {
-    if (foto.ancho() < 2 || foto.alto() < 2) return std::nullopt;
     const std::optional<FormaPagina> forma = formaDePagina(foto.ancho(), foto.alto(), esquinas, opciones);
     if (!forma) return std::nullopt;
-    const bool bilineal = opciones.mapa == Mapa::bilineal;
+    return enderezarPagina(foto, esquinas, opciones.mapa, *forma);
+}
 
-    if (forma->hojaCarta) {
+std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
+                                                Mapa mapaPedido, const FormaPagina& forma) {
+    if (foto.ancho() < 2 || foto.alto() < 2) return std::nullopt;
+    const bool bilineal = mapaPedido == Mapa::bilineal;
+
+    if (forma.hojaCarta) {
         // The letter page itself, without its account.
         std::array<Esquina, kMaxEsquinas> ranuras{};
         std::copy(esquinas.begin(), esquinas.end(), ranuras.begin());
@@ -121,25 +126,25 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
         std::optional<ImagenBmp> hoja = rectificarHoja(foto, ranuras, nada);
         std::fclose(nada);
         if (!hoja) return std::nullopt;
-        return PaginaEnderezada{std::move(*hoja), forma->anchoPulgadas, forma->altoPulgadas};
+        return PaginaEnderezada{std::move(*hoja), forma.anchoPulgadas, forma.altoPulgadas};
     }
 
     MapaDePagina mapa;
     mapa.perspectiva = !bilineal;
     if (bilineal) {
-        const auto b = bilinealDePagina(esquinas, forma->ancho, forma->alto);
+        const auto b = bilinealDePagina(esquinas, forma.ancho, forma.alto);
         if (!b) return std::nullopt;
         mapa.bilineal = *b;
     } else {
-        const auto h = homografiaDePagina(esquinas, forma->ancho, forma->alto);
+        const auto h = homografiaDePagina(esquinas, forma.ancho, forma.alto);
         if (!h) return std::nullopt;
         mapa.homografia = *h;
     }
-    ImagenBmp pagina = remuestrearPagina(foto, mapa, forma->ancho, forma->alto);
+    ImagenBmp pagina = remuestrearPagina(foto, mapa, forma.ancho, forma.alto);
     if (bilineal) {
         rellenarMarco(pagina.plano0);
         rellenarMarco(pagina.plano1);
         rellenarMarco(pagina.plano2);
     }
-    return PaginaEnderezada{std::move(pagina), forma->anchoPulgadas, forma->altoPulgadas};
+    return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas};
 }

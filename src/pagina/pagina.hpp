@@ -28,10 +28,10 @@ struct PaginaEnderezada {
 };
 
 // The page's size and orientation for a sheet with these corners in a photo ancho x alto.
-// Orientation: landscape when the sheet is wider than high as the photo shows it (slot 0 -> 1 against
-// slot 0 -> 3): for the bilinear map, from the quadrilateral's sides; for the perspective map, from
+// Orientation: landscape when the sheet is wider than high (slot 0 -> 1 against slot 0 -> 3), from
 // the sheet's true proportion (medirProporcion in forma.hpp: the focal length from `focal35mm`,
-// else measured from the quadrilateral, else a phone's usual 26 mm). `auto` measures that proportion
+// else measured from the quadrilateral, else a phone's usual 26 mm); the bilinear map, which can do
+// without it, falls back on the quadrilateral's sides when it cannot be measured. `auto` measures that proportion
 // and picks letter, A4 or legal when one is within 4 %, or keeps the measured proportion (long side
 // 11 inches). Pixels: the paper's inches at `ppp`, or, with ppp 0, letter as 852 x 1103 and the
 // others at 1103 / 11 pixels per inch. Nothing when the proportion is needed and the corners are
@@ -59,6 +59,9 @@ std::optional<FormaPagina> formaDePagina(int anchoFoto, int altoFoto, const std:
 // scale (remuestreo.hpp).
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                                 const OpcionesPagina& opciones);
+// The same, for a shape formaDePagina has already given for these corners and this map.
+std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
+                                                Mapa mapa, const FormaPagina& forma);
 
 // A scanned look for a page: the lighting evened out (each plane divided by the paper's brightness,
 // estimated at a coarse scale where the ink is closed over), paper to white and text to dark,
