@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "comun.hpp"
 #include "filtros/bordes.hpp"
 #include "filtros/reduccion.hpp"
 #include "geometria/contorno.hpp"
@@ -31,51 +32,19 @@
 namespace {
 
 namespace fs = std::filesystem;
+using fuzz::carpeta;
+using fuzz::escribirArchivo;
+using fuzz::fallar;
+using fuzz::mismosPlanos;
 
 constexpr int kLadoEtapas = 64;                      // largest side that goes through the stages
 constexpr std::int64_t kPixelesIdaYVuelta = 1 << 20;  // largest image written back and read again
 constexpr double kDiagonalTrabajo = 720.0;
 
-fs::path carpeta;                 // the private folder, removed at exit
 std::FILE* consola = nullptr;     // the account the stages print goes to /dev/null
-
-[[noreturn]] void fallar(const std::string& que) {
-    std::fprintf(stderr, "bmp_fuzzer: %s\n", que.c_str());
-    std::abort();
-}
-
-void borrarCarpeta() {
-    std::error_code ignorado;
-    fs::remove_all(carpeta, ignorado);
-}
-
-// TMPDIR when set, else /dev/shm (files in memory) when it can be written, else /tmp.
-fs::path raizTemporal() {
-    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') return tmp;
-    if (::access("/dev/shm", W_OK | X_OK) == 0) return "/dev/shm";
-    return "/tmp";
-}
-
-void escribirArchivo(const fs::path& archivo, const std::uint8_t* datos, std::size_t cantidad) {
-    const int fd = ::open(archivo.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) fallar("no se puede crear " + archivo.string() + ": " + std::strerror(errno));
-    std::size_t hechos = 0;
-    while (hechos < cantidad) {
-        const ssize_t n = ::write(fd, datos + hechos, cantidad - hechos);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fallar("no se puede escribir " + archivo.string() + ": " + std::strerror(errno));
-        hechos += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0) fallar("no se puede cerrar " + archivo.string());
-}
 
 void grabar(const ImagenBmp& imagen, const char* nombre) {
     if (auto error = grabarImagen(imagen, carpeta / nombre)) fallar(*error);
-}
-
-bool mismosPlanos(const ImagenBmp& a, const ImagenBmp& b) {
-    return a.plano0.datos == b.plano0.datos && a.plano1.datos == b.plano1.datos &&
-           a.plano2.datos == b.plano2.datos;
 }
 
 // What the reader promises of any image it returns.
@@ -143,12 +112,7 @@ void recorrerEtapas(const ImagenBmp& foto) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string plantilla = (raizTemporal() / "escaner-fuzz-XXXXXX").string();
-    if (::mkdtemp(plantilla.data()) == nullptr) {
-        fallar("no se puede crear una carpeta temporal " + plantilla + ": " + std::strerror(errno));
-    }
-    carpeta = plantilla;
-    std::atexit(borrarCarpeta);
+    fuzz::prepararCarpeta("bmp_fuzzer", "escaner-fuzz");
     consola = std::fopen("/dev/null", "w");
     if (consola == nullptr) fallar("no se puede abrir /dev/null");
     return 0;
