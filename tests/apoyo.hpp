@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,31 @@ inline std::vector<std::array<double, 2>> esquinasImpresas(const std::string& co
     std::vector<std::array<double, 2>> esquinas;
     for (std::size_t i = 0; i + 1 < valores.size(); i += 2) esquinas.push_back({valores[i], valores[i + 1]});
     return esquinas;
+}
+
+// One row of a corners.csv in the shared folder's columns (file,width,height,tl_x,tl_y,tr_x,tr_y,
+// br_x,br_y,bl_x,bl_y): the sheet's corners top-left, top-right, bottom-right, bottom-left, with y
+// counted from the top of the picture.
+struct FotoMarcada {
+    std::string archivo;
+    int ancho = 0, alto = 0;
+    std::array<double, 8> esquinas{};
+};
+
+inline std::vector<FotoMarcada> fotosMarcadas(const std::filesystem::path& csv) {
+    std::vector<FotoMarcada> fotos;
+    std::ifstream f(csv);
+    std::string linea;
+    std::getline(f, linea);  // the column names
+    while (std::getline(f, linea)) {
+        std::replace(linea.begin(), linea.end(), ',', ' ');
+        std::istringstream campos(linea);
+        FotoMarcada m;
+        campos >> m.archivo >> m.ancho >> m.alto;
+        for (double& v : m.esquinas) campos >> v;
+        fotos.push_back(m);
+    }
+    return fotos;
 }
 
 // A stream that collects what is printed to it, for comparing console text.

@@ -2,9 +2,7 @@
 // the long side of labelling error). The photos are 24-bit BMP copies with the long side at most
 // 1024 pixels: 880 x 660, 768 x 1024, 576 x 1024, 1024 x 768 and 1024 x 576.
 #include <cmath>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "apoyo.hpp"
 #include "app/escaner.hpp"
@@ -31,17 +29,11 @@ constexpr double kTolerancia = 0.015;  // of the photo's diagonal
 TEST(FotosReales, EsquinasContraLasMarcadas) {
     REQUIERE_CARPETA_COMPARTIDA("data/real/bmp");
     const fs::path carpetaFotos = apoyo::carpetaCompartida() / "data/real/bmp";
-    std::ifstream csv(carpetaFotos / "corners.csv");
-    std::string linea;
-    std::getline(csv, linea);  // file,width,height,tl_x,tl_y,tr_x,tr_y,br_x,br_y,bl_x,bl_y
     int vistas = 0;
-    while (std::getline(csv, linea)) {
-        std::replace(linea.begin(), linea.end(), ',', ' ');
-        std::istringstream campos(linea);
-        std::string archivo;
-        double ancho = 0, alto = 0, m[8];
-        campos >> archivo >> ancho >> alto;
-        for (double& v : m) campos >> v;
+    for (const apoyo::FotoMarcada& foto : apoyo::fotosMarcadas(carpetaFotos / "corners.csv")) {
+        const std::string& archivo = foto.archivo;
+        const double ancho = foto.ancho, alto = foto.alto;
+        const auto& m = foto.esquinas;
         const std::string nombre = archivo.substr(0, archivo.rfind('.'));
         SCOPED_TRACE(nombre);
         ASSERT_EQ(kHojaVisible.count(nombre), 1u);

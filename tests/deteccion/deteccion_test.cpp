@@ -2,8 +2,6 @@
 // photos without a sheet, sub-pixel sides, rendered scenes of every kind and the real photos.
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 #include "apoyo.hpp"
 #include "deteccion/deteccion.hpp"
@@ -239,18 +237,11 @@ TEST(FotosReales, LasNueveDentroDelUnoYMedio) {
     // The shared photos at full size, with hand-labelled corners (y from the top).
     REQUIERE_CARPETA_COMPARTIDA("data/real");
     const fs::path carpeta = apoyo::carpetaCompartida() / "data/real";
-    std::ifstream csv(carpeta / "corners.csv");
-    std::string linea;
-    std::getline(csv, linea);  // file,width,height,tl_x,tl_y,tr_x,tr_y,br_x,br_y,bl_x,bl_y
     int vistas = 0;
-    while (std::getline(csv, linea)) {
-        std::replace(linea.begin(), linea.end(), ',', ' ');
-        std::istringstream campos(linea);
-        std::string archivo;
-        int ancho = 0, alto = 0;
-        double m[8];
-        campos >> archivo >> ancho >> alto;
-        for (double& v : m) campos >> v;
+    for (const apoyo::FotoMarcada& foto : apoyo::fotosMarcadas(carpeta / "corners.csv")) {
+        const std::string& archivo = foto.archivo;
+        const int ancho = foto.ancho, alto = foto.alto;
+        const auto& m = foto.esquinas;
         SCOPED_TRACE(archivo);
         const LecturaFoto lectura = leerFoto(carpeta / archivo);
         ASSERT_TRUE(lectura.imagen) << lectura.mensaje;
