@@ -1,15 +1,12 @@
 // Quadrilaterals from the lines of the working image, and how sheet-like their inside is.
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #include "deteccion/interno.hpp"
 
 namespace deteccion {
 
 namespace {
-
-constexpr double kGrados = std::numbers::pi / 180.0;
 
 // Shape: opposite sides within kMaxAbiertos degrees of each other, adjacent ones at least
 // kMinCruce apart; interior angles between kAnguloMinimo and 180 - kAnguloMinimo; area at least

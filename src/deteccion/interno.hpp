@@ -4,6 +4,7 @@
 // column, y the row in file order, pixel centres at whole numbers.
 
 #include <array>
+#include <numbers>
 #include <optional>
 #include <vector>
 
@@ -14,6 +15,9 @@
 namespace deteccion {
 
 using PlanoFloat = Plano<float>;
+
+// Radians in a degree.
+inline constexpr double kGrados = std::numbers::pi / 180.0;
 
 // What the working image shows: three smoothed planes (brightness and two opponent colours) and
 // their joint gradient.

@@ -2,15 +2,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <numbers>
 
 #include "deteccion/interno.hpp"
 
 namespace deteccion {
 
 namespace {
-
-constexpr double kGrados = std::numbers::pi / 180.0;
 
 // Smoothing before the gradient: enough to calm paper grain and JPEG blocks on the working image
 // without merging a sheet's side with a nearby one.
