@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "escena.hpp"
@@ -25,9 +26,10 @@ inline double gris(const ImagenBmp& m, int f, int c) {
 }
 
 // The block-mean difference of the scene tests: mean absolute difference of the means of the
-// 16 x 16 blocks inside the frame, over the blocks and the three planes, in gray levels. Both
-// images the same size.
-inline double diferenciaBloques(const ImagenBmp& a, const ImagenBmp& b) {
+// 16 x 16 blocks of `a` inside the frame, over the blocks and the three planes, in gray levels;
+// `b` is read at donde(row, column) for each pixel of `a` (the same place when not given).
+template <class Donde>
+double diferenciaBloques(const ImagenBmp& a, const ImagenBmp& b, const Donde& donde) {
     const PlanoBytes* pa[3] = {&a.plano0, &a.plano1, &a.plano2};
     const PlanoBytes* pb[3] = {&b.plano0, &b.plano1, &b.plano2};
     const int ancho = a.plano0.ancho, alto = a.plano0.alto;
@@ -38,10 +40,17 @@ inline double diferenciaBloques(const ImagenBmp& a, const ImagenBmp& b) {
             for (int k = 0; k < 3; ++k, ++bloques) {
                 int diferencia = 0;
                 for (int f = f0; f < f0 + kBloque; ++f)
-                    for (int c = c0; c < c0 + kBloque; ++c) diferencia += (*pa[k])[f][c] - (*pb[k])[f][c];
+                    for (int c = c0; c < c0 + kBloque; ++c) {
+                        const auto [fb, cb] = donde(f, c);
+                        diferencia += (*pa[k])[f][c] - (*pb[k])[fb][cb];
+                    }
                 suma += std::abs(diferencia) / double(kBloque * kBloque);
             }
     return bloques ? suma / bloques : 0.0;
+}
+
+inline double diferenciaBloques(const ImagenBmp& a, const ImagenBmp& b) {
+    return diferenciaBloques(a, b, [](int f, int c) { return std::pair{f, c}; });
 }
 
 // Root mean square of the gray difference, pixel by pixel, inside the frame: what a blurred,

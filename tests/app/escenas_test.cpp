@@ -9,6 +9,7 @@
 #include "apoyo.hpp"
 #include "app/escaner.hpp"
 #include "escena.hpp"
+#include "medida_pagina.hpp"
 #include "rectificacion/hoja.hpp"
 
 namespace {
@@ -19,8 +20,8 @@ constexpr double kToleranciaEsquina = 0.01;
 // Sheets are compared through the means of 16 x 16 blocks inside the frame: the page's layout
 // (margins, heading, paragraphs and their short last lines) rather than single letters, which the
 // photo's resolution blurs and the working image's resolution moves by a few pixels. Mean absolute
-// difference of those means over the blocks and the three planes, in gray levels.
-constexpr int kBloque = 16;
+// difference of those means over the blocks and the three planes, in gray levels
+// (medida::diferenciaBloques).
 constexpr double kDiferenciaMaxima = 6.0;
 
 struct Corrida {
@@ -44,27 +45,6 @@ Corrida escanear(const escena::Escena& e) {
     }
     r.hoja = std::move(leerImagen(carpeta / "imagenHojaCarta.bmp").imagen);
     return r;
-}
-
-// The difference described above, `referencia` read at donde(row, column) for each output pixel.
-using Lugar = std::function<std::pair<int, int>(int, int)>;
-double diferenciaMedia(const ImagenBmp& hoja, const ImagenBmp& referencia, const Lugar& donde) {
-    const PlanoBytes* a[3] = {&hoja.plano0, &hoja.plano1, &hoja.plano2};
-    const PlanoBytes* b[3] = {&referencia.plano0, &referencia.plano1, &referencia.plano2};
-    double suma = 0.0;
-    int bloques = 0;
-    for (int f0 = kMarcoHoja; f0 + kBloque <= kAltoHoja - kMarcoHoja; f0 += kBloque)
-        for (int c0 = kMarcoHoja; c0 + kBloque <= kAnchoHoja - kMarcoHoja; c0 += kBloque)
-            for (int k = 0; k < 3; ++k, ++bloques) {
-                int diferencia = 0;
-                for (int f = f0; f < f0 + kBloque; ++f)
-                    for (int c = c0; c < c0 + kBloque; ++c) {
-                        const auto [fr, cr] = donde(f, c);
-                        diferencia += (*a[k])[f][c] - (*b[k])[fr][cr];
-                    }
-                suma += std::abs(diferencia) / double(kBloque * kBloque);
-            }
-    return suma / bloques;
 }
 
 TEST(Escenas, EsquinasYHojaEnFotosDeVariasFormas) {
@@ -97,14 +77,15 @@ TEST(Escenas, EsquinasYHojaEnFotosDeVariasFormas) {
 
         const auto referencia = escena::hojaDeFrente(e);
         ASSERT_TRUE(referencia && r.hoja);
-        const double diferencia = diferenciaMedia(*r.hoja, *referencia, [](int f, int c) { return std::pair{f, c}; });
+        const double diferencia = medida::diferenciaBloques(*r.hoja, *referencia);
         EXPECT_LT(diferencia, kDiferenciaMaxima);
         // The comparison tells a sheet turned upside down, mirrored or moved by a line and a half of text.
+        using Lugar = std::function<std::pair<int, int>(int, int)>;
         const Lugar malos[] = {[](int f, int c) { return std::pair{kAltoHoja - 1 - f, kAnchoHoja - 1 - c}; },
                                [](int f, int c) { return std::pair{f, kAnchoHoja - 1 - c}; },
                                [](int f, int c) { return std::pair{std::min(f + 20, kAltoHoja - 1), c}; }};
         for (const Lugar& malo : malos)
-            EXPECT_GT(diferenciaMedia(*r.hoja, *referencia, malo), 1.5 * kDiferenciaMaxima);
+            EXPECT_GT(medida::diferenciaBloques(*r.hoja, *referencia, malo), 1.5 * kDiferenciaMaxima);
     }
 }
 
