@@ -1,6 +1,8 @@
 #include "imagen/memoria.hpp"
 
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include <sys/mman.h>
 
@@ -17,12 +19,24 @@ std::size_t redondeado(std::size_t bytes) {
     return (bytes + kPagina - 1) / kPagina * kPagina;
 }
 
-}  // namespace
+// Blocks given back, kept for the next request of the same rounded size. A fresh page has to be
+// cleared by the system on first touch, which costs more than anything done with it afterwards;
+// the stages make and drop planes of a few sizes over and over, and a batch repeats them photo
+// after photo. The oldest kept block goes back to the system when the kept ones would pass the cap.
+struct Guardados {
+    std::mutex cerrojo;
+    std::vector<std::pair<void*, std::size_t>> bloques;    // oldest first
+    std::size_t total = 0;
+};
 
-void* reservarBloqueGrande(std::size_t bytes) noexcept {
+Guardados& guardados() {
+    static Guardados g;    // never destroyed before the planes of static lifetime
+    return g;
+}
+
+void* nuevoBloque(std::size_t largo) {
     // Reserve one large page more than needed, keep the stretch that starts on a large-page
     // boundary, give back the rest.
-    const std::size_t largo = redondeado(bytes);
     const std::size_t reservado = largo + kPaginaGrande;
     void* crudo = ::mmap(nullptr, reservado, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (crudo == MAP_FAILED) return nullptr;
@@ -42,6 +56,54 @@ void* reservarBloqueGrande(std::size_t bytes) noexcept {
     return bloque;
 }
 
+}  // namespace
+
+void* reservarBloqueGrande(std::size_t bytes) noexcept {
+    const std::size_t largo = redondeado(bytes);
+    {
+        Guardados& g = guardados();
+        const std::lock_guard<std::mutex> cierre(g.cerrojo);
+        for (std::size_t i = g.bloques.size(); i-- > 0;) {
+            if (g.bloques[i].second == largo) {
+                void* bloque = g.bloques[i].first;
+                g.bloques.erase(g.bloques.begin() + static_cast<std::ptrdiff_t>(i));
+                g.total -= largo;
+                return bloque;
+            }
+        }
+    }
+    return nuevoBloque(largo);
+}
+
 void liberarBloqueGrande(void* bloque, std::size_t bytes) noexcept {
-    ::munmap(bloque, redondeado(bytes));
+    if (bloque == nullptr) return;
+    const std::size_t largo = redondeado(bytes);
+    std::vector<std::pair<void*, std::size_t>> sobrantes;
+    {
+        Guardados& g = guardados();
+        const std::lock_guard<std::mutex> cierre(g.cerrojo);
+        if (largo <= kGuardadoMaximo) {
+            try {
+                g.bloques.emplace_back(bloque, largo);
+                g.total += largo;
+                bloque = nullptr;
+            } catch (...) {
+                // No room to note it: it simply goes back to the system.
+            }
+        }
+        std::size_t quitar = 0;
+        while (g.total > kGuardadoMaximo && quitar < g.bloques.size()) {
+            g.total -= g.bloques[quitar].second;
+            ++quitar;
+        }
+        for (std::size_t i = 0; i < quitar; ++i) ::munmap(g.bloques[i].first, g.bloques[i].second);
+        g.bloques.erase(g.bloques.begin(), g.bloques.begin() + static_cast<std::ptrdiff_t>(quitar));
+    }
+    if (bloque != nullptr) ::munmap(bloque, largo);
+}
+
+std::size_t bytesGuardados() noexcept {
+    Guardados& g = guardados();
+    const std::lock_guard<std::mutex> cierre(g.cerrojo);
+    return g.total;
 }

@@ -17,10 +17,19 @@ inline constexpr bool kBloquesGrandes = false;
 inline constexpr bool kBloquesGrandes = true;
 #endif
 
-// A zeroed block of `bytes` (>= kBloqueGrande) backed by large pages where the system has them, or
-// nullptr. Give it back with liberarBloqueGrande and the same size.
+// Given-back blocks are kept for reuse up to this many bytes in all; past it, the oldest go back
+// to the system. It bounds what the process holds beyond its live planes.
+inline constexpr std::size_t kGuardadoMaximo = std::size_t{96} << 20;
+
+// A block of `bytes` (>= kBloqueGrande) backed by large pages where the system has them, or
+// nullptr; its contents are unspecified (a block given back earlier is handed out again as it was
+// left). Give it back with liberarBloqueGrande and the same size. Both may be called from any
+// thread.
 void* reservarBloqueGrande(std::size_t bytes) noexcept;
 void liberarBloqueGrande(void* bloque, std::size_t bytes) noexcept;
+
+// Bytes currently kept for reuse.
+std::size_t bytesGuardados() noexcept;
 
 // The allocator of every pixel plane. Large blocks come from reservarBloqueGrande (when
 // kBloquesGrandes holds), small ones from the heap. Its plain construct leaves values uninitialised,
