@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csetjmp>
+#include <cstdio>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -12,7 +14,7 @@
 
 #include <libexif/exif-data.h>
 #include <spng.h>
-#include <turbojpeg.h>
+#include <jpeglib.h>
 
 #include "formatos/formatos.hpp"
 #include "sistema/archivos.hpp"
@@ -142,52 +144,208 @@ ImagenBmp orientar(const std::uint8_t* datos, int ancho, int alto, int canales, 
 // ---------------------------------------------------------------------------------------------
 // JPEG
 
-struct BorrarTurbo {
-    void operator()(void* h) const { tjDestroy(h); }
+// libjpeg reports a fault by calling error_exit, which must not return; it jumps back to the
+// call that was running. Warnings (data cut short, corrupt data) are faults here too: such a photo
+// has grey or repeated blocks where the picture was, and is refused rather than scanned.
+struct ErroresJpeg {
+    jpeg_error_mgr base{};
+    std::jmp_buf salto{};
+    char texto[JMSG_LENGTH_MAX] = {};
+};
+
+// A progressive file may hold at most this many scans, so that a small file cannot keep the
+// decoder busy for minutes.
+constexpr int kEscaneosMaximos = 500;
+
+struct ProgresoJpeg {
+    jpeg_progress_mgr base{};
+};
+
+[[noreturn]] void salirJpeg(j_common_ptr cinfo) {
+    auto* e = reinterpret_cast<ErroresJpeg*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, e->texto);
+    std::longjmp(e->salto, 1);
+}
+
+void avisoJpeg(j_common_ptr cinfo, int nivel) {
+    if (nivel < 0) salirJpeg(cinfo);
+}
+
+void progresoJpeg(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kEscaneosMaximos) {
+        auto* e = reinterpret_cast<ErroresJpeg*>(cinfo->err);
+        std::snprintf(e->texto, sizeof e->texto, "tiene mas de %d barridos progresivos", kEscaneosMaximos);
+        std::longjmp(e->salto, 1);
+    }
+}
+
+// The decoder and its fault handling. `protegido` runs one step of libjpeg and answers whether it
+// ended without a fault; the step must hold nothing that needs destroying, since a fault leaves it
+// by a jump.
+struct DecodificadorJpeg {
+    jpeg_decompress_struct cinfo{};
+    ErroresJpeg errores;
+    ProgresoJpeg progreso;
+    bool creado = false;
+
+    DecodificadorJpeg() {
+        cinfo.err = jpeg_std_error(&errores.base);
+        errores.base.error_exit = salirJpeg;
+        errores.base.emit_message = avisoJpeg;
+        progreso.base.progress_monitor = progresoJpeg;
+    }
+    ~DecodificadorJpeg() {
+        if (creado) jpeg_destroy_decompress(&cinfo);
+    }
+    DecodificadorJpeg(const DecodificadorJpeg&) = delete;
+    DecodificadorJpeg& operator=(const DecodificadorJpeg&) = delete;
+
+    template <class Paso>
+    bool protegido(Paso&& paso) {
+        if (setjmp(errores.salto) != 0) return false;
+        paso();
+        return true;
+    }
+    std::string motivo() const { return enUnaLinea(errores.texto); }
+};
+
+// Where the decoded rows go: the three planes of the picture as a viewer shows it (bottom-up rows,
+// EXIF orientation applied). Rows of the stored picture arrive in bands, top-down, as blue, green
+// and red bytes; each goes straight to its place, with no copy of the whole picture between.
+struct DestinoJpeg {
+    ImagenBmp* imagen;
+    int ancho, alto, orientacion;    // the stored picture's sides
+
+    void banda(const std::uint8_t* pixeles, int primera, int filas) const {
+        const bool volteada = orientacion == 2 || orientacion == 3 || orientacion == 6 || orientacion == 7;
+        const std::size_t salto = static_cast<std::size_t>(ancho) * 3;
+        if (orientacion <= 4) {
+            // A stored row is a row of the picture seen, perhaps mirrored and perhaps upside down.
+            const bool alReves = orientacion == 3 || orientacion == 4;
+            for (int j = 0; j < filas; ++j) {
+                const int y = primera + j;
+                const int visto = alReves ? alto - 1 - y : y;
+                const int fila = alto - 1 - visto;
+                std::uint8_t* b = imagen->plano0[fila];
+                std::uint8_t* g = imagen->plano1[fila];
+                std::uint8_t* r = imagen->plano2[fila];
+                const std::uint8_t* o = pixeles + j * salto;
+                if (!volteada) {
+                    for (int x = 0; x < ancho; ++x, o += 3) {
+                        b[x] = o[0];
+                        g[x] = o[1];
+                        r[x] = o[2];
+                    }
+                } else {
+                    for (int x = ancho - 1; x >= 0; --x, o += 3) {
+                        b[x] = o[0];
+                        g[x] = o[1];
+                        r[x] = o[2];
+                    }
+                }
+            }
+            return;
+        }
+        // A stored row is a column of the picture seen: stored column x is seen row x (5, 6) or
+        // ancho - 1 - x (7, 8), stored row y is seen column y (5, 8) or alto - 1 - y (6, 7).
+        const bool filaInvertida = orientacion == 7 || orientacion == 8;
+        for (int x = 0; x < ancho; ++x) {
+            const int visto = filaInvertida ? ancho - 1 - x : x;
+            const int fila = ancho - 1 - visto;
+            std::uint8_t* b = imagen->plano0[fila];
+            std::uint8_t* g = imagen->plano1[fila];
+            std::uint8_t* r = imagen->plano2[fila];
+            const std::uint8_t* o = pixeles + static_cast<std::size_t>(x) * 3;
+            for (int j = 0; j < filas; ++j, o += salto) {
+                const int y = primera + j;
+                const int columna = volteada ? alto - 1 - y : y;
+                b[columna] = o[0];
+                g[columna] = o[1];
+                r[columna] = o[2];
+            }
+        }
+    }
 };
 
 LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
     const auto refusar = [&](std::string texto) { return fallo(FormatoFoto::jpeg, nombre + " " + texto); };
-    std::unique_ptr<void, BorrarTurbo> tj(tjInitDecompress());
-    if (!tj) return refusar("no se puede leer: no hay memoria para el decodificador JPEG");
-    const auto motivo = [&] { return enUnaLinea(tjGetErrorStr2(tj.get())); };
-
-    int ancho = 0, alto = 0, submuestreo = 0, colores = 0;
-    if (tjDecompressHeader3(tj.get(), archivo.data(), archivo.size(), &ancho, &alto, &submuestreo,
-                            &colores) != 0) {
-        return refusar("no es un JPEG que se pueda leer: " + motivo());
+    DecodificadorJpeg d;
+    jpeg_decompress_struct& c = d.cinfo;
+    if (!d.protegido([&] {
+            jpeg_create_decompress(&c);
+            d.creado = true;
+        })) {
+        return refusar("no se puede leer: no hay memoria para el decodificador JPEG");
     }
+    c.progress = &d.progreso.base;
+    if (!d.protegido([&] {
+            jpeg_mem_src(&c, archivo.data(), static_cast<unsigned long>(archivo.size()));
+            jpeg_read_header(&c, TRUE);
+        })) {
+        return refusar("no es un JPEG que se pueda leer: " + d.motivo());
+    }
+    const std::int64_t ancho = c.image_width, alto = c.image_height;
     if (ancho <= 0 || alto <= 0) return refusar("no es un JPEG que se pueda leer: no dice su tamano");
     if (!ladosValidos(ancho, alto)) return fallo(FormatoFoto::jpeg, mensajeTamano(nombre, ancho, alto));
     const std::uint64_t pixeles = static_cast<std::uint64_t>(ancho) * static_cast<std::uint64_t>(alto);
     if (pixeles > kPixelesPorByteJpeg * archivo.size()) {
         return fallo(FormatoFoto::jpeg, mensajeDesmedido(nombre, ancho, alto, archivo.size()));
     }
-    if (colores == TJCS_CMYK || colores == TJCS_YCCK) {
+    if (c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK) {
         return refusar("es un JPEG en CMYK; solo se leen JPEG en color RGB o en grises");
     }
-
-    Bytes pixelesBgr;
-    pixelesBgr.resize(pixeles * 3);
-    // A warning (data cut short, corrupt data) stops the decoder: such a photo has grey or repeated
-    // blocks where the picture was, and is refused rather than scanned. A progressive file may hold
-    // at most 500 scans, so that a small file cannot keep the decoder busy for minutes.
-    const int banderas = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS | TJFLAG_ACCURATEDCT;
-    if (tjDecompress2(tj.get(), archivo.data(), archivo.size(), pixelesBgr.data(), ancho, 0, alto, TJPF_BGR,
-                      banderas) != 0) {
-        const std::string texto = motivo();
-        if (texto.find("Premature end") != std::string::npos) {
-            return refusar("esta cortada: el JPEG termina antes que sus datos (" + texto + ")");
-        }
-        return refusar("es un JPEG danado: " + texto);
-    }
+    // The exact inverse transform and smooth chroma upsampling: the decoder's defaults, named here
+    // because the pixels depend on them.
+    c.out_color_space = JCS_EXT_BGR;
+    c.dct_method = JDCT_ISLOW;
+    c.do_fancy_upsampling = TRUE;
 
     const DatosExif exif = leerExif(archivo.data(), archivo.size());
+    const bool girada = exif.orientacion >= 5;
+    const int w = static_cast<int>(ancho), h = static_cast<int>(alto);
     LecturaFoto r;
     r.formato = FormatoFoto::jpeg;
     r.orientacion = exif.orientacion;
     r.focal35mm = exif.focal35mm;
-    r.imagen = orientar(pixelesBgr.data(), ancho, alto, 3, 0, 1, 2, exif.orientacion);
+    ImagenBmp imagen;
+    imagen.header = headerNuevo(girada ? h : w, girada ? w : h);
+    imagen.plano0 = PlanoBytes::sinIniciar(girada ? h : w, girada ? w : h);
+    imagen.plano1 = PlanoBytes::sinIniciar(girada ? h : w, girada ? w : h);
+    imagen.plano2 = PlanoBytes::sinIniciar(girada ? h : w, girada ? w : h);
+    const DestinoJpeg destino{&imagen, w, h, exif.orientacion};
+
+    const auto danado = [&] {
+        const std::string texto = d.motivo();
+        if (texto.find("Premature end") != std::string::npos) {
+            return refusar("esta cortada: el JPEG termina antes que sus datos (" + texto + ")");
+        }
+        return refusar("es un JPEG danado: " + texto);
+    };
+    if (!d.protegido([&] { jpeg_start_decompress(&c); })) return danado();
+    // Bands of 16 rows: turned pictures write each band as 16-byte runs of every plane row.
+    constexpr int kFilasPorBanda = 16;
+    std::vector<std::uint8_t> banda(static_cast<std::size_t>(kFilasPorBanda) * static_cast<std::size_t>(w) * 3);
+    std::array<JSAMPROW, kFilasPorBanda> filas{};
+    for (int j = 0; j < kFilasPorBanda; ++j) filas[j] = banda.data() + static_cast<std::size_t>(j) * w * 3;
+    while (c.output_scanline < c.output_height) {
+        const int primera = static_cast<int>(c.output_scanline);
+        const int quedan = std::min(kFilasPorBanda, h - primera);
+        int leidas = 0;
+        while (leidas < quedan) {
+            JDIMENSION n = 0;
+            if (!d.protegido([&] {
+                    n = jpeg_read_scanlines(&c, filas.data() + leidas, static_cast<JDIMENSION>(quedan - leidas));
+                })) {
+                return danado();
+            }
+            if (n == 0) return refusar("es un JPEG danado: el decodificador no da mas filas");
+            leidas += static_cast<int>(n);
+        }
+        destino.banda(banda.data(), primera, leidas);
+    }
+    if (!d.protegido([&] { jpeg_finish_decompress(&c); })) return danado();
+    r.imagen = std::move(imagen);
     return r;
 }
 

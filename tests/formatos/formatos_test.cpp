@@ -286,7 +286,8 @@ TEST(LeerFoto, LasOchoOrientacionesExifDanLaFotoDerecha) {
     EXPECT_EQ(rotar90Horario(abc).rgb, (std::vector<std::uint8_t>{3, 0, 0, 0, 0, 0, 4, 0, 0, 1, 0, 0, 5, 0, 0, 2, 0, 0}));
     EXPECT_EQ(espejo(abc).rgb, (std::vector<std::uint8_t>{2, 0, 0, 1, 0, 0, 0, 0, 0, 5, 0, 0, 4, 0, 0, 3, 0, 0}));
 
-    const Foto derecha = bloques(48, 32);
+    // Sides that are not whole bands of 16 decoded rows, whichever way the picture is stored.
+    const Foto derecha = bloques(56, 40);
     const auto r90 = rotar90Horario;
     // What the camera stores for each orientation: the picture the viewer's operation turns upright.
     const std::function<Foto(const Foto&)> almacenada[9] = {
