@@ -2,7 +2,9 @@
 #include <cctype>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
+#include <vector>
 
 #include <spng.h>
 #include <zlib.h>
@@ -75,30 +77,30 @@ ArchivoCodificado codificarBmp(const ImagenBmp& imagen) {
     return r;
 }
 
+// spng's writer: the file's bytes go on the end of the vector.
+int anadirBytes(spng_ctx*, void* destino, void* bytes, std::size_t cuantos) {
+    auto* v = static_cast<std::vector<std::uint8_t>*>(destino);
+    const auto* b = static_cast<const std::uint8_t*>(bytes);
+    try {
+        v->insert(v->end(), b, b + cuantos);
+    } catch (const std::bad_alloc&) {
+        return SPNG_IO_ERROR;
+    }
+    return 0;
+}
+
 ArchivoCodificado codificarPng(const ImagenBmp& imagen) {
     if (auto error = revisar(imagen, "PNG")) return fallo(*error);
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
-    // RGB rows from the top of the picture down.
+    ArchivoCodificado r;
     const std::size_t porFila = 3 * static_cast<std::size_t>(ancho);
-    Pixeles rgb;
-    rgb.resize(porFila * static_cast<std::size_t>(alto));
-    for (int y = 0; y < alto; ++y) {
-        const int fila = alto - 1 - y;
-        std::uint8_t* destino = rgb.data() + porFila * static_cast<std::size_t>(y);
-        const std::uint8_t* b = imagen.plano0[fila];
-        const std::uint8_t* g = imagen.plano1[fila];
-        const std::uint8_t* r = imagen.plano2[fila];
-        for (int c = 0; c < ancho; ++c) {
-            destino[3 * c] = r[c];
-            destino[3 * c + 1] = g[c];
-            destino[3 * c + 2] = b[c];
-        }
-    }
+    // Room for a page that barely compresses, so that the file is not moved as it grows.
+    r.bytes.reserve(porFila * static_cast<std::size_t>(alto) / 2 + 4096);
 
     std::unique_ptr<spng_ctx, BorrarSpng> ctx(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!ctx) return fallo("no se puede hacer un PNG: no hay memoria para el codificador");
-    spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+    spng_set_png_stream(ctx.get(), anadirBytes, &r.bytes);
     // A photographed page is mostly paper with a little noise: each row taken against the one above
     // it and then only runs and Huffman codes (no search for matches) give a letter page of about
     // 1.34 MB in 43 ms, where deflate's default with every filter tried gives 1.35 MB in 400 ms.
@@ -111,17 +113,25 @@ ArchivoCodificado codificarPng(const ImagenBmp& imagen) {
     ihdr.bit_depth = 8;
     ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
     int e = spng_set_ihdr(ctx.get(), &ihdr);
-    if (e == 0) e = spng_encode_image(ctx.get(), rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
-    std::size_t tamano = 0;
-    void* png = e == 0 ? spng_get_png_buffer(ctx.get(), &tamano, &e) : nullptr;
-    if (e != 0 || png == nullptr) {
-        std::free(png);
-        return fallo(std::string("no se puede hacer un PNG: ") + spng_strerror(e));
+    if (e == 0) e = spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
+    // RGB rows from the top of the picture down, one at a time.
+    std::vector<std::uint8_t> rgb(porFila);
+    for (int y = 0; y < alto && e == 0; ++y) {
+        const int fila = alto - 1 - y;
+        std::uint8_t* destino = rgb.data();
+        const std::uint8_t* b = imagen.plano0[fila];
+        const std::uint8_t* g = imagen.plano1[fila];
+        const std::uint8_t* rr = imagen.plano2[fila];
+        for (int c = 0; c < ancho; ++c) {
+            destino[3 * c] = rr[c];
+            destino[3 * c + 1] = g[c];
+            destino[3 * c + 2] = b[c];
+        }
+        e = spng_encode_row(ctx.get(), rgb.data(), rgb.size());
+        // The last row ends the image and finishes the file.
+        if (e == SPNG_EOI && y == alto - 1) e = 0;
     }
-    ArchivoCodificado r;
-    const auto* bytes = static_cast<const std::uint8_t*>(png);
-    r.bytes.assign(bytes, bytes + tamano);
-    std::free(png);
+    if (e != 0) return fallo(std::string("no se puede hacer un PNG: ") + spng_strerror(e));
     return r;
 }
 
