@@ -2,12 +2,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <system_error>
+#include <thread>
 
 #include "deteccion/interno.hpp"
 
 namespace deteccion {
 
 namespace {
+
+// Photos of at least this many pixels are reduced in two halves at once.
+constexpr long long kPixelesEnDosPartes = 1024 * 1024;
 
 // Smoothing before the gradient: enough to calm paper grain and JPEG blocks on the working image
 // without merging a sheet's side with a nearby one.
@@ -170,9 +175,10 @@ void perfilar(const Rasgos& r, Linea& l) {
 // The means of the photo's cells (see calcularRasgos) as brightness and two opponent colours.
 // Column sums of the cell's rows first, across the row (the loop runs over bytes side by side),
 // in a type wide enough for the cell's rows; then the columns of each cell.
+// Working rows [yDesde, yHasta) of h.
 template <typename Suma>
-void reducirCeldas(const ImagenBmp& foto, int w, int h, const std::vector<int>& inicio, PlanoFloat& luz,
-                   PlanoFloat& c1, PlanoFloat& c2) {
+void reducirCeldas(const ImagenBmp& foto, int w, int h, int yDesde, int yHasta, const std::vector<int>& inicio,
+                   PlanoFloat& luz, PlanoFloat& c1, PlanoFloat& c2) {
     const int anchoFoto = foto.ancho(), altoFoto = foto.alto();
     std::vector<Suma> sumas(static_cast<std::size_t>(anchoFoto) * 3);
     Suma* sb = sumas.data();
@@ -181,8 +187,8 @@ void reducirCeldas(const ImagenBmp& foto, int w, int h, const std::vector<int>& 
     auto sumarFila = [anchoFoto](Suma* __restrict suma, const std::uint8_t* __restrict fila) {
         for (int c = 0; c < anchoFoto; ++c) suma[c] = static_cast<Suma>(suma[c] + fila[c]);
     };
-    int fila = 0;
-    for (int y = 0; y < h; ++y) {
+    int fila = static_cast<int>(static_cast<long long>(yDesde) * altoFoto / h);
+    for (int y = yDesde; y < yHasta; ++y) {
         const int hasta = y + 1 == h ? altoFoto : static_cast<int>(static_cast<long long>(y + 1) * altoFoto / h);
         std::fill(sumas.begin(), sumas.end(), Suma{0});
         const int desde = fila;
@@ -230,10 +236,25 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
     PlanoFloat luz = PlanoFloat::sinIniciar(w, h), c1 = PlanoFloat::sinIniciar(w, h), c2 = PlanoFloat::sinIniciar(w, h);
     // A cell has at most this many rows; 16-bit column sums hold up to 257 rows of bytes.
     const int filasMax = (altoFoto + h - 1) / h + 1;
-    if (filasMax <= 257)
-        reducirCeldas<std::uint16_t>(foto, w, h, inicio, luz, c1, c2);
-    else
-        reducirCeldas<std::uint32_t>(foto, w, h, inicio, luz, c1, c2);
+    const auto reducir = [&](int yDesde, int yHasta) {
+        if (filasMax <= 257)
+            reducirCeldas<std::uint16_t>(foto, w, h, yDesde, yHasta, inicio, luz, c1, c2);
+        else
+            reducirCeldas<std::uint32_t>(foto, w, h, yDesde, yHasta, inicio, luz, c1, c2);
+    };
+    // A large photo is read in two halves at once: the reading is most of the work here.
+    if (static_cast<long long>(anchoFoto) * altoFoto >= kPixelesEnDosPartes && h >= 2) {
+        std::thread otra;
+        try {
+            otra = std::thread(reducir, h / 2, h);
+        } catch (const std::system_error&) {
+            reducir(h / 2, h);  // no thread to be had: one half after the other
+        }
+        reducir(0, h / 2);
+        if (otra.joinable()) otra.join();
+    } else {
+        reducir(0, h);
+    }
     r.luz = suavizar(luz);
     r.croma1 = suavizar(c1);
     r.croma2 = suavizar(c2);

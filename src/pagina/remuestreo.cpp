@@ -6,10 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
 
+// Pages of at least this many pixels are worked in two halves at once.
+constexpr std::int64_t kPixelesEnDosPartes = 256 * 1024;
 constexpr int kMaxNiveles = 8;  // the photo and its box means over 2, 4, ... 128 pixels
 // The box aimed at is 0.87 times the footprint's larger side (0.75 of its square): the levels'
 // tent tails soften a little more than a box of the same variance, and the page's letters come out
@@ -187,11 +191,6 @@ ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int
     // one and weighed all together. Levels 0 and 1 (the footprints of most photos) are read as one
     // 3 x 3 window of the photo instead.
     constexpr int kTramo = 32;
-    std::vector<double> px(ancho), py(ancho), l2(ancho);
-    std::array<int, kTramo> indiceA{}, indiceB{};
-    std::array<float, kTramo> fxA{}, fyA{}, fxB{}, fyB{}, mezcla{};
-    // Two neighbours side by side in one 16-bit value: the left one in the low byte.
-    std::array<std::uint16_t, kTramo> abajoA{}, arribaA{}, abajoB{}, arribaB{};
     PlanoBytes* destinos[3] = {&pagina.plano0, &pagina.plano1, &pagina.plano2};
     const bool perspectiva = mapa.perspectiva;
     const Homografia& h = mapa.homografia;
@@ -200,151 +199,173 @@ ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int
     const bool tres = ventanaDeTres(foto);
     const int anchoFoto = foto.ancho();
     const double uTope = foto.ancho() - 4, vTope = foto.alto() - 3;
-    std::array<float, kTramo> wx0{}, wx1{}, wx2{}, wy0{}, wy1{}, wy2{};
-    std::array<std::uint32_t, kTramo> fila0{}, fila1{}, fila2{};
 
-    for (int i = 0; i < alto; ++i) {
-        const double Y = i;
-        if (perspectiva) {
-            const double wY = h.h * Y + 1, xY0 = h.b * Y + h.c, yY0 = h.e * Y + h.f;
-            for (int j = 0; j < ancho; ++j) {
-                const double X = j;
-                const double w = 1.0 / (h.g * X + wY);
-                const double x = (h.a * X + xY0) * w;
-                const double y = (h.d * X + yY0) * w;
-                const double xX = (h.a - h.g * x) * w, xY = (h.b - h.h * x) * w;
-                const double yX = (h.d - h.g * y) * w, yY = (h.e - h.h * y) * w;
-                const double a = xX * xX + yX * yX, b = xY * xY + yY * yY;
-                px[j] = x;
-                py[j] = y;
-                l2[j] = (a < b ? b : a) * kAfilado;
+    // Rows [desde, hasta); each pixel is worked the same whichever part it falls in.
+    const auto filas = [&](int desde, int hasta) {
+        std::vector<double> px(ancho), py(ancho), l2(ancho);
+        std::array<int, kTramo> indiceA{}, indiceB{};
+        std::array<float, kTramo> fxA{}, fyA{}, fxB{}, fyB{}, mezcla{};
+        // Two neighbours side by side in one 16-bit value: the left one in the low byte.
+        std::array<std::uint16_t, kTramo> abajoA{}, arribaA{}, abajoB{}, arribaB{};
+        std::array<float, kTramo> wx0{}, wx1{}, wx2{}, wy0{}, wy1{}, wy2{};
+        std::array<std::uint32_t, kTramo> fila0{}, fila1{}, fila2{};
+        for (int i = desde; i < hasta; ++i) {
+            const double Y = i;
+            if (perspectiva) {
+                const double wY = h.h * Y + 1, xY0 = h.b * Y + h.c, yY0 = h.e * Y + h.f;
+                for (int j = 0; j < ancho; ++j) {
+                    const double X = j;
+                    const double w = 1.0 / (h.g * X + wY);
+                    const double x = (h.a * X + xY0) * w;
+                    const double y = (h.d * X + yY0) * w;
+                    const double xX = (h.a - h.g * x) * w, xY = (h.b - h.h * x) * w;
+                    const double yX = (h.d - h.g * y) * w, yY = (h.e - h.h * y) * w;
+                    const double a = xX * xX + yX * yX, b = xY * xY + yY * yY;
+                    px[j] = x;
+                    py[j] = y;
+                    l2[j] = (a < b ? b : a) * kAfilado;
+                }
+            } else {
+                const double x0 = s[0] + s[2] * Y, x1 = s[1] + s[3] * Y, y0 = s[4] + s[6] * Y, y1 = s[5] + s[7] * Y;
+                for (int j = 0; j < ancho; ++j) {
+                    const double X = j;
+                    const double xY = s[2] + s[3] * X, yY = s[6] + s[7] * X;
+                    const double a = x1 * x1 + y1 * y1, b = xY * xY + yY * yY;
+                    px[j] = x0 + x1 * X;
+                    py[j] = y0 + y1 * X;
+                    l2[j] = (a < b ? b : a) * kAfilado;
+                }
             }
-        } else {
-            const double x0 = s[0] + s[2] * Y, x1 = s[1] + s[3] * Y, y0 = s[4] + s[6] * Y, y1 = s[5] + s[7] * Y;
-            for (int j = 0; j < ancho; ++j) {
-                const double X = j;
-                const double xY = s[2] + s[3] * X, yY = s[6] + s[7] * X;
-                const double a = x1 * x1 + y1 * y1, b = xY * xY + yY * yY;
-                px[j] = x0 + x1 * X;
-                py[j] = y0 + y1 * X;
-                l2[j] = (a < b ? b : a) * kAfilado;
-            }
-        }
-        for (int j0 = 0; j0 < ancho; j0 += kTramo) {
-            const int cuantos = std::min(kTramo, ancho - j0);
-            double menor = l2[j0];
-            for (int j = 1; j < cuantos; ++j) menor = l2[j0 + j] < menor ? l2[j0 + j] : menor;
-            int n = 0;
-            while (n < ultimo && menor >= p.caja2[n + 1]) ++n;
-            const int m = n < ultimo ? n + 1 : n;
-            const double desde = p.caja2[n], inversa = n < ultimo ? 1.0 / (p.caja2[m] - p.caja2[n]) : 0.0;
-            if (n == 0 && m == 1 && tres) {
-                // Levels 0 and 1 from the photo's 3 x 3 pixels from (s, r), per axis: level 0
-                // weighs two of them by the position, level 1 (means of pairs, centred half a pixel
-                // on) all three; the blend's weights are those mixed.
+            for (int j0 = 0; j0 < ancho; j0 += kTramo) {
+                const int cuantos = std::min(kTramo, ancho - j0);
+                double menor = l2[j0];
+                for (int j = 1; j < cuantos; ++j) menor = l2[j0 + j] < menor ? l2[j0 + j] : menor;
+                int n = 0;
+                while (n < ultimo && menor >= p.caja2[n + 1]) ++n;
+                const int m = n < ultimo ? n + 1 : n;
+                const double desde = p.caja2[n], inversa = n < ultimo ? 1.0 / (p.caja2[m] - p.caja2[n]) : 0.0;
+                if (n == 0 && m == 1 && tres) {
+                    // Levels 0 and 1 from the photo's 3 x 3 pixels from (s, r), per axis: level 0
+                    // weighs two of them by the position, level 1 (means of pairs, centred half a pixel
+                    // on) all three; the blend's weights are those mixed.
+                    for (int j = 0; j < cuantos; ++j) {
+                        double t = (l2[j0 + j] - desde) * inversa;
+                        t = 0.0 < t ? t : 0.0;
+                        t = 1.0 < t ? 1.0 : t;
+                        double u = px[j0 + j] - 0.5, v = py[j0 + j] - 0.5;
+                        u = 0.0 < u ? u : 0.0;
+                        u = uTope < u ? uTope : u;
+                        v = 0.0 < v ? v : 0.0;
+                        v = vTope < v ? vTope : v;
+                        const int c = static_cast<int>(u), r = static_cast<int>(v);
+                        const float tf = static_cast<float>(t);
+                        const float f = static_cast<float>(u - c), g = static_cast<float>(v - r);
+                        const float x0 = std::max(0.0f, 0.5f - f), x2 = std::max(0.0f, f - 0.5f), x1 = 1.0f - x0 - x2;
+                        const float y0 = std::max(0.0f, 0.5f - g), y2 = std::max(0.0f, g - 0.5f), y1 = 1.0f - y0 - y2;
+                        wx0[j] = x0 + tf * ((1.0f - f) * 0.5f - x0);
+                        wx1[j] = x1 + tf * (0.5f - x1);
+                        wx2[j] = x2 + tf * (f * 0.5f - x2);
+                        wy0[j] = y0 + tf * ((1.0f - g) * 0.5f - y0);
+                        wy1[j] = y1 + tf * (0.5f - y1);
+                        wy2[j] = y2 + tf * (g * 0.5f - y2);
+                        indiceA[j] = r * anchoFoto + c;
+                    }
+                    for (int k = 0; k < 3; ++k) {
+                        const std::uint8_t* base = p.base[k][0];
+                        for (int j = 0; j < cuantos; ++j) {
+                            const std::uint8_t* q = base + indiceA[j];
+                            std::memcpy(&fila0[j], q, 4);
+                            std::memcpy(&fila1[j], q + anchoFoto, 4);
+                            std::memcpy(&fila2[j], q + 2 * anchoFoto, 4);
+                        }
+                        std::uint8_t* destino = (*destinos[k])[i] + j0;
+                        for (int j = 0; j < cuantos; ++j) {
+                            const auto fila = [&](std::uint32_t b) {
+                                return wx0[j] * static_cast<float>(b & 0xFF) + wx1[j] * static_cast<float>((b >> 8) & 0xFF) +
+                                       wx2[j] * static_cast<float>((b >> 16) & 0xFF);
+                            };
+                            const float valor = wy0[j] * fila(fila0[j]) + wy1[j] * fila(fila1[j]) + wy2[j] * fila(fila2[j]) + 0.5f;
+                            destino[j] = static_cast<std::uint8_t>(static_cast<int>(valor));
+                        }
+                    }
+                    continue;
+                }
+                const double oxA = p.origenX[n], oyA = p.origenY[n], eA = 1.0 / p.paso[n];
+                const double oxB = p.origenX[m], oyB = p.origenY[m], eB = 1.0 / p.paso[m];
+                const double xmaxA = p.ancho[n] - 2, ymaxA = p.alto[n] - 2;
+                const double xmaxB = p.ancho[m] - 2, ymaxB = p.alto[m] - 2;
+                const int pasoA = p.ancho[n], pasoB = p.ancho[m];
                 for (int j = 0; j < cuantos; ++j) {
                     double t = (l2[j0 + j] - desde) * inversa;
                     t = 0.0 < t ? t : 0.0;
                     t = 1.0 < t ? 1.0 : t;
-                    double u = px[j0 + j] - 0.5, v = py[j0 + j] - 0.5;
-                    u = 0.0 < u ? u : 0.0;
-                    u = uTope < u ? uTope : u;
-                    v = 0.0 < v ? v : 0.0;
-                    v = vTope < v ? vTope : v;
-                    const int c = static_cast<int>(u), r = static_cast<int>(v);
-                    const float tf = static_cast<float>(t);
-                    const float f = static_cast<float>(u - c), g = static_cast<float>(v - r);
-                    const float x0 = std::max(0.0f, 0.5f - f), x2 = std::max(0.0f, f - 0.5f), x1 = 1.0f - x0 - x2;
-                    const float y0 = std::max(0.0f, 0.5f - g), y2 = std::max(0.0f, g - 0.5f), y1 = 1.0f - y0 - y2;
-                    wx0[j] = x0 + tf * ((1.0f - f) * 0.5f - x0);
-                    wx1[j] = x1 + tf * (0.5f - x1);
-                    wx2[j] = x2 + tf * (f * 0.5f - x2);
-                    wy0[j] = y0 + tf * ((1.0f - g) * 0.5f - y0);
-                    wy1[j] = y1 + tf * (0.5f - y1);
-                    wy2[j] = y2 + tf * (g * 0.5f - y2);
-                    indiceA[j] = r * anchoFoto + c;
+                    mezcla[j] = static_cast<float>(t);
+                    double x = (px[j0 + j] - oxA) * eA;
+                    double y = (py[j0 + j] - oyA) * eA;
+                    x = 0.0 < x ? x : 0.0;
+                    x = xmaxA < x ? xmaxA : x;
+                    y = 0.0 < y ? y : 0.0;
+                    y = ymaxA < y ? ymaxA : y;
+                    const int cA = static_cast<int>(x), rA = static_cast<int>(y);
+                    fxA[j] = static_cast<float>(x - cA);
+                    fyA[j] = static_cast<float>(y - rA);
+                    indiceA[j] = rA * pasoA + cA;
+                    x = (px[j0 + j] - oxB) * eB;
+                    y = (py[j0 + j] - oyB) * eB;
+                    x = 0.0 < x ? x : 0.0;
+                    x = xmaxB < x ? xmaxB : x;
+                    y = 0.0 < y ? y : 0.0;
+                    y = ymaxB < y ? ymaxB : y;
+                    const int cB = static_cast<int>(x), rB = static_cast<int>(y);
+                    fxB[j] = static_cast<float>(x - cB);
+                    fyB[j] = static_cast<float>(y - rB);
+                    indiceB[j] = rB * pasoB + cB;
                 }
                 for (int k = 0; k < 3; ++k) {
-                    const std::uint8_t* base = p.base[k][0];
+                    const std::uint8_t* baseA = p.base[k][n];
+                    const std::uint8_t* baseB = p.base[k][m];
                     for (int j = 0; j < cuantos; ++j) {
-                        const std::uint8_t* q = base + indiceA[j];
-                        std::memcpy(&fila0[j], q, 4);
-                        std::memcpy(&fila1[j], q + anchoFoto, 4);
-                        std::memcpy(&fila2[j], q + 2 * anchoFoto, 4);
+                        const std::uint8_t* qa = baseA + indiceA[j];
+                        abajoA[j] = par(qa);
+                        arribaA[j] = par(qa + pasoA);
+                    }
+                    for (int j = 0; j < cuantos; ++j) {
+                        const std::uint8_t* qb = baseB + indiceB[j];
+                        abajoB[j] = par(qb);
+                        arribaB[j] = par(qb + pasoB);
                     }
                     std::uint8_t* destino = (*destinos[k])[i] + j0;
                     for (int j = 0; j < cuantos; ++j) {
-                        const auto fila = [&](std::uint32_t b) {
-                            return wx0[j] * static_cast<float>(b & 0xFF) + wx1[j] * static_cast<float>((b >> 8) & 0xFF) +
-                                   wx2[j] * static_cast<float>((b >> 16) & 0xFF);
-                        };
-                        const float valor = wy0[j] * fila(fila0[j]) + wy1[j] * fila(fila1[j]) + wy2[j] * fila(fila2[j]) + 0.5f;
-                        destino[j] = static_cast<std::uint8_t>(static_cast<int>(valor));
+                        const float a00 = abajoA[j] & 0xFF, a01 = abajoA[j] >> 8;
+                        const float a10 = arribaA[j] & 0xFF, a11 = arribaA[j] >> 8;
+                        const float b00 = abajoB[j] & 0xFF, b01 = abajoB[j] >> 8;
+                        const float b10 = arribaB[j] & 0xFF, b11 = arribaB[j] >> 8;
+                        const float bajoA = a00 + fxA[j] * (a01 - a00);
+                        const float altoA = a10 + fxA[j] * (a11 - a10);
+                        const float va = bajoA + fyA[j] * (altoA - bajoA);
+                        const float bajoB = b00 + fxB[j] * (b01 - b00);
+                        const float altoB = b10 + fxB[j] * (b11 - b10);
+                        const float vb = bajoB + fyB[j] * (altoB - bajoB);
+                        const float v = va + mezcla[j] * (vb - va) + 0.5f;
+                        destino[j] = static_cast<std::uint8_t>(static_cast<int>(v));
                     }
-                }
-                continue;
-            }
-            const double oxA = p.origenX[n], oyA = p.origenY[n], eA = 1.0 / p.paso[n];
-            const double oxB = p.origenX[m], oyB = p.origenY[m], eB = 1.0 / p.paso[m];
-            const double xmaxA = p.ancho[n] - 2, ymaxA = p.alto[n] - 2;
-            const double xmaxB = p.ancho[m] - 2, ymaxB = p.alto[m] - 2;
-            const int pasoA = p.ancho[n], pasoB = p.ancho[m];
-            for (int j = 0; j < cuantos; ++j) {
-                double t = (l2[j0 + j] - desde) * inversa;
-                t = 0.0 < t ? t : 0.0;
-                t = 1.0 < t ? 1.0 : t;
-                mezcla[j] = static_cast<float>(t);
-                double x = (px[j0 + j] - oxA) * eA;
-                double y = (py[j0 + j] - oyA) * eA;
-                x = 0.0 < x ? x : 0.0;
-                x = xmaxA < x ? xmaxA : x;
-                y = 0.0 < y ? y : 0.0;
-                y = ymaxA < y ? ymaxA : y;
-                const int cA = static_cast<int>(x), rA = static_cast<int>(y);
-                fxA[j] = static_cast<float>(x - cA);
-                fyA[j] = static_cast<float>(y - rA);
-                indiceA[j] = rA * pasoA + cA;
-                x = (px[j0 + j] - oxB) * eB;
-                y = (py[j0 + j] - oyB) * eB;
-                x = 0.0 < x ? x : 0.0;
-                x = xmaxB < x ? xmaxB : x;
-                y = 0.0 < y ? y : 0.0;
-                y = ymaxB < y ? ymaxB : y;
-                const int cB = static_cast<int>(x), rB = static_cast<int>(y);
-                fxB[j] = static_cast<float>(x - cB);
-                fyB[j] = static_cast<float>(y - rB);
-                indiceB[j] = rB * pasoB + cB;
-            }
-            for (int k = 0; k < 3; ++k) {
-                const std::uint8_t* baseA = p.base[k][n];
-                const std::uint8_t* baseB = p.base[k][m];
-                for (int j = 0; j < cuantos; ++j) {
-                    const std::uint8_t* qa = baseA + indiceA[j];
-                    abajoA[j] = par(qa);
-                    arribaA[j] = par(qa + pasoA);
-                }
-                for (int j = 0; j < cuantos; ++j) {
-                    const std::uint8_t* qb = baseB + indiceB[j];
-                    abajoB[j] = par(qb);
-                    arribaB[j] = par(qb + pasoB);
-                }
-                std::uint8_t* destino = (*destinos[k])[i] + j0;
-                for (int j = 0; j < cuantos; ++j) {
-                    const float a00 = abajoA[j] & 0xFF, a01 = abajoA[j] >> 8;
-                    const float a10 = arribaA[j] & 0xFF, a11 = arribaA[j] >> 8;
-                    const float b00 = abajoB[j] & 0xFF, b01 = abajoB[j] >> 8;
-                    const float b10 = arribaB[j] & 0xFF, b11 = arribaB[j] >> 8;
-                    const float bajoA = a00 + fxA[j] * (a01 - a00);
-                    const float altoA = a10 + fxA[j] * (a11 - a10);
-                    const float va = bajoA + fyA[j] * (altoA - bajoA);
-                    const float bajoB = b00 + fxB[j] * (b01 - b00);
-                    const float altoB = b10 + fxB[j] * (b11 - b10);
-                    const float vb = bajoB + fyB[j] * (altoB - bajoB);
-                    const float v = va + mezcla[j] * (vb - va) + 0.5f;
-                    destino[j] = static_cast<std::uint8_t>(static_cast<int>(v));
                 }
             }
         }
+    };
+    // A large page is made in two halves at once; the photo and its levels are only read.
+    if (static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosPartes && alto >= 2) {
+        const int mitad = alto / 2;
+        std::thread otra;
+        try {
+            otra = std::thread(filas, mitad, alto);
+        } catch (const std::system_error&) {
+            filas(mitad, alto);  // no thread to be had: the second half after the first
+        }
+        filas(0, mitad);
+        if (otra.joinable()) otra.join();
+    } else {
+        filas(0, alto);
     }
     return pagina;
 }
