@@ -1190,6 +1190,31 @@ int contarFuera(const Esquinas& e, int ancho, int alto) {
     return n;
 }
 
+// The share of the segment from a to b that lies inside the photo (0 .. 1).
+double parteDentro(const Punto& a, const Punto& b, int ancho, int alto) {
+    double t0 = 0.0, t1 = 1.0;
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x, ancho - 1.0 - a.x, a.y, alto - 1.0 - a.y};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0) return 0.0;
+        } else if (p[i] < 0.0) {
+            t0 = std::max(t0, q[i] / p[i]);
+        } else {
+            t1 = std::min(t1, q[i] / p[i]);
+        }
+    }
+    return std::max(0.0, t1 - t0);
+}
+
+// The smallest share of a side of the sheet inside the photo.
+double ladoMenosVisible(const Esquinas& e, int ancho, int alto) {
+    double menor = 1.0;
+    for (int i = 0; i < 4; ++i) menor = std::min(menor, parteDentro(e[i], e[(i + 1) % 4], ancho, alto));
+    return menor;
+}
+
 // Photo sizes from about 800 x 600 to 2000 x 1500: mostly 4:3, some 3:2 and 16:9, landscape or
 // portrait.
 void tamanoDeFoto(Generador& gen, int& ancho, int& alto) {
@@ -1238,7 +1263,13 @@ struct Rangos {
     double distanciaMin = 1.8;
     double distanciaMax = 3.5;
     int fuera = 0;                  // corners to put outside the photo (0, or 1 .. 2)
+    // With corners outside: every side still shows at least a third of its length (a corner or
+    // two cut off), or else one side lies wholly outside the photo.
+    bool ladoFuera = false;
 };
+
+// The share of its length every side of a sheet with a corner cut off shows at least.
+constexpr double kLadoVisibleMinimo = 1.0 / 3.0;
 
 // Places a sheet of `papel` on an ancho x alto photo with a camera drawn from `rangos`. False when
 // no placement satisfied the kind's bounds within the tries.
@@ -1279,21 +1310,25 @@ bool colocarHoja(Generador& gen, const Rangos& rangos, int ancho, int alto, cons
             c.centro = {gen.real(x0, x1), gen.real(y0, y1)};
         } else {
             // Past one side of the photo by 2 .. 10 % of that side; the other way anywhere that
-            // keeps it inside.
+            // keeps it inside, or (for a cut corner, one time in three) past the neighbouring side
+            // as well.
             const int borde = gen.entre(0, 3);
             const bool horizontal = borde < 2;
             const double exceso = gen.real(0.02, 0.1) * (horizontal ? ancho : alto);
+            const bool rincon = !rangos.ladoFuera && gen.si(1.0 / 3.0);
+            const double excesoOtro = gen.real(0.02, 0.1) * (horizontal ? alto : ancho);
+            const bool antes = gen.si(0.5);
             double cx = 0.0, cy = 0.0;
             if (horizontal) {
                 cx = borde == 0 ? -exceso - xMin : ancho - 1.0 + exceso - xMax;
                 const double y0 = margen - yMin, y1 = alto - 1.0 - margen - yMax;
                 if (y0 > y1) continue;
-                cy = gen.real(y0, y1);
+                cy = rincon ? (antes ? -excesoOtro - yMin : alto - 1.0 + excesoOtro - yMax) : gen.real(y0, y1);
             } else {
                 cy = borde == 2 ? -exceso - yMin : alto - 1.0 + exceso - yMax;
                 const double x0 = margen - xMin, x1 = ancho - 1.0 - margen - xMax;
                 if (x0 > x1) continue;
-                cx = gen.real(x0, x1);
+                cx = rincon ? (antes ? -excesoOtro - xMin : ancho - 1.0 + excesoOtro - xMax) : gen.real(x0, x1);
             }
             c.centro = {cx, cy};
         }
@@ -1305,6 +1340,8 @@ bool colocarHoja(Generador& gen, const Rangos& rangos, int ancho, int alto, cons
             bool lejos = false;
             for (const Punto& p : e) lejos = lejos || fueraX(p, ancho) > 0.1 || fueraY(p, alto) > 0.1;
             if (lejos) continue;
+            const double visible = ladoMenosVisible(e, ancho, alto);
+            if (rangos.ladoFuera ? visible > 0.0 : visible < kLadoVisibleMinimo) continue;
         }
         camara = c;
         esquinas = e;
@@ -1370,10 +1407,11 @@ EscenaEtiquetada escenaDelTipo(const std::string& tipo, std::uint64_t semilla) {
         rangos.inclinacionMax = 50.0;
         rangos.distanciaMin = 1.2;
         rangos.distanciaMax = 2.2;
-    } else if (tipo == "fuera") {
+    } else if (tipo == "fuera" || tipo == "lado-fuera") {
         escritorioComun(gen, e);
         rangos.fuera = 1;
         rangos.giro = 25.0;
+        rangos.ladoFuera = tipo == "lado-fuera";
     } else if (tipo == "apaisada") {
         escritorioComun(gen, e);
         papel = gen.si(0.6) ? kCartaApaisada : kA4Apaisada;
@@ -1451,10 +1489,17 @@ EscenaEtiquetada escenaDelTipo(const std::string& tipo, std::uint64_t semilla) {
 
 const std::vector<std::string>& tiposDeEscena() { return kTipos; }
 
+const std::vector<std::string>& tiposAparte() {
+    static const std::vector<std::string> aparte = {"lado-fuera"};
+    return aparte;
+}
+
 std::vector<EscenaEtiquetada> conjuntoDeEscenas(const std::string& tipo, int cuantas, std::uint64_t semilla) {
     std::vector<EscenaEtiquetada> r;
     const bool todos = tipo == "todos";
-    if (!todos && std::find(kTipos.begin(), kTipos.end(), tipo) == kTipos.end()) return r;
+    if (!todos && std::find(kTipos.begin(), kTipos.end(), tipo) == kTipos.end() &&
+        std::find(tiposAparte().begin(), tiposAparte().end(), tipo) == tiposAparte().end())
+        return r;
     std::uint64_t semillaTipo = 0xE5CE7Aull;
     for (const char ch : tipo) semillaTipo = mezclar(semillaTipo ^ static_cast<unsigned char>(ch));
     for (int k = 0; k < cuantas; ++k) {

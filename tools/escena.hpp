@@ -223,11 +223,16 @@ struct EscenaEtiquetada {
 // tables), "bajo-contraste" (grayish paper on a pale desk), "textura" (fabric or stone), "desorden"
 // (wood with things on it), "sombra" (a hand's or phone's shadow across the photo), "giro" (turned 0
 // to 90 degrees either way), "perspectiva" (tilt 25 to 50 degrees, close camera), "fuera" (one or
-// two corners outside the photo, by up to about 10 % of its side), "apaisada" (landscape letter or
-// A4 sheets), "a4" (A4 sheets), "sin-hoja" (no sheet: plain, wooden, textured or cluttered desks).
+// two corners cut off: outside the photo by up to about 10 % of its side, every side of the sheet
+// still showing at least a third of its length), "apaisada" (landscape letter or A4 sheets), "a4"
+// (A4 sheets), "sin-hoja" (no sheet: plain, wooden, textured or cluttered desks).
 const std::vector<std::string>& tiposDeEscena();
 
-// `cuantas` scenes of kind `tipo` ("todos" cycles through every kind in the order above), the same
+// Kinds measured apart, not among the ones above nor in "todos": "lado-fuera" (like "fuera", but one
+// side of the sheet lies wholly outside the photo, so the photo does not show where the sheet ends).
+const std::vector<std::string>& tiposAparte();
+
+// `cuantas` scenes of kind `tipo` ("todos" cycles through the kinds of tiposDeEscena in order), the same
 // for the same arguments on every build. Photos from about 800 x 600 to 2000 x 1500, landscape or
 // portrait (and a few 16:9 or 3:2); the sheet covers 20 to 80 % of the photo; turn, tilt, light,
 // noise, desk and paper vary within the kind's range. Outside "fuera" every corner lies at least 2 %

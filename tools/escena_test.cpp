@@ -790,9 +790,28 @@ TEST(EsquinasComoSeVen, DeArribaALaIzquierdaEnElSentidoDelReloj) {
 // ---------------------------------------------------------------------------------------------
 // Scene sets
 
+// The smallest share of a side's length inside the photo, from points along each side.
+double ladoMenosVisto(const Esquinas& e, int ancho, int alto) {
+    constexpr int kPuntos = 400;
+    double menor = 1.0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto& a = e[i];
+        const auto& b = e[(i + 1) % 4];
+        int dentro = 0;
+        for (int k = 0; k < kPuntos; ++k) {
+            const double t = (k + 0.5) / kPuntos;
+            const double x = a.x + t * (b.x - a.x), y = a.y + t * (b.y - a.y);
+            dentro += x >= 0.0 && x <= ancho - 1.0 && y >= 0.0 && y <= alto - 1.0;
+        }
+        menor = std::min(menor, static_cast<double>(dentro) / kPuntos);
+    }
+    return menor;
+}
+
 TEST(ConjuntoDeEscenas, CadaTipoConEtiquetasCiertas) {
-    const auto& tipos = escena::tiposDeEscena();
-    ASSERT_EQ(tipos.size(), 12u);
+    ASSERT_EQ(escena::tiposDeEscena().size(), 12u);
+    std::vector<std::string> tipos = escena::tiposDeEscena();
+    tipos.insert(tipos.end(), escena::tiposAparte().begin(), escena::tiposAparte().end());
     bool apaisadas = false, verticales = false;
     for (const std::string& tipo : tipos) {
         SCOPED_TRACE(tipo);
@@ -843,15 +862,23 @@ TEST(ConjuntoDeEscenas, CadaTipoConEtiquetasCiertas) {
                 fuera += dx > 0.0 || dy > 0.0;
                 EXPECT_LE(dx, 0.1 * e.ancho + 1e-6);
                 EXPECT_LE(dy, 0.1 * e.alto + 1e-6);
-                if (tipo != "fuera") {
+                if (tipo != "fuera" && tipo != "lado-fuera") {
                     EXPECT_GE(std::min({p.x, e.ancho - 1.0 - p.x}), margen);
                     EXPECT_GE(std::min({p.y, e.alto - 1.0 - p.y}), margen);
                 }
             }
             EXPECT_EQ(fuera, et.esquinasFuera);
-            if (tipo == "fuera") {
+            if (tipo == "fuera" || tipo == "lado-fuera") {
                 EXPECT_GE(fuera, 1);
                 EXPECT_LE(fuera, 2);
+            }
+            // A cut corner leaves a stretch of every side in the photo; "lado-fuera" a side with none.
+            if (tipo == "fuera") {
+                EXPECT_GE(ladoMenosVisto(e.esquinas, e.ancho, e.alto), 1.0 / 3.0 - 0.01);
+            }
+            if (tipo == "lado-fuera") {
+                EXPECT_EQ(fuera, 2);
+                EXPECT_EQ(ladoMenosVisto(e.esquinas, e.ancho, e.alto), 0.0);
             }
             // The kind's ranges.
             if (tipo == "perspectiva") {
@@ -893,7 +920,8 @@ TEST(ConjuntoDeEscenas, CadaTipoConEtiquetasCiertas) {
     // "todos" takes the kinds in turn; an unknown kind gives nothing.
     const auto todos = escena::conjuntoDeEscenas("todos", 13, 2);
     ASSERT_EQ(todos.size(), 13u);
-    for (std::size_t k = 0; k < todos.size(); ++k) EXPECT_EQ(todos[k].tipo, tipos[k % tipos.size()]);
+    const auto& enTodos = escena::tiposDeEscena();
+    for (std::size_t k = 0; k < todos.size(); ++k) EXPECT_EQ(todos[k].tipo, enTodos[k % enTodos.size()]);
     EXPECT_TRUE(escena::conjuntoDeEscenas("marciano", 3, 1).empty());
 }
 

@@ -33,7 +33,8 @@ constexpr char kUso[] =
     "leaves the corner, tilt, paper and turn fields empty.\n"
     "  -t, --tipos KINDS    comma-separated kinds, or 'todos' for all (default todos):\n"
     "                       oscuro, claro, bajo-contraste, textura, desorden, sombra, giro,\n"
-    "                       perspectiva, fuera, apaisada, a4, sin-hoja\n"
+    "                       perspectiva, fuera, apaisada, a4, sin-hoja; and apart (not in\n"
+    "                       'todos'): lado-fuera, a side of the sheet wholly outside the photo\n"
     "  -n, --cuantas N      photos of each kind (default 5)\n"
     "  -s, --semilla S      seed; the same seed gives the same photos (default 1)\n"
     "  -f, --formato F      png or bmp (default png)\n"
@@ -131,7 +132,9 @@ int main(int argc, char** argv) {
             tipos = separar(*v);
             for (const std::string& t : tipos) {
                 const auto& conocidos = escena::tiposDeEscena();
-                if (t != "todos" && std::find(conocidos.begin(), conocidos.end(), t) == conocidos.end())
+                const auto& aparte = escena::tiposAparte();
+                if (t != "todos" && std::find(conocidos.begin(), conocidos.end(), t) == conocidos.end() &&
+                    std::find(aparte.begin(), aparte.end(), t) == aparte.end())
                     return errorDeUso("unknown kind '" + t + "'");
             }
         } else if (nombre == "-n" || nombre == "--cuantas") {
