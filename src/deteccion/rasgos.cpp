@@ -2,10 +2,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <system_error>
-#include <thread>
 
 #include "deteccion/interno.hpp"
+#include "imagen/paralelo.hpp"
 
 namespace deteccion {
 
@@ -243,18 +242,10 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
             reducirCeldas<std::uint32_t>(foto, w, h, yDesde, yHasta, inicio, luz, c1, c2);
     };
     // A large photo is read in two halves at once: the reading is most of the work here.
-    if (static_cast<long long>(anchoFoto) * altoFoto >= kPixelesEnDosPartes && h >= 2) {
-        std::thread otra;
-        try {
-            otra = std::thread(reducir, h / 2, h);
-        } catch (const std::system_error&) {
-            reducir(h / 2, h);  // no thread to be had: one half after the other
-        }
-        reducir(0, h / 2);
-        if (otra.joinable()) otra.join();
-    } else {
+    if (static_cast<long long>(anchoFoto) * altoFoto >= kPixelesEnDosPartes)
+        enDosMitades(h, reducir);
+    else
         reducir(0, h);
-    }
     r.luz = suavizar(luz);
     r.croma1 = suavizar(c1);
     r.croma2 = suavizar(c2);

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "imagen/paralelo.hpp"
 
 namespace {
 
@@ -354,18 +354,9 @@ ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int
         }
     };
     // A large page is made in two halves at once; the photo and its levels are only read.
-    if (static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosPartes && alto >= 2) {
-        const int mitad = alto / 2;
-        std::thread otra;
-        try {
-            otra = std::thread(filas, mitad, alto);
-        } catch (const std::system_error&) {
-            filas(mitad, alto);  // no thread to be had: the second half after the first
-        }
-        filas(0, mitad);
-        if (otra.joinable()) otra.join();
-    } else {
+    if (static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosPartes)
+        enDosMitades(alto, filas);
+    else
         filas(0, alto);
-    }
     return pagina;
 }
