@@ -13,8 +13,10 @@ namespace {
 constexpr double kDiagonalTrabajo = 800.0;
 
 // The verdict: every side covered by edges over at least kCoberturaLado of its visible part and
-// kCoberturaMedia on average; an inside that differs from its surroundings by kContrasteMinimo.
-constexpr double kCoberturaLado = 0.5;
+// kCoberturaMedia on average; an inside that differs from its surroundings by kContrasteMinimo. (A
+// sheet's side is covered nearly whole; the top of a block of text, broken between the words,
+// about half.)
+constexpr double kCoberturaLado = 0.6;
 constexpr double kCoberturaMedia = 0.7;
 constexpr double kContrasteMinimo = 8.0;
 constexpr double kCromaMaxima = 60.0;
@@ -24,6 +26,11 @@ constexpr double kCromaMaxima = 60.0;
 constexpr double kContrasteLado = 0.3;
 constexpr double kContrasteLadoFuerte = 0.5;
 constexpr double kContrasteFuerte = 60.0;
+// A side whose inner strip is clearly more like the strip outside it than like the inside (its
+// difference from the outside under kInteriorComoFuera of that from the inside), and differs from
+// the inside by more than kInteriorLado, has the surroundings on its inner hand.
+constexpr double kInteriorLado = 0.5 * kContrasteMinimo;
+constexpr double kInteriorComoFuera = 0.5;
 
 struct Eleccion {
     Candidato candidato;
@@ -71,6 +78,21 @@ Eleccion juzgar(const Rasgos& r, const Candidato& c) {
             ladoDebil = ladoDebil || (cl >= 0 && cl < parte * g.contraste);
         }
     if (ladoDebil) factor *= 0.5;
+    // Nor does a side that ends outside the photo with the surroundings on its inner hand: it runs
+    // past the sheet, along a line of the desk beyond a corner that cannot be seen, and another
+    // quadrilateral follows the sheet closer. (Where both corners are seen, the bare stretch past
+    // the corner already tells; and a shadow across the sheet can darken a side's inner strip
+    // like the desk.)
+    const auto visible = [&](const Esquina& q) {
+        return q.x >= 0 && q.y >= 0 && q.x <= r.ancho - 1 && q.y <= r.alto - 1;
+    };
+    bool ladoDeMas = false;
+    if (rodeada)
+        for (int s = 0; s < 4; ++s)
+            ladoDeMas = ladoDeMas || ((!visible(c.esquinas[s]) || !visible(c.esquinas[(s + 1) % 4])) &&
+                                      g.interiorLado[s] >= 0 && g.interiorLado[s] > kInteriorLado &&
+                                      g.interiorFuera[s] < kInteriorComoFuera * g.interiorLado[s]);
+    if (ladoDeMas) factor *= 0.5;
     e.convence = minima >= kCoberturaLado && media >= kCoberturaMedia && contraste >= kContrasteMinimo &&
                  !coloreada && !ladoDebil;
     e.puntaje = c.puntaje * factor;

@@ -87,6 +87,12 @@ struct Region {
     // Per side (side i from corner i to corner i + 1): the same difference against the ring just
     // outside that side alone; -1 where too little of it lies in the image to tell.
     std::array<double, 4> contrasteLado{-1.0, -1.0, -1.0, -1.0};
+    // Per side: how far the strip just inside that side differs from the whole inside and from
+    // the strip just outside it, the same way; -1 where too little of either lies in the image. A
+    // side that runs past the sheet (along a line of the desk beyond a corner) has desk on both
+    // hands.
+    std::array<double, 4> interiorLado{-1.0, -1.0, -1.0, -1.0};
+    std::array<double, 4> interiorFuera{-1.0, -1.0, -1.0, -1.0};
 };
 Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& esquinas);
 

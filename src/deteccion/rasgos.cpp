@@ -391,7 +391,7 @@ std::vector<Linea> buscarLineas(const Rasgos& r) {
         if (i < 0 || i >= filas) return 0.0f;
         return suave[static_cast<std::size_t>(a) * filas + i];
     };
-    const float minimo = static_cast<float>(std::max(12.0, 0.05 * std::min(w, h)));
+    const float minimo = static_cast<float>(std::max(10.0, 0.03 * std::min(w, h)));
     struct Pico {
         float votos;
         int a, i;

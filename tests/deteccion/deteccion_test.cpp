@@ -138,6 +138,34 @@ TEST(FueraDelMarco, UnLadoEnteroFueraNoDaEsquinasFalsas) {
         else
             EXPECT_FALSE(h.motivo.empty());
     }
+    // A rendered "lado-fuera" scene where the top edge of the last block of text, gappy across the
+    // words, once stood in for the bottom side beyond the photo.
+    const escena::EscenaEtiquetada e = escena::conjuntoDeEscenas("lado-fuera", 4, 1)[3];
+    const auto foto = escena::renderizarEscena(e.escena);
+    ASSERT_TRUE(foto);
+    const HojaDetectada h = detectarHojaRobusta(foto->imagen);
+    if (h.encontrada) {
+        EXPECT_LE(errorRelativo(h.esquinas, comoEsquinas(foto->esquinas), e.escena.ancho, e.escena.alto),
+                  kUmbralRenderizadas);
+    }
+}
+
+TEST(FueraDelMarco, EsquinasCortadasDeEscenasQueSeFallaban) {
+    // Rendered scenes of the "fuera" kind the detector once got wrong. Two corners cut off, the
+    // bottom side showing less than half its length: too few votes for a line at first. A corner
+    // cut off on dark wood whose grain runs almost along the top side: a line of the grain that
+    // passes near the top-left corner stood in for the side, with a wedge of desk inside.
+    const struct {
+        int cual, cuantas;
+        std::uint64_t semilla;
+    } casos[] = {{11, 60, 1}, {16, 30, 7}};
+    for (const auto& c : casos) {
+        const auto escenas = escena::conjuntoDeEscenas("fuera", c.cuantas, c.semilla);
+        const escena::EscenaEtiquetada& e = escenas[static_cast<std::size_t>(c.cual)];
+        SCOPED_TRACE("fuera-" + std::to_string(c.cual) + " de la semilla " + std::to_string(c.semilla));
+        ASSERT_GE(e.esquinasFuera, 1);
+        esperarHoja(e.escena);
+    }
 }
 
 TEST(Veredicto, SinHojaNoSeInventanEsquinas) {
