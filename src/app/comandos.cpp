@@ -17,6 +17,7 @@
 #include "app/recorrido.hpp"
 #include "deteccion/deteccion.hpp"
 #include "formatos/formatos.hpp"
+#include "imagen/paralelo.hpp"
 #include "pagina/pagina.hpp"
 #include "sistema/archivos.hpp"
 
@@ -341,6 +342,8 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         }
     };
     const int hilos = static_cast<int>(std::min<std::size_t>(total, o.hilos > 0 ? o.hilos : nucleosDisponibles()));
+    // With a photo per core already, a photo's halves are not split further.
+    dosMitadesALaVez = hilos < nucleosDisponibles();
     std::vector<std::thread> trabajadores;
     for (int h = 1; h < hilos; ++h) trabajadores.emplace_back(trabajar);
     trabajar();

@@ -1,12 +1,18 @@
 #pragma once
 // Work on a large picture split in two halves that run at once.
 
+#include <atomic>
 #include <exception>
 #include <system_error>
 #include <thread>
 
+// Whether enDosMitades may start a second thread (by default it may). A program that already keeps
+// every core busy with pictures of its own turns it off.
+inline std::atomic<bool> dosMitadesALaVez{true};
+
 // Runs trabajo(0, n / 2) on this thread and trabajo(n / 2, n) on a second one, and returns when both
-// are done; when no thread can be had, both halves run here, one after the other. An exception from
+// are done; when no thread can be had (or dosMitadesALaVez is off), both halves run here, one after
+// the other. An exception from
 // either half is thrown here, once both have ended. Each half must touch only what is its own or
 // what neither writes.
 template <class Trabajo>
@@ -14,17 +20,20 @@ void enDosMitades(int n, Trabajo&& trabajo) {
     const int mitad = n / 2;
     std::exception_ptr falloOtra;
     std::thread otra;
-    try {
-        otra = std::thread([&] {
-            try {
-                trabajo(mitad, n);
-            } catch (...) {
-                falloOtra = std::current_exception();
-            }
-        });
-    } catch (const std::system_error&) {
-        trabajo(mitad, n);
+    if (dosMitadesALaVez.load(std::memory_order_relaxed)) {
+        try {
+            otra = std::thread([&] {
+                try {
+                    trabajo(mitad, n);
+                } catch (...) {
+                    falloOtra = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: the second half runs here below.
+        }
     }
+    if (!otra.joinable()) trabajo(mitad, n);
     try {
         trabajo(0, mitad);
     } catch (...) {

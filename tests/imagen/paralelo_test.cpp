@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -11,17 +12,26 @@
 namespace {
 
 TEST(EnDosMitades, CadaParteUnaVezYAmbasTerminadasAlVolver) {
-    for (int n : {0, 1, 2, 7, 1000}) {
-        SCOPED_TRACE(n);
-        std::vector<int> vistas(static_cast<std::size_t>(n), 0);
-        std::atomic<int> llamadas{0};
-        enDosMitades(n, [&](int desde, int hasta) {
-            ++llamadas;
-            for (int i = desde; i < hasta; ++i) ++vistas[static_cast<std::size_t>(i)];
-        });
-        EXPECT_EQ(llamadas.load(), 2);
-        for (int v : vistas) EXPECT_EQ(v, 1);
+    // With a second thread and, turned off, both halves on this one.
+    for (const bool aLaVez : {true, false}) {
+        for (int n : {0, 1, 2, 7, 1000}) {
+            SCOPED_TRACE(std::to_string(n) + (aLaVez ? " a la vez" : " una tras otra"));
+            dosMitadesALaVez = aLaVez;
+            const auto aqui = std::this_thread::get_id();
+            std::atomic<int> fuera{0};
+            std::vector<int> vistas(static_cast<std::size_t>(n), 0);
+            std::atomic<int> llamadas{0};
+            enDosMitades(n, [&](int desde, int hasta) {
+                ++llamadas;
+                fuera += std::this_thread::get_id() != aqui;
+                for (int i = desde; i < hasta; ++i) ++vistas[static_cast<std::size_t>(i)];
+            });
+            EXPECT_EQ(llamadas.load(), 2);
+            EXPECT_EQ(fuera.load(), aLaVez ? 1 : 0);
+            for (int v : vistas) EXPECT_EQ(v, 1);
+        }
     }
+    dosMitadesALaVez = true;
 }
 
 TEST(EnDosMitades, UnFalloDeCualquierMitadLlegaAlQueLlamaConLaOtraTerminada) {
