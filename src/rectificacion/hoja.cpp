@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imagen/paralelo.hpp"
 #include "rectificacion/sistema.hpp"
 
 namespace {
@@ -70,50 +71,55 @@ std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
     // Per output row, in loops that vectorise: where each pixel samples the photograph and its
     // four weights, worked out once and shared by the three planes; then, per plane, the four
     // neighbours are fetched one by one and weighed all together.
-    std::array<std::ptrdiff_t, kAnchoHoja> indice{};
-    std::array<double, kAnchoHoja> w11{}, w10{}, w01{}, w00{};
-    std::array<std::uint8_t, kAnchoHoja> p00{}, p01{}, p10{}, p11{};
     const PlanoBytes* planos[3] = {&foto.plano0, &foto.plano1, &foto.plano2};
     PlanoBytes* destinos[3] = {&hoja.plano0, &hoja.plano1, &hoja.plano2};
-    for (int i = primeraFila; i <= ultimaFila; ++i) {
-        const double terminoX = s2 * i;
-        const double terminoY = s6 * i;
-        for (int j = 0; j < columnas; ++j) {
-            const int k = primeraColumna + j;
-            double x = ((s1 * k + s0) + terminoX) + s3 * k * i;
-            double y = ((s5 * k + s4) + terminoY) + s7 * k * i;
-            // Clamped into the photograph; a position that is not a number clamps to 0 too (and a
-            // -0.0 becomes 0.0, which samples the same pixels with the same weights).
-            x = 0.0 < x ? x : 0.0;
-            x = xmax < x ? xmax : x;
-            y = 0.0 < y ? y : 0.0;
-            y = ymax < y ? ymax : y;
-            const int c0 = static_cast<int>(x);
-            const int r0 = static_cast<int>(y);
-            const double fx = x - c0;
-            const double fy = y - r0;
-            w11[j] = fx * fy;
-            w10[j] = (1 - fx) * fy;
-            w01[j] = fx * (1 - fy);
-            w00[j] = (1 - fx) * (1 - fy);
-            indice[j] = r0 * ancho + c0;
-        }
-        for (int p = 0; p < 3; ++p) {
-            const std::uint8_t* origen = planos[p]->datos.data();
+    // Rows [desde, hasta), each with its own scratch rows; the page is made in two halves at once.
+    const auto filas = [&](int desde, int hasta) {
+        std::array<std::ptrdiff_t, kAnchoHoja> indice{};
+        std::array<double, kAnchoHoja> w11{}, w10{}, w01{}, w00{};
+        std::array<std::uint8_t, kAnchoHoja> p00{}, p01{}, p10{}, p11{};
+        for (int i = desde; i < hasta; ++i) {
+            const double terminoX = s2 * i;
+            const double terminoY = s6 * i;
             for (int j = 0; j < columnas; ++j) {
-                const std::uint8_t* q = origen + indice[j];
-                p00[j] = q[0];
-                p01[j] = q[1];
-                p10[j] = q[ancho];
-                p11[j] = q[ancho + 1];
+                const int k = primeraColumna + j;
+                double x = ((s1 * k + s0) + terminoX) + s3 * k * i;
+                double y = ((s5 * k + s4) + terminoY) + s7 * k * i;
+                // Clamped into the photograph; a position that is not a number clamps to 0 too (and a
+                // -0.0 becomes 0.0, which samples the same pixels with the same weights).
+                x = 0.0 < x ? x : 0.0;
+                x = xmax < x ? xmax : x;
+                y = 0.0 < y ? y : 0.0;
+                y = ymax < y ? ymax : y;
+                const int c0 = static_cast<int>(x);
+                const int r0 = static_cast<int>(y);
+                const double fx = x - c0;
+                const double fy = y - r0;
+                w11[j] = fx * fy;
+                w10[j] = (1 - fx) * fy;
+                w01[j] = fx * (1 - fy);
+                w00[j] = (1 - fx) * (1 - fy);
+                indice[j] = r0 * ancho + c0;
             }
-            std::uint8_t* destino = (*destinos[p])[i] + primeraColumna;
-            for (int j = 0; j < columnas; ++j) {
-                const double v = w11[j] * p11[j] + w10[j] * p10[j] + w01[j] * p01[j] + w00[j] * p00[j];
-                destino[j] = static_cast<std::uint8_t>(static_cast<int>(v));
+            for (int p = 0; p < 3; ++p) {
+                const std::uint8_t* origen = planos[p]->datos.data();
+                for (int j = 0; j < columnas; ++j) {
+                    const std::uint8_t* q = origen + indice[j];
+                    p00[j] = q[0];
+                    p01[j] = q[1];
+                    p10[j] = q[ancho];
+                    p11[j] = q[ancho + 1];
+                }
+                std::uint8_t* destino = (*destinos[p])[i] + primeraColumna;
+                for (int j = 0; j < columnas; ++j) {
+                    const double v = w11[j] * p11[j] + w10[j] * p10[j] + w01[j] * p01[j] + w00[j] * p00[j];
+                    destino[j] = static_cast<std::uint8_t>(static_cast<int>(v));
+                }
             }
         }
-    }
+    };
+    enDosMitades(ultimaFila + 1 - primeraFila,
+                 [&](int desde, int hasta) { filas(primeraFila + desde, primeraFila + hasta); });
     rellenarMarco(hoja.plano0);
     rellenarMarco(hoja.plano1);
     rellenarMarco(hoja.plano2);
