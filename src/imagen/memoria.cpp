@@ -11,11 +11,17 @@ namespace {
 constexpr std::size_t kPaginaGrande = std::size_t{2} << 20;
 constexpr std::size_t kPagina = std::size_t{4} << 10;
 
-// A block is rounded up to whole large pages when it fits in one or when that wastes at most an
-// eighth of it; otherwise its stretch past the last large page takes small pages.
+// Large pages only for blocks of at least two of them. Each large page the system has to find
+// free may first have to be pieced together from small ones, which on a busy machine stalls the
+// run for longer than the small pages' faults cost; a block under this size takes small pages,
+// all faulted in at once.
+constexpr std::size_t kPaginasGrandesDesde = 2 * kPaginaGrande;
+
+// A block of large pages is rounded up to whole ones when that wastes at most an eighth of it;
+// otherwise its stretch past the last large page takes small pages.
 std::size_t redondeado(std::size_t bytes) {
     const std::size_t grandes = (bytes + kPaginaGrande - 1) / kPaginaGrande * kPaginaGrande;
-    if (grandes == kPaginaGrande || grandes - bytes <= bytes / 8) return grandes;
+    if (bytes >= kPaginasGrandesDesde && grandes - bytes <= bytes / 8) return grandes;
     return (bytes + kPagina - 1) / kPagina * kPagina;
 }
 
@@ -48,7 +54,7 @@ void* nuevoBloque(std::size_t largo) {
     void* bloque = reinterpret_cast<void*>(alineado);
     // Both are hints: without them the block is still good, only slower to touch.
 #ifdef MADV_HUGEPAGE
-    ::madvise(bloque, largo, MADV_HUGEPAGE);
+    if (largo >= kPaginasGrandesDesde) ::madvise(bloque, largo, MADV_HUGEPAGE);
 #endif
 #ifdef MADV_POPULATE_WRITE
     ::madvise(bloque, largo, MADV_POPULATE_WRITE);
