@@ -40,20 +40,23 @@ std::optional<std::string> revisar(const ImagenBmp& imagen, const char* formato)
     return std::nullopt;
 }
 
+// One row of `ancho` pixels as 3-byte triples: a's byte, b's, c's.
+void tripletes(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c, int ancho,
+               std::uint8_t* destino) {
+    for (int x = 0; x < ancho; ++x) {
+        destino[3 * x] = a[x];
+        destino[3 * x + 1] = b[x];
+        destino[3 * x + 2] = c[x];
+    }
+}
+
 // The pixels as 3-byte triples in the planes' order (blue, green, red), row after row from row 0
 // (the bottom row), each row padded with bytes of 0 to `porFila` bytes.
 void intercalar(const ImagenBmp& imagen, std::uint8_t* destino, std::size_t porFila) {
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
     for (int r = 0; r < alto; ++r, destino += porFila) {
-        const std::uint8_t* p0 = imagen.plano0[r];
-        const std::uint8_t* p1 = imagen.plano1[r];
-        const std::uint8_t* p2 = imagen.plano2[r];
-        for (int c = 0; c < ancho; ++c) {
-            destino[3 * c] = p0[c];
-            destino[3 * c + 1] = p1[c];
-            destino[3 * c + 2] = p2[c];
-        }
+        tripletes(imagen.plano0[r], imagen.plano1[r], imagen.plano2[r], ancho, destino);
         std::fill(destino + 3 * static_cast<std::size_t>(ancho), destino + porFila, std::uint8_t{0});
     }
 }
@@ -119,15 +122,7 @@ ArchivoCodificado codificarPng(const ImagenBmp& imagen) {
     std::vector<std::uint8_t> rgb(porFila);
     for (int y = 0; y < alto && e == 0; ++y) {
         const int fila = alto - 1 - y;
-        std::uint8_t* destino = rgb.data();
-        const std::uint8_t* b = imagen.plano0[fila];
-        const std::uint8_t* g = imagen.plano1[fila];
-        const std::uint8_t* rr = imagen.plano2[fila];
-        for (int c = 0; c < ancho; ++c) {
-            destino[3 * c] = rr[c];
-            destino[3 * c + 1] = g[c];
-            destino[3 * c + 2] = b[c];
-        }
+        tripletes(imagen.plano2[fila], imagen.plano1[fila], imagen.plano0[fila], ancho, rgb.data());
         e = spng_encode_row(ctx.get(), rgb.data(), rgb.size());
         // The last row ends the image and finishes the file.
         if (e == SPNG_EOI && y == alto - 1) e = 0;
