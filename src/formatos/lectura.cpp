@@ -96,50 +96,86 @@ DatosExif leerExif(const std::uint8_t* datos, std::size_t cantidad) {
 // ---------------------------------------------------------------------------------------------
 // Pixels into planes
 
-// The planes of the picture as a viewer shows it, from `alto` rows of `ancho` pixels of `canales`
-// bytes stored top-down, turned by the EXIF `orientacion`; `azul`, `verde` and `rojo` are the
-// offsets of each colour within a pixel.
-ImagenBmp orientar(const std::uint8_t* datos, int ancho, int alto, int canales, int azul, int verde,
-                   int rojo, int orientacion) {
-    const bool girada = orientacion >= 5;
-    const int anchoVisto = girada ? alto : ancho;
-    const int altoVisto = girada ? ancho : alto;
-    // Where the viewer's top-left pixel is stored, and the steps (in pixels) of one column to the
-    // right and of one row down, as the viewer sees them.
-    const std::ptrdiff_t w = ancho;
-    const std::ptrdiff_t ultimaColumna = w - 1;
-    const std::ptrdiff_t ultimaFila = static_cast<std::ptrdiff_t>(alto - 1) * w;
-    std::ptrdiff_t inicio = 0, paso = 1, bajada = w;
-    switch (orientacion) {
-        case 2: inicio = ultimaColumna; paso = -1; bajada = w; break;
-        case 3: inicio = ultimaFila + ultimaColumna; paso = -1; bajada = -w; break;
-        case 4: inicio = ultimaFila; paso = 1; bajada = -w; break;
-        case 5: inicio = 0; paso = w; bajada = 1; break;
-        case 6: inicio = ultimaFila; paso = -w; bajada = 1; break;
-        case 7: inicio = ultimaFila + ultimaColumna; paso = -w; bajada = -1; break;
-        case 8: inicio = ultimaColumna; paso = w; bajada = -1; break;
-        default: break;
+// The planes of the picture as a viewer shows it (bottom-up rows, the EXIF `orientacion`
+// applied), filled from the stored picture: `alto` rows of `ancho` pixels, top-down, each pixel
+// kCanales bytes with blue, green and red at the offsets kAzul, kVerde and kRojo (fixed when
+// compiled, so that the copying loops vectorise). Stored rows arrive in bands, in order; each byte
+// goes straight to its place.
+template <int kCanales, int kAzul, int kVerde, int kRojo>
+class PlanosOrientados {
+public:
+    PlanosOrientados(int ancho, int alto, int orientacion)
+        : ancho_(ancho), alto_(alto), orientacion_(orientacion) {
+        const bool girada = orientacion >= 5;
+        const int anchoVisto = girada ? alto : ancho, altoVisto = girada ? ancho : alto;
+        imagen_.header = headerNuevo(anchoVisto, altoVisto);
+        imagen_.plano0 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
+        imagen_.plano1 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
+        imagen_.plano2 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
     }
-    ImagenBmp img;
-    img.header = headerNuevo(anchoVisto, altoVisto);
-    img.plano0 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
-    img.plano1 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
-    img.plano2 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
-    for (int y = 0; y < altoVisto; ++y) {
-        const int fila = altoVisto - 1 - y;
-        std::uint8_t* b = img.plano0[fila];
-        std::uint8_t* g = img.plano1[fila];
-        std::uint8_t* r = img.plano2[fila];
-        const std::uint8_t* origen = datos + (inicio + bajada * y) * canales;
-        const std::ptrdiff_t salto = paso * canales;
-        for (int x = 0; x < anchoVisto; ++x, origen += salto) {
-            b[x] = origen[azul];
-            g[x] = origen[verde];
-            r[x] = origen[rojo];
+
+    // Stored rows primera .. primera + filas - 1, `salto` bytes apart from `pixeles` on.
+    void banda(const std::uint8_t* pixeles, std::size_t salto, int primera, int filas) {
+        const int o = orientacion_;
+        const bool volteada = o == 2 || o == 3 || o == 6 || o == 7;
+        constexpr std::ptrdiff_t c = kCanales;
+        if (o <= 4) {
+            // A stored row is a row of the picture seen, perhaps mirrored and perhaps upside down.
+            const bool alReves = o == 3 || o == 4;
+            for (int j = 0; j < filas; ++j) {
+                const int y = primera + j;
+                const int visto = alReves ? alto_ - 1 - y : y;
+                const int fila = alto_ - 1 - visto;
+                std::uint8_t* b = imagen_.plano0[fila];
+                std::uint8_t* g = imagen_.plano1[fila];
+                std::uint8_t* r = imagen_.plano2[fila];
+                const std::uint8_t* p = pixeles + j * salto;
+                if (!volteada) {
+                    for (int x = 0; x < ancho_; ++x, p += c) {
+                        b[x] = p[kAzul];
+                        g[x] = p[kVerde];
+                        r[x] = p[kRojo];
+                    }
+                } else {
+                    for (int x = ancho_ - 1; x >= 0; --x, p += c) {
+                        b[x] = p[kAzul];
+                        g[x] = p[kVerde];
+                        r[x] = p[kRojo];
+                    }
+                }
+            }
+            return;
+        }
+        // A stored row is a column of the picture seen: stored column x is seen row x (5, 6) or
+        // ancho - 1 - x (7, 8), stored row y is seen column y (5, 8) or alto - 1 - y (6, 7).
+        const bool filaInvertida = o == 7 || o == 8;
+        for (int x = 0; x < ancho_; ++x) {
+            const int visto = filaInvertida ? ancho_ - 1 - x : x;
+            const int fila = ancho_ - 1 - visto;
+            std::uint8_t* b = imagen_.plano0[fila];
+            std::uint8_t* g = imagen_.plano1[fila];
+            std::uint8_t* r = imagen_.plano2[fila];
+            const std::uint8_t* p = pixeles + x * c;
+            for (int j = 0; j < filas; ++j, p += salto) {
+                const int y = primera + j;
+                const int columna = volteada ? alto_ - 1 - y : y;
+                b[columna] = p[kAzul];
+                g[columna] = p[kVerde];
+                r[columna] = p[kRojo];
+            }
         }
     }
-    return img;
-}
+
+    ImagenBmp tomar() { return std::move(imagen_); }
+
+private:
+    ImagenBmp imagen_;
+    int ancho_, alto_, orientacion_;
+};
+
+// Stored rows go to PlanosOrientados in bands of this many: a turned picture then writes each band
+// as runs of this many bytes along every plane row.
+constexpr int kFilasPorBanda = 16;
 
 // ---------------------------------------------------------------------------------------------
 // JPEG
@@ -210,64 +246,6 @@ struct DecodificadorJpeg {
     std::string motivo() const { return enUnaLinea(errores.texto); }
 };
 
-// Where the decoded rows go: the three planes of the picture as a viewer shows it (bottom-up rows,
-// EXIF orientation applied). Rows of the stored picture arrive in bands, top-down, as blue, green
-// and red bytes; each goes straight to its place, with no copy of the whole picture between.
-struct DestinoJpeg {
-    ImagenBmp* imagen;
-    int ancho, alto, orientacion;    // the stored picture's sides
-
-    void banda(const std::uint8_t* pixeles, int primera, int filas) const {
-        const bool volteada = orientacion == 2 || orientacion == 3 || orientacion == 6 || orientacion == 7;
-        const std::size_t salto = static_cast<std::size_t>(ancho) * 3;
-        if (orientacion <= 4) {
-            // A stored row is a row of the picture seen, perhaps mirrored and perhaps upside down.
-            const bool alReves = orientacion == 3 || orientacion == 4;
-            for (int j = 0; j < filas; ++j) {
-                const int y = primera + j;
-                const int visto = alReves ? alto - 1 - y : y;
-                const int fila = alto - 1 - visto;
-                std::uint8_t* b = imagen->plano0[fila];
-                std::uint8_t* g = imagen->plano1[fila];
-                std::uint8_t* r = imagen->plano2[fila];
-                const std::uint8_t* o = pixeles + j * salto;
-                if (!volteada) {
-                    for (int x = 0; x < ancho; ++x, o += 3) {
-                        b[x] = o[0];
-                        g[x] = o[1];
-                        r[x] = o[2];
-                    }
-                } else {
-                    for (int x = ancho - 1; x >= 0; --x, o += 3) {
-                        b[x] = o[0];
-                        g[x] = o[1];
-                        r[x] = o[2];
-                    }
-                }
-            }
-            return;
-        }
-        // A stored row is a column of the picture seen: stored column x is seen row x (5, 6) or
-        // ancho - 1 - x (7, 8), stored row y is seen column y (5, 8) or alto - 1 - y (6, 7).
-        const bool filaInvertida = orientacion == 7 || orientacion == 8;
-        for (int x = 0; x < ancho; ++x) {
-            const int visto = filaInvertida ? ancho - 1 - x : x;
-            const int fila = ancho - 1 - visto;
-            std::uint8_t* b = imagen->plano0[fila];
-            std::uint8_t* g = imagen->plano1[fila];
-            std::uint8_t* r = imagen->plano2[fila];
-            const std::uint8_t* o = pixeles + static_cast<std::size_t>(x) * 3;
-            for (int j = 0; j < filas; ++j, o += salto) {
-                const int y = primera + j;
-                const int columna = volteada ? alto - 1 - y : y;
-                b[columna] = o[0];
-                g[columna] = o[1];
-                r[columna] = o[2];
-            }
-        }
-    }
-};
-
 LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
     const auto refusar = [&](std::string texto) { return fallo(FormatoFoto::jpeg, nombre + " " + texto); };
     DecodificadorJpeg d;
@@ -302,18 +280,12 @@ LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
     c.do_fancy_upsampling = TRUE;
 
     const DatosExif exif = leerExif(archivo.data(), archivo.size());
-    const bool girada = exif.orientacion >= 5;
     const int w = static_cast<int>(ancho), h = static_cast<int>(alto);
     LecturaFoto r;
     r.formato = FormatoFoto::jpeg;
     r.orientacion = exif.orientacion;
     r.focal35mm = exif.focal35mm;
-    ImagenBmp imagen;
-    imagen.header = headerNuevo(girada ? h : w, girada ? w : h);
-    imagen.plano0 = PlanoBytes::sinIniciar(girada ? h : w, girada ? w : h);
-    imagen.plano1 = PlanoBytes::sinIniciar(girada ? h : w, girada ? w : h);
-    imagen.plano2 = PlanoBytes::sinIniciar(girada ? h : w, girada ? w : h);
-    const DestinoJpeg destino{&imagen, w, h, exif.orientacion};
+    PlanosOrientados<3, 0, 1, 2> planos(w, h, exif.orientacion);
 
     const auto danado = [&] {
         const std::string texto = d.motivo();
@@ -323,11 +295,10 @@ LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
         return refusar("es un JPEG danado: " + texto);
     };
     if (!d.protegido([&] { jpeg_start_decompress(&c); })) return danado();
-    // Bands of 16 rows: turned pictures write each band as 16-byte runs of every plane row.
-    constexpr int kFilasPorBanda = 16;
-    std::vector<std::uint8_t> banda(static_cast<std::size_t>(kFilasPorBanda) * static_cast<std::size_t>(w) * 3);
+    const std::size_t porFila = static_cast<std::size_t>(w) * 3;
+    std::vector<std::uint8_t> banda(kFilasPorBanda * porFila);
     std::array<JSAMPROW, kFilasPorBanda> filas{};
-    for (int j = 0; j < kFilasPorBanda; ++j) filas[j] = banda.data() + static_cast<std::size_t>(j) * w * 3;
+    for (int j = 0; j < kFilasPorBanda; ++j) filas[j] = banda.data() + j * porFila;
     while (c.output_scanline < c.output_height) {
         const int primera = static_cast<int>(c.output_scanline);
         const int quedan = std::min(kFilasPorBanda, h - primera);
@@ -342,10 +313,10 @@ LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
             if (n == 0) return refusar("es un JPEG danado: el decodificador no da mas filas");
             leidas += static_cast<int>(n);
         }
-        destino.banda(banda.data(), primera, leidas);
+        planos.banda(banda.data(), porFila, primera, leidas);
     }
     if (!d.protegido([&] { jpeg_finish_decompress(&c); })) return danado();
-    r.imagen = std::move(imagen);
+    r.imagen = planos.tomar();
     return r;
 }
 
@@ -431,8 +402,13 @@ LecturaFoto leerPng(const std::string& nombre, const Bytes& archivo) {
     LecturaFoto r;
     r.formato = FormatoFoto::png;
     r.orientacion = orientacion;
-    r.imagen = orientar(rgba.data(), static_cast<int>(ihdr.width), static_cast<int>(ihdr.height), 4, 2, 1,
-                        0, orientacion);
+    const int w = static_cast<int>(ihdr.width), h = static_cast<int>(ihdr.height);
+    const std::size_t porFila = static_cast<std::size_t>(w) * 4;
+    PlanosOrientados<4, 2, 1, 0> planos(w, h, orientacion);
+    for (int y = 0; y < h; y += kFilasPorBanda) {
+        planos.banda(rgba.data() + static_cast<std::size_t>(y) * porFila, porFila, y, std::min(kFilasPorBanda, h - y));
+    }
+    r.imagen = planos.tomar();
     return r;
 }
 
