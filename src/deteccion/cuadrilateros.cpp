@@ -192,42 +192,43 @@ Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& e) {
             nx = -nx;
             ny = -ny;
         }
+        // The strip along the side `desplazamiento` outward (inward when negative): the samples
+        // that lie in the image, appended to tl, t1 and t2.
+        const auto tira = [&](double desplazamiento, std::vector<double>& tl, std::vector<double>& t1,
+                              std::vector<double>& t2) {
+            for (int i = 0; i < 16; ++i) {
+                const double t = 0.08 + 0.84 * i / 15;
+                const double x = a.x + t * (b.x - a.x) + desplazamiento * nx;
+                const double y = a.y + t * (b.y - a.y) + desplazamiento * ny;
+                if (x < 0 || y < 0 || x > r.ancho - 1 || y > r.alto - 1) continue;
+                tl.push_back(muestra(r.luz, x, y));
+                t1.push_back(muestra(r.croma1, x, y));
+                t2.push_back(muestra(r.croma2, x, y));
+            }
+        };
         const std::size_t antes = fl.size();
-        for (int i = 0; i < 16; ++i) {
-            const double t = 0.08 + 0.84 * i / 15;
-            const double x = a.x + t * (b.x - a.x) + separacion * nx;
-            const double y = a.y + t * (b.y - a.y) + separacion * ny;
-            ++total;
-            if (x < 0 || y < 0 || x > r.ancho - 1 || y > r.alto - 1) continue;
-            fl.push_back(muestra(r.luz, x, y));
-            f1.push_back(muestra(r.croma1, x, y));
-            f2.push_back(muestra(r.croma2, x, y));
-        }
-        if (fl.size() - antes >= 6) {
+        tira(separacion, fl, f1, f2);
+        total += 16;
+        // The medians of the strip just outside this side, where enough of it lies in the image.
+        const bool ladoFuera = fl.size() - antes >= 6;
+        double fuera0 = 0, fuera1 = 0, fuera2 = 0;
+        if (ladoFuera) {
             std::vector<double> ll(fl.begin() + static_cast<std::ptrdiff_t>(antes), fl.end());
             std::vector<double> l1(f1.begin() + static_cast<std::ptrdiff_t>(antes), f1.end());
             std::vector<double> l2(f2.begin() + static_cast<std::ptrdiff_t>(antes), f2.end());
-            const double dl = region.luzDentro - mediana(ll), d1 = m1 - mediana(l1), d2 = m2 - mediana(l2);
+            fuera0 = mediana(ll);
+            fuera1 = mediana(l1);
+            fuera2 = mediana(l2);
+            const double dl = region.luzDentro - fuera0, d1 = m1 - fuera1, d2 = m2 - fuera2;
             region.contrasteLado[s] = std::sqrt(dl * dl + d1 * d1 + d2 * d2);
         }
         // The strip just inside the same side.
         std::vector<double> il, i1, i2;
-        for (int i = 0; i < 16; ++i) {
-            const double t = 0.08 + 0.84 * i / 15;
-            const double x = a.x + t * (b.x - a.x) - separacion * nx;
-            const double y = a.y + t * (b.y - a.y) - separacion * ny;
-            if (x < 0 || y < 0 || x > r.ancho - 1 || y > r.alto - 1) continue;
-            il.push_back(muestra(r.luz, x, y));
-            i1.push_back(muestra(r.croma1, x, y));
-            i2.push_back(muestra(r.croma2, x, y));
-        }
-        if (il.size() >= 6 && fl.size() - antes >= 6) {
+        tira(-separacion, il, i1, i2);
+        if (il.size() >= 6 && ladoFuera) {
             const double ml = mediana(il), mi1 = mediana(i1), mi2 = mediana(i2);
-            std::vector<double> ll(fl.begin() + static_cast<std::ptrdiff_t>(antes), fl.end());
-            std::vector<double> l1(f1.begin() + static_cast<std::ptrdiff_t>(antes), f1.end());
-            std::vector<double> l2(f2.begin() + static_cast<std::ptrdiff_t>(antes), f2.end());
             region.interiorLado[s] = std::hypot(region.luzDentro - ml, m1 - mi1, m2 - mi2);
-            region.interiorFuera[s] = std::hypot(mediana(ll) - ml, mediana(l1) - mi1, mediana(l2) - mi2);
+            region.interiorFuera[s] = std::hypot(fuera0 - ml, fuera1 - mi1, fuera2 - mi2);
         }
     }
     region.muestrasFuera = total ? static_cast<double>(fl.size()) / total : 0.0;
