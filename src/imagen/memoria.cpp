@@ -84,7 +84,6 @@ void* reservarBloqueGrande(std::size_t bytes) noexcept {
 void liberarBloqueGrande(void* bloque, std::size_t bytes) noexcept {
     if (bloque == nullptr) return;
     const std::size_t largo = redondeado(bytes);
-    std::vector<std::pair<void*, std::size_t>> sobrantes;
     {
         Guardados& g = guardados();
         const std::lock_guard<std::mutex> cierre(g.cerrojo);
