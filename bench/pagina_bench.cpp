@@ -13,11 +13,7 @@
 namespace {
 
 ImagenBmp fotoDePrueba(int ancho, int alto) {
-    ImagenBmp img;
-    img.header = headerNuevo(ancho, alto);
-    img.plano0 = PlanoBytes(ancho, alto);
-    img.plano1 = PlanoBytes(ancho, alto);
-    img.plano2 = PlanoBytes(ancho, alto);
+    ImagenBmp img = imagenNueva(ancho, alto);
     std::uint32_t semilla = 12345;
     for (int r = 0; r < alto; ++r)
         for (int c = 0; c < ancho; ++c) {

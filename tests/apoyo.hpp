@@ -112,11 +112,9 @@ struct Captura {
 // An image of `ancho` x `alto` whose pixel (r, c) is valor(r, c, plane).
 template <class F>
 ImagenBmp imagenDe(int ancho, int alto, F valor) {
-    ImagenBmp img;
-    img.header = headerNuevo(ancho, alto);
+    ImagenBmp img = imagenNueva(ancho, alto);
     PlanoBytes* planos[3] = {&img.plano0, &img.plano1, &img.plano2};
     for (int p = 0; p < 3; ++p) {
-        *planos[p] = PlanoBytes(ancho, alto);
         for (int r = 0; r < alto; ++r)
             for (int c = 0; c < ancho; ++c) (*planos[p])[r][c] = static_cast<std::uint8_t>(valor(r, c, p));
     }

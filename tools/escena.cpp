@@ -927,10 +927,7 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
     const int alto = escena.alto;
     FotoSintetica foto;
     foto.esquinas = escena.esquinas;
-    foto.imagen.header = headerNuevo(ancho, alto);
-    foto.imagen.plano0 = PlanoBytes(ancho, alto);
-    foto.imagen.plano1 = PlanoBytes(ancho, alto);
-    foto.imagen.plano2 = PlanoBytes(ancho, alto);
+    foto.imagen = imagenNueva(ancho, alto);
 
     const double diagonal = std::sqrt(static_cast<double>(ancho) * ancho + static_cast<double>(alto) * alto);
     const double luzX = cosenoGrados(escena.direccionLuz);
@@ -1056,10 +1053,8 @@ std::optional<ImagenBmp> hojaDeFrente(const Escena& escena) {
 
     constexpr int kAncho = 852;
     constexpr int kAlto = 1103;
-    ImagenBmp hoja;
-    hoja.header = headerNuevo(kAncho, kAlto);
+    ImagenBmp hoja = imagenNueva(kAncho, kAlto);
     PlanoBytes* planos[3] = {&hoja.plano0, &hoja.plano1, &hoja.plano2};
-    for (PlanoBytes* p : planos) *p = PlanoBytes(kAncho, kAlto);
     for (int f = 0; f < kAlto; ++f) {
         for (int c = 0; c < kAncho; ++c) {
             const double u = cu[0] + cu[1] * c + cu[2] * f + cu[3] * c * f;
@@ -1111,10 +1106,8 @@ std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alt
     const double texelesPorPixel = static_cast<double>(pagina.ancho) * pagina.alto / std::max(area, 1.0);
     const int n = static_cast<int>(std::clamp(std::floor(std::sqrt(texelesPorPixel) + 0.5), 1.0, 4.0));
 
-    ImagenBmp hoja;
-    hoja.header = headerNuevo(ancho, alto);
+    ImagenBmp hoja = imagenNueva(ancho, alto);
     PlanoBytes* planos[3] = {&hoja.plano0, &hoja.plano1, &hoja.plano2};
-    for (PlanoBytes* p : planos) *p = PlanoBytes(ancho, alto);
     for (int f = 0; f < alto; ++f) {
         for (int c = 0; c < ancho; ++c) {
             double suma = 0.0;

@@ -205,11 +205,7 @@ void medirPapeles(int cuantas) {
 // Today's sampling through any map: each output pixel interpolated bilinearly from the 4 photo
 // pixels around the point the map sends it to, truncated (as the letter page samples).
 ImagenBmp muestreoDeHoy(const ImagenBmp& foto, const Homografia& h, int ancho, int alto) {
-    ImagenBmp r;
-    r.header = headerNuevo(ancho, alto);
-    r.plano0 = PlanoBytes(ancho, alto);
-    r.plano1 = PlanoBytes(ancho, alto);
-    r.plano2 = PlanoBytes(ancho, alto);
+    ImagenBmp r = imagenNueva(ancho, alto);
     const PlanoBytes* o[3] = {&foto.plano0, &foto.plano1, &foto.plano2};
     PlanoBytes* d[3] = {&r.plano0, &r.plano1, &r.plano2};
     for (int i = 0; i < alto; ++i)
@@ -337,11 +333,7 @@ ImagenBmp lado(const std::vector<ImagenBmp>& imagenes) {
         ancho += m.ancho() + 8;
         alto = std::max(alto, m.alto() + 16);
     }
-    ImagenBmp r;
-    r.header = headerNuevo(ancho, alto);
-    r.plano0 = PlanoBytes(ancho, alto, 255);
-    r.plano1 = PlanoBytes(ancho, alto, 255);
-    r.plano2 = PlanoBytes(ancho, alto, 255);
+    ImagenBmp r = imagenNueva(ancho, alto, 255);
     int x = 8;
     for (const ImagenBmp& m : imagenes) {
         const int y = (alto - m.alto()) / 2;

@@ -105,14 +105,8 @@ template <int kCanales, int kAzul, int kVerde, int kRojo>
 class PlanosOrientados {
 public:
     PlanosOrientados(int ancho, int alto, int orientacion)
-        : ancho_(ancho), alto_(alto), orientacion_(orientacion) {
-        const bool girada = orientacion >= 5;
-        const int anchoVisto = girada ? alto : ancho, altoVisto = girada ? ancho : alto;
-        imagen_.header = headerNuevo(anchoVisto, altoVisto);
-        imagen_.plano0 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
-        imagen_.plano1 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
-        imagen_.plano2 = PlanoBytes::sinIniciar(anchoVisto, altoVisto);
-    }
+        : imagen_(orientacion >= 5 ? imagenSinIniciar(alto, ancho) : imagenSinIniciar(ancho, alto)),
+          ancho_(ancho), alto_(alto), orientacion_(orientacion) {}
 
     // Stored rows primera .. primera + filas - 1, `salto` bytes apart from `pixeles` on.
     void banda(const std::uint8_t* pixeles, std::size_t salto, int primera, int filas) {

@@ -49,6 +49,24 @@ HeaderBmp headerNuevo(std::int32_t ancho, std::int32_t alto) {
     return h;
 }
 
+ImagenBmp imagenNueva(int ancho, int alto, std::uint8_t valor) {
+    ImagenBmp imagen;
+    imagen.header = headerNuevo(ancho, alto);
+    imagen.plano0 = PlanoBytes(ancho, alto, valor);
+    imagen.plano1 = PlanoBytes(ancho, alto, valor);
+    imagen.plano2 = PlanoBytes(ancho, alto, valor);
+    return imagen;
+}
+
+ImagenBmp imagenSinIniciar(int ancho, int alto) {
+    ImagenBmp imagen;
+    imagen.header = headerNuevo(ancho, alto);
+    imagen.plano0 = PlanoBytes::sinIniciar(ancho, alto);
+    imagen.plano1 = PlanoBytes::sinIniciar(ancho, alto);
+    imagen.plano2 = PlanoBytes::sinIniciar(ancho, alto);
+    return imagen;
+}
+
 namespace {
 
 LecturaBmp fallo(FalloLectura tipo, std::string mensaje) {

@@ -58,6 +58,11 @@ struct ImagenBmp {
 // bytes, 3780 pixels per metre.
 HeaderBmp headerNuevo(std::int32_t ancho, std::int32_t alto);
 
+// A picture of `ancho` x `alto` with a header from headerNuevo: every byte of its three planes
+// `valor`, or, from imagenSinIniciar, left unset for a maker that fills them all.
+ImagenBmp imagenNueva(int ancho, int alto, std::uint8_t valor = 0);
+ImagenBmp imagenSinIniciar(int ancho, int alto);
+
 // Why a file could not be read.
 enum class FalloLectura {
     ninguno,

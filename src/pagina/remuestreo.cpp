@@ -161,11 +161,7 @@ Lugar lugarDe(const MapaDePagina& m, double X, double Y) {
 }  // namespace
 
 ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto) {
-    ImagenBmp pagina;
-    pagina.header = headerNuevo(ancho, alto);
-    pagina.plano0 = PlanoBytes::sinIniciar(ancho, alto);
-    pagina.plano1 = PlanoBytes::sinIniciar(ancho, alto);
-    pagina.plano2 = PlanoBytes::sinIniciar(ancho, alto);
+    ImagenBmp pagina = imagenSinIniciar(ancho, alto);
 
     // The photo area the page covers and the largest footprint, from the page's corners and centre.
     double xmin = 1e300, xmax = -1e300, ymin = 1e300, ymax = -1e300, lado2 = 0;

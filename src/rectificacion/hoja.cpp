@@ -51,11 +51,7 @@ std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
     std::fprintf(salida, "\nSoluciOn al sistema de ecuaciones: \n");
     for (double v : s) std::fprintf(salida, " %g", v);
 
-    ImagenBmp hoja;
-    hoja.header = headerNuevo(kAnchoHoja, kAltoHoja);
-    hoja.plano0 = PlanoBytes::sinIniciar(kAnchoHoja, kAltoHoja);
-    hoja.plano1 = PlanoBytes::sinIniciar(kAnchoHoja, kAltoHoja);
-    hoja.plano2 = PlanoBytes::sinIniciar(kAnchoHoja, kAltoHoja);
+    ImagenBmp hoja = imagenSinIniciar(kAnchoHoja, kAltoHoja);
 
     // Only the pixels inside the frame are sampled: the frame is copied over afterwards.
     const int primeraFila = kMarcoHoja;

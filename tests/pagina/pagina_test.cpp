@@ -35,12 +35,7 @@ escena::Escena escenaDeCamara(double inclinacion, double ladeo, escena::Papel pa
 }
 
 ImagenBmp imagenLisa(int ancho, int alto) {
-    ImagenBmp m;
-    m.header = headerNuevo(ancho, alto);
-    m.plano0 = PlanoBytes(ancho, alto);
-    m.plano1 = PlanoBytes(ancho, alto);
-    m.plano2 = PlanoBytes(ancho, alto);
-    return m;
+    return imagenNueva(ancho, alto);
 }
 
 TEST(Mapas, LaPerspectivaDevuelveLaPaginaDeFrenteDondeLaBilinealLaDobla) {
