@@ -10,36 +10,40 @@
 // every core busy with pictures of its own turns it off.
 inline std::atomic<bool> dosMitadesALaVez{true};
 
-// Runs trabajo(0, n / 2) on this thread and trabajo(n / 2, n) on a second one, and returns when both
-// are done; when no thread can be had (or dosMitadesALaVez is off), both halves run here, one after
-// the other. An exception from
-// either half is thrown here, once both have ended. Each half must touch only what is its own or
-// what neither writes.
+// Runs trabajo(0, corte) on this thread and trabajo(corte, n) on a second one, and returns when
+// both are done; when no thread can be had (or dosMitadesALaVez is off), both parts run here, one
+// after the other. An exception from either part is thrown here, once both have ended. Each part
+// must touch only what is its own or what neither writes.
 template <class Trabajo>
-void enDosMitades(int n, Trabajo&& trabajo) {
-    const int mitad = n / 2;
+void enDosPartes(int n, int corte, Trabajo&& trabajo) {
     std::exception_ptr falloOtra;
     std::thread otra;
     if (dosMitadesALaVez.load(std::memory_order_relaxed)) {
         try {
             otra = std::thread([&] {
                 try {
-                    trabajo(mitad, n);
+                    trabajo(corte, n);
                 } catch (...) {
                     falloOtra = std::current_exception();
                 }
             });
         } catch (const std::system_error&) {
-            // No thread to be had: the second half runs here below.
+            // No thread to be had: the second part runs here below.
         }
     }
-    if (!otra.joinable()) trabajo(mitad, n);
+    if (!otra.joinable()) trabajo(corte, n);
     try {
-        trabajo(0, mitad);
+        trabajo(0, corte);
     } catch (...) {
         if (otra.joinable()) otra.join();
         throw;
     }
     if (otra.joinable()) otra.join();
     if (falloOtra) std::rethrow_exception(falloOtra);
+}
+
+// enDosPartes cut at n / 2.
+template <class Trabajo>
+void enDosMitades(int n, Trabajo&& trabajo) {
+    enDosPartes(n, n / 2, trabajo);
 }

@@ -16,6 +16,7 @@
 
 #include "apoyo.hpp"
 #include "formatos/formatos.hpp"
+#include "imagen/paralelo.hpp"
 #include "sistema/archivos.hpp"
 
 namespace {
@@ -390,6 +391,51 @@ TEST(LeerFoto, UnaHojaEnBlancoSeLeeEnCualquierJpegComun) {
         apoyo::escribirArchivo(carpeta / "blanca.jpg", jpegDe(blanca, 90, k.submuestreo, k.banderas));
         LecturaFoto r;
         EXPECT_EQ(mayorDiferencia(leida(carpeta / "blanca.jpg", &r), blanca), 0);
+    }
+}
+
+TEST(LeerFoto, UnJpegGrandeLeidoEnDosPartesAlaVezComoDeUnaSola) {
+    // A large photo is decoded in two parts at once; read on one thread it must come out the same,
+    // byte for byte, whatever its sampling, its orientation, and wherever a cut file ends. The
+    // height is no multiple of the 16-row bands.
+    apoyo::CarpetaTemporal carpeta;
+    const Foto foto = degradado(1280, 1031);
+    const auto ambas = [&](const fs::path& archivo) {
+        dosMitadesALaVez = true;
+        LecturaFoto enDos = leerEnSilencio(archivo);
+        dosMitadesALaVez = false;
+        LecturaFoto enUna = leerEnSilencio(archivo);
+        dosMitadesALaVez = true;
+        return std::pair(std::move(enDos), std::move(enUna));
+    };
+    const struct { const char* nombre; int submuestreo, banderas, orientacion; } casos[] = {
+        {"4:4:4", TJSAMP_444, 0, 1}, {"4:2:0", TJSAMP_420, 0, 1}, {"4:2:2", TJSAMP_422, 0, 1},
+        {"4:4:0", TJSAMP_440, 0, 1}, {"gris", TJSAMP_GRAY, 0, 1}, {"progresiva", TJSAMP_420, TJFLAG_PROGRESSIVE, 1},
+        {"girada", TJSAMP_420, 0, 6}, {"al reves", TJSAMP_444, 0, 3}, {"traspuesta", TJSAMP_422, 0, 7}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        Bytes jpeg = jpegDe(foto, 90, k.submuestreo, k.banderas);
+        if (k.orientacion != 1) jpeg = conExif(jpeg, bloqueExif(k.orientacion));
+        apoyo::escribirArchivo(carpeta / "foto.jpg", jpeg);
+        const auto [enDos, enUna] = ambas(carpeta / "foto.jpg");
+        ASSERT_TRUE(enDos.imagen && enUna.imagen) << enDos.mensaje << enUna.mensaje;
+        EXPECT_TRUE(enDos.imagen->plano0.datos == enUna.imagen->plano0.datos &&
+                    enDos.imagen->plano1.datos == enUna.imagen->plano1.datos &&
+                    enDos.imagen->plano2.datos == enUna.imagen->plano2.datos);
+        if (k.orientacion == 1 && k.submuestreo != TJSAMP_GRAY) {
+            EXPECT_LE(mayorDiferencia(vista(*enDos.imagen), foto), 40);
+        }
+    }
+    // Cut in the upper part, in the lower part, and just before its end: the same line either way.
+    const Bytes jpeg = jpegDe(foto, 90, TJSAMP_420);
+    for (const double fraccion : {0.3, 0.8, 0.999}) {
+        SCOPED_TRACE(fraccion);
+        Bytes cortado = jpeg;
+        cortado.resize(std::size_t(fraccion * double(jpeg.size())));
+        apoyo::escribirArchivo(carpeta / "cortada.jpg", cortado);
+        const auto [enDos, enUna] = ambas(carpeta / "cortada.jpg");
+        revisarRefusada(enDos, carpeta / "cortada.jpg", "esta cortada");
+        EXPECT_EQ(enDos.mensaje, enUna.mensaje);
     }
 }
 
