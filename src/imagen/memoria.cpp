@@ -52,13 +52,18 @@ void* nuevoBloque(std::size_t largo) {
     const std::uintptr_t fin = inicio + reservado;
     if (fin > alineado + largo) ::munmap(reinterpret_cast<void*>(alineado + largo), fin - (alineado + largo));
     void* bloque = reinterpret_cast<void*>(alineado);
-    // Both are hints: without them the block is still good, only slower to touch.
+    // Both are hints: without them the block is still good, only slower to touch. A block of
+    // small pages is faulted in at once; one of large pages takes a fault per large page where it
+    // is first written, which spreads the clearing of its pages over the threads that fill it.
+    if (largo >= kPaginasGrandesDesde) {
 #ifdef MADV_HUGEPAGE
-    if (largo >= kPaginasGrandesDesde) ::madvise(bloque, largo, MADV_HUGEPAGE);
+        ::madvise(bloque, largo, MADV_HUGEPAGE);
 #endif
+    } else {
 #ifdef MADV_POPULATE_WRITE
-    ::madvise(bloque, largo, MADV_POPULATE_WRITE);
+        ::madvise(bloque, largo, MADV_POPULATE_WRITE);
 #endif
+    }
     return bloque;
 }
 

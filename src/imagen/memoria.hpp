@@ -5,9 +5,9 @@
 #include <new>
 #include <utility>
 
-// Blocks of at least this many bytes are taken straight from the system, every page faulted in at
-// once (a fresh page costs a fault on first touch, and a photo's planes are thousands of them), in
-// 2 MiB pages from 4 MiB on.
+// Blocks of at least this many bytes are taken straight from the system: under 4 MiB in small
+// pages, every one faulted in at once (a fresh page costs a fault on first touch, and a plane is
+// hundreds of them), from 4 MiB on in 2 MiB pages, faulted in where first written.
 inline constexpr std::size_t kBloqueGrande = std::size_t{512} << 10;
 
 // Built with ESCANER_MEMORIA_COMUN (the sanitizer and fuzzing builds), every plane comes from the
