@@ -145,6 +145,8 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
         return r;
     }
+    ArchivoCodificado archivo;
+    bool codificada = false;  // the file made while the page was
     if (forma->hojaCarta) {
         rectificarPorEtapas(foto, recorrido, cuenta.f, d.etapas);
         if (recorrido.hallazgo == Hallazgo::error) {
@@ -152,11 +154,17 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
             return r;
         }
     } else {
-        std::optional<PaginaEnderezada> pagina = enderezarPagina(foto, recorrido.esquinas, opciones.mapa, *forma);
+        // The PNG of a page kept as it is made is written while the page is being made.
+        UsoDePagina usar;
+        if (!paginaPdf && d.formato == FormatoSalida::png && o.mejora == Mejora::ninguna) {
+            usar = [&](const ImagenBmp& hoja, const Espera& hechas) { archivo = codificarPng(hoja, hechas); };
+        }
+        std::optional<PaginaEnderezada> pagina = enderezarPagina(foto, recorrido.esquinas, opciones.mapa, *forma, usar);
         if (!pagina) {
             r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
             return r;
         }
+        codificada = static_cast<bool>(usar);
         anchoPulgadas = pagina->anchoPulgadas;
         altoPulgadas = pagina->altoPulgadas;
         recorrido.hoja = std::move(pagina->imagen);
@@ -170,15 +178,15 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     lectura.imagen.reset();
     if (o.cuenta) r.cuenta = cuenta.texto();
     ImagenBmp& hoja = *recorrido.hoja;
-    mejorarPagina(hoja, o.mejora);
-
-    ArchivoCodificado archivo;
-    // A PDF page is the sheet as JPEG; the document is made once every photo is done.
-    switch (paginaPdf ? FormatoSalida::jpeg : d.formato) {
-        case FormatoSalida::png: archivo = codificarPng(hoja); break;
-        case FormatoSalida::bmp: archivo = codificarBmp(hoja); break;
-        case FormatoSalida::jpeg:
-        case FormatoSalida::pdf: archivo = codificarJpeg(hoja, o.calidad); break;
+    if (!codificada) {
+        mejorarPagina(hoja, o.mejora);
+        // A PDF page is the sheet as JPEG; the document is made once every photo is done.
+        switch (paginaPdf ? FormatoSalida::jpeg : d.formato) {
+            case FormatoSalida::png: archivo = codificarPng(hoja); break;
+            case FormatoSalida::bmp: archivo = codificarBmp(hoja); break;
+            case FormatoSalida::jpeg:
+            case FormatoSalida::pdf: archivo = codificarJpeg(hoja, o.calidad); break;
+        }
     }
     if (!archivo.valido()) {
         r.mensaje = entreComillas(d.foto) + ": " + archivo.mensaje;

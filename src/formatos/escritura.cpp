@@ -92,7 +92,7 @@ int anadirBytes(spng_ctx*, void* destino, void* bytes, std::size_t cuantos) {
     return 0;
 }
 
-ArchivoCodificado codificarPng(const ImagenBmp& imagen) {
+ArchivoCodificado codificarPng(const ImagenBmp& imagen, const Espera& hechas) {
     if (auto error = revisar(imagen, "PNG")) return fallo(*error);
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
@@ -122,6 +122,7 @@ ArchivoCodificado codificarPng(const ImagenBmp& imagen) {
     std::vector<std::uint8_t> rgb(porFila);
     for (int y = 0; y < alto && e == 0; ++y) {
         const int fila = alto - 1 - y;
+        if (hechas) hechas(y + 1);
         tripletes(imagen.plano2[fila], imagen.plano1[fila], imagen.plano0[fila], ancho, rgb.data());
         e = spng_encode_row(ctx.get(), rgb.data(), rgb.size());
         // The last row ends the image and finishes the file.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "imagen/imagen_bmp.hpp"
+#include "imagen/paralelo.hpp"
 
 // ---------------------------------------------------------------------------------------------
 // Reading
@@ -73,8 +74,9 @@ struct ArchivoCodificado {
     bool valido() const { return mensaje.empty(); }
 };
 
-// A PNG file: 8-bit RGB, not interlaced, no ancillary chunks.
-ArchivoCodificado codificarPng(const ImagenBmp& imagen);
+// A PNG file: 8-bit RGB, not interlaced, no ancillary chunks. With `hechas`, the picture may still
+// be being made: its top n rows are read only once hechas(n) has returned.
+ArchivoCodificado codificarPng(const ImagenBmp& imagen, const Espera& hechas = {});
 
 inline constexpr int kCalidadJpeg = 90;  // the default quality
 

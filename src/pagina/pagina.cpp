@@ -113,7 +113,12 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
 }
 
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
-                                                Mapa mapaPedido, const FormaPagina& forma) {
+                                                Mapa mapaPedido, const FormaPagina& forma, const UsoDePagina& usar) {
+    // A page made whole before it is used.
+    const auto usada = [&](ImagenBmp pagina) {
+        if (usar) usar(pagina, [](int) {});
+        return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas};
+    };
     if (foto.ancho() < 2 || foto.alto() < 2) return std::nullopt;
     const bool bilineal = mapaPedido == Mapa::bilineal;
 
@@ -126,7 +131,7 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
         std::optional<ImagenBmp> hoja = rectificarHoja(foto, ranuras, nada);
         std::fclose(nada);
         if (!hoja) return std::nullopt;
-        return PaginaEnderezada{std::move(*hoja), forma.anchoPulgadas, forma.altoPulgadas};
+        return usada(std::move(*hoja));
     }
 
     MapaDePagina mapa;
@@ -140,11 +145,14 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
         if (!h) return std::nullopt;
         mapa.homografia = *h;
     }
-    ImagenBmp pagina = remuestrearPagina(foto, mapa, forma.ancho, forma.alto);
-    if (bilineal) {
-        rellenarMarco(pagina.plano0);
-        rellenarMarco(pagina.plano1);
-        rellenarMarco(pagina.plano2);
+    if (!bilineal) {
+        // No frame to fill: the page can be used while it is made.
+        ImagenBmp pagina = remuestrearPagina(foto, mapa, forma.ancho, forma.alto, usar);
+        return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas};
     }
-    return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas};
+    ImagenBmp pagina = remuestrearPagina(foto, mapa, forma.ancho, forma.alto);
+    rellenarMarco(pagina.plano0);
+    rellenarMarco(pagina.plano1);
+    rellenarMarco(pagina.plano2);
+    return usada(std::move(pagina));
 }

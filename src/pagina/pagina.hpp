@@ -9,6 +9,7 @@
 
 #include "geometria/esquinas.hpp"
 #include "imagen/imagen_bmp.hpp"
+#include "pagina/remuestreo.hpp"
 
 enum class Mapa { perspectiva, bilineal };
 enum class Papel { carta, a4, oficio, automatico };
@@ -59,9 +60,11 @@ std::optional<FormaPagina> formaDePagina(int anchoFoto, int altoFoto, const std:
 // scale (remuestreo.hpp).
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                                 const OpcionesPagina& opciones);
-// The same, for a shape formaDePagina has already given for these corners and this map.
+// The same, for a shape formaDePagina has already given for these corners and this map; with
+// `usar`, that is run on the page too, while it is being made where the page allows (the
+// perspective map's; see remuestreo.hpp), else once it is made.
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
-                                                Mapa mapa, const FormaPagina& forma);
+                                                Mapa mapa, const FormaPagina& forma, const UsoDePagina& usar = {});
 
 // A scanned look for a page: the lighting evened out (each plane divided by the paper's brightness,
 // estimated at a coarse scale where the ink is closed over), paper to white and text to dark,

@@ -14,6 +14,8 @@ namespace {
 
 // Pages of at least this many pixels are worked in two halves at once.
 constexpr std::int64_t kPixelesEnDosPartes = 256 * 1024;
+// A page being used while it is made is made in bands of this many rows.
+constexpr int kFilasPorTanda = 16;
 constexpr int kMaxNiveles = 8;  // the photo and its box means over 2, 4, ... 128 pixels
 // The box aimed at is 0.87 times the footprint's larger side (0.75 of its square): the levels'
 // tent tails soften a little more than a box of the same variance, and the page's letters come out
@@ -161,6 +163,11 @@ Lugar lugarDe(const MapaDePagina& m, double X, double Y) {
 }  // namespace
 
 ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto) {
+    return remuestrearPagina(foto, mapa, ancho, alto, UsoDePagina{});
+}
+
+ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto,
+                            const UsoDePagina& usar) {
     ImagenBmp pagina = imagenSinIniciar(ancho, alto);
 
     // The photo area the page covers and the largest footprint, from the page's corners and centre.
@@ -349,10 +356,23 @@ ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int
             }
         }
     };
-    // A large page is made in two halves at once; the photo and its levels are only read.
-    if (static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosPartes)
+    if (usar) {
+        // Bands of rows from the top of the page down, while usar reads those already made.
+        enCadena(
+            [&](const auto& avisar) {
+                for (int hechas = 0; hechas < alto;) {
+                    const int n = std::min(kFilasPorTanda, alto - hechas);
+                    filas(alto - hechas - n, alto - hechas);
+                    hechas += n;
+                    avisar(hechas);
+                }
+            },
+            [&](const Espera& esperar) { usar(pagina, esperar); });
+    } else if (static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosPartes) {
+        // A large page is made in two halves at once; the photo and its levels are only read.
         enDosMitades(alto, filas);
-    else
+    } else {
         filas(0, alto);
+    }
     return pagina;
 }

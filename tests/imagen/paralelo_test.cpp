@@ -51,4 +51,66 @@ TEST(EnDosMitades, UnFalloDeCualquierMitadLlegaAlQueLlamaConLaOtraTerminada) {
     }
 }
 
+TEST(EnCadena, LoQueSeUsaYaEstaHecho) {
+    // What usar reads after esperar(k) is what hacer wrote before avisar(k), whether the two run
+    // at once or one after the other; hacer pauses now and then so that usar does wait.
+    for (const bool aLaVez : {true, false}) {
+        SCOPED_TRACE(aLaVez ? "a la vez" : "una tras otra");
+        dosMitadesALaVez = aLaVez;
+        const auto aqui = std::this_thread::get_id();
+        constexpr int kTotal = 2000;
+        std::vector<int> valores(kTotal, 0);
+        bool hechoFuera = false;
+        int leidos = 0;
+        enCadena(
+            [&](const auto& avisar) {
+                hechoFuera = std::this_thread::get_id() != aqui;
+                for (int i = 0; i < kTotal; ++i) {
+                    valores[static_cast<std::size_t>(i)] = i + 1;
+                    if (i % 100 == 99) {
+                        avisar(i + 1);
+                        if (i % 500 == 499) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    }
+                }
+            },
+            [&](const Espera& esperar) {
+                for (int i = 0; i < kTotal; ++i) {
+                    esperar(i + 1);
+                    leidos += valores[static_cast<std::size_t>(i)] == i + 1;
+                }
+            });
+        EXPECT_EQ(leidos, kTotal);
+        EXPECT_EQ(hechoFuera, aLaVez);
+    }
+    dosMitadesALaVez = true;
+}
+
+TEST(EnCadena, UnFalloDeCualquierLadoLlegaAlQueLlamaSinQuedarseEsperando) {
+    // hacer fails halfway: usar, waiting for what will never be made, is let go, and the failure
+    // arrives here.
+    bool usarTermino = false;
+    EXPECT_THROW(enCadena(
+                     [](const auto& avisar) {
+                         avisar(5);
+                         throw std::runtime_error("hacer roto");
+                     },
+                     [&](const Espera& esperar) {
+                         esperar(100);
+                         usarTermino = true;
+                     }),
+                 std::runtime_error);
+    EXPECT_TRUE(usarTermino);
+    // usar fails: hacer is over by the time the failure arrives.
+    std::atomic<bool> hacerTermino{false};
+    EXPECT_THROW(enCadena(
+                     [&](const auto& avisar) {
+                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                         avisar(1);
+                         hacerTermino = true;
+                     },
+                     [](const Espera&) { throw std::runtime_error("usar roto"); }),
+                 std::runtime_error);
+    EXPECT_TRUE(hacerTermino.load());
+}
+
 }  // namespace

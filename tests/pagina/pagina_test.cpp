@@ -277,6 +277,49 @@ TEST(Muestreo, AmpliadaInterpolaEntreLosPixeles) {
     }
 }
 
+TEST(Muestreo, LaPaginaUsadaMientrasSeHaceEsLaMismaYSusFilasEstanHechas) {
+    // A page read row by row from the top while it is being made: each row read after esperar is
+    // the finished page's row, and the page is the one made all at once; with the perspective map
+    // (made as it is used) and the bilinear one (made first, then used).
+    const escena::Escena e = escenaDeCamara(20, 10, escena::kCarta, 3, 1600, 1200);
+    const auto foto = escena::renderizarEscena(e);
+    ASSERT_TRUE(foto);
+    for (const Mapa mapa : {Mapa::perspectiva, Mapa::bilineal}) {
+        SCOPED_TRACE(mapa == Mapa::perspectiva ? "perspectiva" : "bilineal");
+        OpcionesPagina o;
+        o.mapa = mapa;
+        o.ppp = 120;
+        const auto forma = formaDePagina(foto->imagen.ancho(), foto->imagen.alto(), esquinasDe(e), o);
+        ASSERT_TRUE(forma);
+        const auto entera = enderezarPagina(foto->imagen, esquinasDe(e), mapa, *forma);
+        ASSERT_TRUE(entera);
+        std::vector<std::uint8_t> leidas;
+        int usos = 0;
+        const auto usada = enderezarPagina(foto->imagen, esquinasDe(e), mapa, *forma,
+                                           [&](const ImagenBmp& p, const Espera& esperar) {
+                                               ++usos;
+                                               for (int y = 0; y < p.alto(); ++y) {
+                                                   esperar(y + 1);
+                                                   const int fila = p.alto() - 1 - y;
+                                                   for (const PlanoBytes* q : {&p.plano0, &p.plano1, &p.plano2})
+                                                       leidas.insert(leidas.end(), (*q)[fila], (*q)[fila] + p.ancho());
+                                               }
+                                           });
+        ASSERT_TRUE(usada);
+        EXPECT_EQ(usos, 1);
+        const ImagenBmp& p = entera->imagen;
+        EXPECT_TRUE(usada->imagen.plano0.datos == p.plano0.datos && usada->imagen.plano1.datos == p.plano1.datos &&
+                    usada->imagen.plano2.datos == p.plano2.datos);
+        std::vector<std::uint8_t> filas;
+        for (int y = 0; y < p.alto(); ++y) {
+            const int fila = p.alto() - 1 - y;
+            for (const PlanoBytes* q : {&p.plano0, &p.plano1, &p.plano2})
+                filas.insert(filas.end(), (*q)[fila], (*q)[fila] + p.ancho());
+        }
+        EXPECT_TRUE(leidas == filas);
+    }
+}
+
 TEST(Mejora, LaSombraSeAplanaYElTextoQuedaOscuro) {
     // A shadow over half the sheet taking 45 % of the light.
     escena::Escena e = escenaDeCamara(10, 5, escena::kCarta, 12, 900, 700);
