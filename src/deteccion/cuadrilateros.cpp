@@ -22,11 +22,6 @@ constexpr double kMargen = 0.22;
 constexpr double kDentroMinimo = 0.25;
 constexpr double kCoberturaMinima = 0.35;
 
-double diferenciaAngular(double a, double b) {
-    double d = std::fmod(std::fabs(a - b), 180.0);
-    return std::min(d, 180.0 - d);
-}
-
 RectaNormal comoRecta(const Linea& l) { return {l.nx, l.ny, l.c}; }
 
 double cruz(const Esquina& o, const Esquina& a, const Esquina& b) {
@@ -41,8 +36,8 @@ double mediana(std::vector<double>& v) {
 }
 
 float muestra(const PlanoFloat& p, double x, double y) {
-    const int xi = std::clamp(static_cast<int>(std::lround(x)), 0, p.ancho - 1);
-    const int yi = std::clamp(static_cast<int>(std::lround(y)), 0, p.alto - 1);
+    const int xi = std::clamp(static_cast<int>(redondear(x)), 0, p.ancho - 1);
+    const int yi = std::clamp(static_cast<int>(redondear(y)), 0, p.alto - 1);
     return p[yi][xi];
 }
 

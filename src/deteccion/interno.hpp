@@ -3,7 +3,9 @@
 // The pieces of the robust detector, shared by its files and its tests. Working-image frame: x the
 // column, y the row in file order, pixel centres at whole numbers.
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <numbers>
 #include <optional>
 #include <vector>
@@ -18,6 +20,24 @@ using PlanoFloat = Plano<float>;
 
 // Radians in a degree.
 inline constexpr double kGrados = std::numbers::pi / 180.0;
+
+// The angle between two line directions given in degrees, 0 .. 90. Directions already within
+// 180 degrees of each other (all of the detector's) skip the remainder, which would leave them as
+// they are.
+inline double diferenciaAngular(double a, double b) {
+    double d = std::fabs(a - b);
+    if (!(d < 180.0)) d = std::fmod(d, 180.0);
+    return std::min(d, 180.0 - d);
+}
+
+// std::lround, halves away from zero, worked here without a call for the pixel positions the
+// detector rounds by the million.
+inline long redondear(double x) {
+    if (!(std::fabs(x) < 1e15)) return std::lround(x);
+    const double entero = std::trunc(x);
+    const double resto = x - entero;  // exact
+    return static_cast<long>(entero) + (resto >= 0.5) - (resto <= -0.5);
+}
 
 // What the working image shows: three smoothed planes (brightness and two opponent colours) and
 // their joint gradient.

@@ -79,12 +79,6 @@ PlanoFloat suavizar(const PlanoFloat& entrada) {
     return salida;
 }
 
-double diferenciaAngular(double a, double b) {
-    double d = std::fabs(a - b);
-    d = std::fmod(d, 180.0);
-    return std::min(d, 180.0 - d);
-}
-
 // The parameter span of the line that lies inside [0, w-1] x [0, h-1]; false when none.
 bool tramoDentro(double nx, double ny, double c, int w, int h, double& tmin, double& tmax) {
     // Point at t: (nx c - ny t, ny c + nx t).
@@ -118,8 +112,8 @@ bool reajustar(const Rasgos& r, Linea& l) {
     for (double t = std::ceil(tmin); t <= tmax; t += 1.0) {
         const double px = l.nx * l.c - l.ny * t, py = l.ny * l.c + l.nx * t;
         for (int k = -kAnchoAjuste; k <= kAnchoAjuste; ++k) {
-            const int x = static_cast<int>(std::lround(px + k * l.nx));
-            const int y = static_cast<int>(std::lround(py + k * l.ny));
+            const int x = static_cast<int>(redondear(px + k * l.nx));
+            const int y = static_cast<int>(redondear(py + k * l.ny));
             if (!esBorde(r, x, y, l.angulo)) continue;
             sw += 1;
             sx += x;
@@ -164,8 +158,8 @@ void perfilar(const Rasgos& r, Linea& l) {
         const double px = l.nx * l.c - l.ny * t, py = l.ny * l.c + l.nx * t;
         bool acierto = false;
         for (int k = -kAnchoCobertura; k <= kAnchoCobertura && !acierto; ++k) {
-            acierto = esBorde(r, static_cast<int>(std::lround(px + k * l.nx)),
-                              static_cast<int>(std::lround(py + k * l.ny)), l.angulo);
+            acierto = esBorde(r, static_cast<int>(redondear(px + k * l.nx)),
+                              static_cast<int>(redondear(py + k * l.ny)), l.angulo);
         }
         l.acumulado[i + 1] = l.acumulado[i] + (acierto ? 1 : 0);
     }
@@ -362,12 +356,12 @@ std::vector<Linea> buscarLineas(const Rasgos& r) {
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             if (!r.borde[y][x]) continue;
-            const int a0 = static_cast<int>(std::lround(r.angulo[y][x]));
+            const int a0 = static_cast<int>(redondear(r.angulo[y][x]));
             for (int da = -kAbanico; da <= kAbanico; ++da) {
                 int a = a0 + da;
                 a = ((a % kAngulos) + kAngulos) % kAngulos;
                 const double rho = (x - cx) * coseno[a] + (y - cy) * seno[a];
-                const int fila = static_cast<int>(std::lround(rho)) + radio;
+                const int fila = static_cast<int>(redondear(rho)) + radio;
                 votos[static_cast<std::size_t>(a) * filas + fila] += 1.0f;
             }
         }

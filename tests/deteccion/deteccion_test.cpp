@@ -5,6 +5,7 @@
 
 #include "apoyo.hpp"
 #include "deteccion/deteccion.hpp"
+#include "deteccion/interno.hpp"
 #include "escena.hpp"
 #include "formatos/formatos.hpp"
 
@@ -212,6 +213,25 @@ ImagenBmp bordeRecto(double a, double b, double c, int ruido) {
         const double claro = 215 - 10 * plano, oscuro = 70 + 5 * plano;
         return std::clamp(static_cast<int>(std::lround(oscuro + (claro - oscuro) * dentro / 256.0)) + n, 0, 255);
     });
+}
+
+TEST(Refinamiento, RedondeoYAngulosComoLaBibliotecaLosDa) {
+    // The detector's own rounding is std::lround's, halves away from zero included, and its angle
+    // difference takes the remainder only where it changes something.
+    std::vector<double> valores = {0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, -2.5, 1e15, -1e15, 3e15, 4503599627370497.0};
+    for (double v = -700.0; v <= 700.0; v += 0.25) valores.push_back(v);
+    for (const double base : {0.5, -0.5, 7.5, -123.5, 1.0, 1e6 + 0.5}) {
+        valores.push_back(std::nextafter(base, 0.0));
+        valores.push_back(std::nextafter(base, 1e300));
+        valores.push_back(std::nextafter(base, -1e300));
+    }
+    for (const double v : valores) EXPECT_EQ(deteccion::redondear(v), std::lround(v)) << std::hexfloat << v;
+    for (const double a : {0.0, 1.0, 89.5, 179.9, 180.0, 359.0, 540.5, -30.0}) {
+        for (const double b : {0.0, 45.0, 179.0, 200.0, -170.0}) {
+            const double d = std::fmod(std::fabs(a - b), 180.0);
+            EXPECT_EQ(deteccion::diferenciaAngular(a, b), std::min(d, 180.0 - d)) << a << " " << b;
+        }
+    }
 }
 
 TEST(Refinamiento, UnLadoSeAjustaAFraccionesDePixel) {
