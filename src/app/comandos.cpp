@@ -349,9 +349,11 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             informar();
         }
     };
-    const int hilos = static_cast<int>(std::min<std::size_t>(total, o.hilos > 0 ? o.hilos : nucleosDisponibles()));
-    // With a photo per core already, a photo's halves are not split further.
-    dosMitadesALaVez = hilos < nucleosDisponibles();
+    // At most N threads: N photos at once, or fewer when there are fewer photos, and then a photo
+    // may take a thread to spare for its two halves, while there are cores for it.
+    const int limite = o.hilos > 0 ? o.hilos : nucleosDisponibles();
+    const int hilos = static_cast<int>(std::min<std::size_t>(total, limite));
+    dosMitadesALaVez = hilos < limite && hilos < nucleosDisponibles();
     std::vector<std::thread> trabajadores;
     for (int h = 1; h < hilos; ++h) trabajadores.emplace_back(trabajar);
     trabajar();

@@ -24,7 +24,7 @@ struct Opciones {
     std::optional<std::filesystem::path> etapas;  // --etapas: the stage images per photo
     bool cuenta = false;                            // --cuenta: the account of each photo
     bool json = false;                              // --json: one object per photo and line
-    int hilos = 0;                                  // -j, --hilos: photos at once (0: the cores)
+    int hilos = 0;                                  // -j, --hilos: threads, photos at once (0: the cores)
     Detector detector = Detector::robusto;          // --detector
     OpcionesPagina pagina;                          // --mapa, --papel, --ppp
     Mejora mejora = Mejora::ninguna;                // --mejorar

@@ -1,5 +1,6 @@
 // The command line: options and usage errors, photos in every format, results in every format and
 // one PDF, batches with a bad photo, JSON, threads, and the real photos in their original files.
+#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "app/escaner.hpp"
 #include "escena.hpp"
 #include "formatos/formatos.hpp"
+#include "imagen/paralelo.hpp"
 #include "sistema/archivos.hpp"
 
 namespace {
@@ -225,6 +227,24 @@ TEST(Comandos, UnLoteConUnaFotoMalaJsonEHilos) {
     EXPECT_EQ(salidas[1], salidas[2]);
     EXPECT_EQ(hojas[10], hojas[20]);
     EXPECT_EQ(hojas[12], hojas[22]);
+
+    // -j N is a bound on the threads: with one photo and -j 1 the photo keeps to one thread; with
+    // a thread to spare (and a core for it) it works its halves at once. With as many photos at
+    // once as threads, none is left over.
+    const auto segundoHilo = [&](std::vector<std::string> argumentos) {
+        dosMitadesALaVez = true;
+        argumentos.push_back("-o");
+        argumentos.push_back((carpeta / "hilos/").string());
+        correr(argumentos);
+        const bool usado = dosMitadesALaVez;
+        dosMitadesALaVez = true;
+        return usado;
+    };
+    EXPECT_FALSE(segundoHilo({"-j", "1", fotos[0]}));
+    cpu_set_t cpus;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof cpus, &cpus), 0);
+    EXPECT_EQ(segundoHilo({"-j", "2", fotos[0]}), CPU_COUNT(&cpus) > 1);
+    EXPECT_FALSE(segundoHilo({"-j", "2", fotos[0], fotos[2]}));
 }
 
 // Runs a poppler tool; its standard output, or nothing when it is not installed or fails.
