@@ -334,6 +334,14 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         progreso.dibujar();
     };
 
+    // At most N threads: N photos at once, or fewer when there are fewer photos, and then a photo
+    // may take a thread to spare for its two halves, while there are cores for it.
+    const int limite = o.hilos > 0 ? o.hilos : nucleosDisponibles();
+    const int hilos = static_cast<int>(std::min<std::size_t>(total, limite));
+    const auto sobranHilos = [&](int enUso) { return enUso < limite && enUso < nucleosDisponibles(); };
+    dosMitadesALaVez = sobranHilos(hilos);
+    std::atomic<int> ocupados{hilos};  // threads still taking photos
+
     std::atomic<std::size_t> siguiente{0};
     const auto trabajar = [&] {
         for (std::size_t i; (i = siguiente.fetch_add(1)) < total;) {
@@ -348,12 +356,10 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             ++progreso.hechas;
             informar();
         }
+        // No photo left to take: the last ones, still being scanned, may use the thread this frees.
+        const int quedan = ocupados.fetch_sub(1) - 1;
+        if (quedan > 0 && sobranHilos(quedan)) dosMitadesALaVez = true;
     };
-    // At most N threads: N photos at once, or fewer when there are fewer photos, and then a photo
-    // may take a thread to spare for its two halves, while there are cores for it.
-    const int limite = o.hilos > 0 ? o.hilos : nucleosDisponibles();
-    const int hilos = static_cast<int>(std::min<std::size_t>(total, limite));
-    dosMitadesALaVez = hilos < limite && hilos < nucleosDisponibles();
     std::vector<std::thread> trabajadores;
     for (int h = 1; h < hilos; ++h) trabajadores.emplace_back(trabajar);
     trabajar();

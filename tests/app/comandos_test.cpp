@@ -228,9 +228,8 @@ TEST(Comandos, UnLoteConUnaFotoMalaJsonEHilos) {
     EXPECT_EQ(hojas[10], hojas[20]);
     EXPECT_EQ(hojas[12], hojas[22]);
 
-    // -j N is a bound on the threads: with one photo and -j 1 the photo keeps to one thread; with
-    // a thread to spare (and a core for it) it works its halves at once. With as many photos at
-    // once as threads, none is left over.
+    // -j N is a bound on the threads: with one photo and -j 1 the photo keeps to one thread, and
+    // so do two; with a thread to spare (and a core for it) a photo works its halves at once.
     const auto segundoHilo = [&](std::vector<std::string> argumentos) {
         dosMitadesALaVez = true;
         argumentos.push_back("-o");
@@ -244,7 +243,7 @@ TEST(Comandos, UnLoteConUnaFotoMalaJsonEHilos) {
     cpu_set_t cpus;
     ASSERT_EQ(::sched_getaffinity(0, sizeof cpus, &cpus), 0);
     EXPECT_EQ(segundoHilo({"-j", "2", fotos[0]}), CPU_COUNT(&cpus) > 1);
-    EXPECT_FALSE(segundoHilo({"-j", "2", fotos[0], fotos[2]}));
+    EXPECT_FALSE(segundoHilo({"-j", "1", fotos[0], fotos[2]}));
 }
 
 // Runs a poppler tool; its standard output, or nothing when it is not installed or fails.
