@@ -2,9 +2,15 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "imagen/paralelo.hpp"
+
 namespace {
+
+// Convolutions of at least this many products are worked in two halves at once.
+constexpr std::int64_t kProductosEnDosMitades = 4 * 1024 * 1024;
 
 // Output columns j0 .. j0 + B - 1 of row r. The B sums stay in registers while every kernel cell
 // is added to them; each one starts at 0.0 and adds kernel rows outer, kernel columns inner.
@@ -43,13 +49,20 @@ PlanoReal convolucionar(const PlanoReal& plano, const Nucleo& nucleo) {
 
     PlanoReal resultado = PlanoReal::sinIniciar(columnas, filas);
     constexpr int kTramo = 32;
-    for (int r = 0; r < filas; ++r) {
-        double* destino = resultado[r];
-        int j = 0;
-        for (; j + kTramo <= columnas; j += kTramo) sumarTramo<kTramo>(copia, nucleo, r, j, destino);
-        for (; j + 4 <= columnas; j += 4) sumarTramo<4>(copia, nucleo, r, j, destino);
-        for (; j < columnas; ++j) sumarTramo<1>(copia, nucleo, r, j, destino);
-    }
+    const auto hacerFilas = [&](int desde, int hasta) {
+        for (int r = desde; r < hasta; ++r) {
+            double* destino = resultado[r];
+            int j = 0;
+            for (; j + kTramo <= columnas; j += kTramo) sumarTramo<kTramo>(copia, nucleo, r, j, destino);
+            for (; j + 4 <= columnas; j += 4) sumarTramo<4>(copia, nucleo, r, j, destino);
+            for (; j < columnas; ++j) sumarTramo<1>(copia, nucleo, r, j, destino);
+        }
+    };
+    // Much work is done in two halves of the rows at once.
+    if (static_cast<std::int64_t>(columnas) * filas * n * n >= kProductosEnDosMitades)
+        enDosMitades(filas, hacerFilas);
+    else
+        hacerFilas(0, filas);
     return resultado;
 }
 

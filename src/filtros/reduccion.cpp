@@ -4,6 +4,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "imagen/paralelo.hpp"
+
+namespace {
+
+// Photos of at least this many pixels are reduced in two halves at once.
+constexpr std::int64_t kPixelesEnDosMitades = 1024 * 1024;
+
+}  // namespace
+
 TamanoReducido tamanoReducido(int ancho, int alto, double factorReduccion) {
     return {static_cast<int>(ancho / factorReduccion), static_cast<int>(alto / factorReduccion)};
 }
@@ -37,29 +46,36 @@ ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion) {
     const PlanoBytes* entrada[3] = {&foto.plano0, &foto.plano1, &foto.plano2};
     PlanoBytes* resultado[3] = {&salida.plano0, &salida.plano1, &salida.plano2};
     // Sums of whole bytes are exact, so integer sums give the same quotient as double ones.
-    std::vector<std::uint32_t> sumas(static_cast<std::size_t>(ancho));
-    for (int y = 0; y < altoNuevo; ++y) {
-        const int y0 = std::min(static_cast<int>(y * f), alto - k);
-        for (int p = 0; p < 3; ++p) {
-            const PlanoBytes& plano = *entrada[p];
-            std::uint8_t* destino = (*resultado[p])[y];
-            if (k == 1) {
-                const std::uint8_t* fila = plano[y0];
-                for (int x = 0; x < anchoNuevo; ++x) destino[x] = fila[x0[x]];
-                continue;
-            }
-            // Column sums of the block rows, then the k columns of each block.
-            std::fill(sumas.begin(), sumas.end(), 0u);
-            for (int fila = y0; fila < y0 + k; ++fila) {
-                const std::uint8_t* origen = plano[fila];
-                for (int c = 0; c < ancho; ++c) sumas[c] += origen[c];
-            }
-            for (int x = 0; x < anchoNuevo; ++x) {
-                std::uint32_t s = 0;
-                for (int c = x0[x]; c < x0[x] + k; ++c) s += sumas[c];
-                destino[x] = static_cast<std::uint8_t>(s / divisor);
+    // Output rows [desde, hasta); a large photo is read in two halves at once.
+    const auto filas = [&](int desde, int hasta) {
+        std::vector<std::uint32_t> sumas(static_cast<std::size_t>(ancho));
+        for (int y = desde; y < hasta; ++y) {
+            const int y0 = std::min(static_cast<int>(y * f), alto - k);
+            for (int p = 0; p < 3; ++p) {
+                const PlanoBytes& plano = *entrada[p];
+                std::uint8_t* destino = (*resultado[p])[y];
+                if (k == 1) {
+                    const std::uint8_t* fila = plano[y0];
+                    for (int x = 0; x < anchoNuevo; ++x) destino[x] = fila[x0[x]];
+                    continue;
+                }
+                // Column sums of the block rows, then the k columns of each block.
+                std::fill(sumas.begin(), sumas.end(), 0u);
+                for (int fila = y0; fila < y0 + k; ++fila) {
+                    const std::uint8_t* origen = plano[fila];
+                    for (int c = 0; c < ancho; ++c) sumas[c] += origen[c];
+                }
+                for (int x = 0; x < anchoNuevo; ++x) {
+                    std::uint32_t s = 0;
+                    for (int c = x0[x]; c < x0[x] + k; ++c) s += sumas[c];
+                    destino[x] = static_cast<std::uint8_t>(s / divisor);
+                }
             }
         }
-    }
+    };
+    if (static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosMitades)
+        enDosMitades(altoNuevo, filas);
+    else
+        filas(0, altoNuevo);
     return salida;
 }
