@@ -175,7 +175,7 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
     img.plano1 = PlanoBytes::sinIniciar(w, h);
     img.plano2 = PlanoBytes::sinIniciar(w, h);
 
-    // Whole rows are read into one reused 2 MiB buffer; what the file does
+    // Whole rows are read into one reused 2 MiB buffer (a single large page); what the file does
     // not hold reads as 0.
     const std::size_t porFila = bmp::bytesPorFila(w);
     std::vector<std::uint8_t, Asignador<std::uint8_t>> bloque;

@@ -1,5 +1,6 @@
 #include "imagen/memoria.hpp"
 
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -7,17 +8,22 @@
 
 namespace {
 
+constexpr std::size_t kPaginaGrande = std::size_t{2} << 20;
 constexpr std::size_t kPagina = std::size_t{4} << 10;
 
-// Blocks under this size are faulted in at once when made; larger ones (a photo's planes) are
-// faulted in where they are first written, which spreads the clearing of their pages over the
-// threads that fill them. All take small pages: a large page has to be found whole among the free
-// memory, and on a virtual machine that is often memory the host has taken back and must clear
-// again, which after a pause of a few seconds cost a 12-megapixel photo about 50 ms more than
-// small pages do (and in runs one after another, nothing less).
-constexpr std::size_t kPoblarHasta = std::size_t{4} << 20;
+// Large pages only for blocks of at least two of them. Each large page the system has to find
+// free may first have to be pieced together from small ones, which on a busy machine stalls the
+// run for longer than the small pages' faults cost; a block under this size takes small pages,
+// all faulted in at once.
+constexpr std::size_t kPaginasGrandesDesde = 2 * kPaginaGrande;
 
-std::size_t redondeado(std::size_t bytes) { return (bytes + kPagina - 1) / kPagina * kPagina; }
+// A block of large pages is rounded up to whole ones when that wastes at most an eighth of it;
+// otherwise its stretch past the last large page takes small pages.
+std::size_t redondeado(std::size_t bytes) {
+    const std::size_t grandes = (bytes + kPaginaGrande - 1) / kPaginaGrande * kPaginaGrande;
+    if (bytes >= kPaginasGrandesDesde && grandes - bytes <= bytes / 8) return grandes;
+    return (bytes + kPagina - 1) / kPagina * kPagina;
+}
 
 // Blocks given back, kept for the next request of the same rounded size. A fresh page has to be
 // cleared by the system on first touch, which costs more than anything done with it afterwards;
@@ -35,12 +41,29 @@ Guardados& guardados() {
 }
 
 void* nuevoBloque(std::size_t largo) {
-    void* bloque = ::mmap(nullptr, largo, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (bloque == MAP_FAILED) return nullptr;
-    // A hint: without it the block is still good, only slower to touch.
-#ifdef MADV_POPULATE_WRITE
-    if (largo < kPoblarHasta) ::madvise(bloque, largo, MADV_POPULATE_WRITE);
+    // Reserve one large page more than needed, keep the stretch that starts on a large-page
+    // boundary, give back the rest.
+    const std::size_t reservado = largo + kPaginaGrande;
+    void* crudo = ::mmap(nullptr, reservado, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (crudo == MAP_FAILED) return nullptr;
+    const auto inicio = reinterpret_cast<std::uintptr_t>(crudo);
+    const std::uintptr_t alineado = (inicio + kPaginaGrande - 1) / kPaginaGrande * kPaginaGrande;
+    if (alineado > inicio) ::munmap(crudo, alineado - inicio);
+    const std::uintptr_t fin = inicio + reservado;
+    if (fin > alineado + largo) ::munmap(reinterpret_cast<void*>(alineado + largo), fin - (alineado + largo));
+    void* bloque = reinterpret_cast<void*>(alineado);
+    // Both are hints: without them the block is still good, only slower to touch. A block of
+    // small pages is faulted in at once; one of large pages takes a fault per large page where it
+    // is first written, which spreads the clearing of its pages over the threads that fill it.
+    if (largo >= kPaginasGrandesDesde) {
+#ifdef MADV_HUGEPAGE
+        ::madvise(bloque, largo, MADV_HUGEPAGE);
 #endif
+    } else {
+#ifdef MADV_POPULATE_WRITE
+        ::madvise(bloque, largo, MADV_POPULATE_WRITE);
+#endif
+    }
     return bloque;
 }
 

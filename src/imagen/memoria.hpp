@@ -5,9 +5,9 @@
 #include <new>
 #include <utility>
 
-// Blocks of at least this many bytes are taken straight from the system: under 4 MiB with every
-// page faulted in at once (a fresh page costs a fault on first touch, and a plane is hundreds of
-// them), from 4 MiB on faulted in where first written.
+// Blocks of at least this many bytes are taken straight from the system: under 4 MiB in small
+// pages, every one faulted in at once (a fresh page costs a fault on first touch, and a plane is
+// hundreds of them), from 4 MiB on in 2 MiB pages, faulted in where first written.
 inline constexpr std::size_t kBloqueGrande = std::size_t{512} << 10;
 
 // Built with ESCANER_MEMORIA_COMUN (the sanitizer and fuzzing builds), every plane comes from the
@@ -22,7 +22,8 @@ inline constexpr bool kBloquesGrandes = true;
 // to the system. It bounds what the process holds beyond its live planes.
 inline constexpr std::size_t kGuardadoMaximo = std::size_t{96} << 20;
 
-// A block of `bytes` (>= kBloqueGrande), or nullptr; its contents are unspecified (a block given back earlier is handed out again as it was
+// A block of `bytes` (>= kBloqueGrande) backed by large pages where the system has them, or
+// nullptr; its contents are unspecified (a block given back earlier is handed out again as it was
 // left). Give it back with liberarBloqueGrande and the same size. Both may be called from any
 // thread.
 void* reservarBloqueGrande(std::size_t bytes) noexcept;
