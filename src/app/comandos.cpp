@@ -145,26 +145,25 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
         return r;
     }
+    // The PNG of a page kept as it is made is written while the page is being made.
     ArchivoCodificado archivo;
-    bool codificada = false;  // the file made while the page was
+    UsoDeImagen usar;
+    if (!paginaPdf && d.formato == FormatoSalida::png && o.mejora == Mejora::ninguna) {
+        usar = [&](const ImagenBmp& hoja, const Espera& hechas) { archivo = codificarPng(hoja, hechas); };
+    }
+    const bool codificada = static_cast<bool>(usar);
     if (forma->hojaCarta) {
-        rectificarPorEtapas(foto, recorrido, cuenta.f, d.etapas);
+        rectificarPorEtapas(foto, recorrido, cuenta.f, d.etapas, usar);
         if (recorrido.hallazgo == Hallazgo::error) {
             r.mensaje = recorrido.error;
             return r;
         }
     } else {
-        // The PNG of a page kept as it is made is written while the page is being made.
-        UsoDePagina usar;
-        if (!paginaPdf && d.formato == FormatoSalida::png && o.mejora == Mejora::ninguna) {
-            usar = [&](const ImagenBmp& hoja, const Espera& hechas) { archivo = codificarPng(hoja, hechas); };
-        }
         std::optional<PaginaEnderezada> pagina = enderezarPagina(foto, recorrido.esquinas, opciones.mapa, *forma, usar);
         if (!pagina) {
             r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
             return r;
         }
-        codificada = static_cast<bool>(usar);
         anchoPulgadas = pagina->anchoPulgadas;
         altoPulgadas = pagina->altoPulgadas;
         recorrido.hoja = std::move(pagina->imagen);

@@ -127,10 +127,10 @@ ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
 }
 
 void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,
-                         const std::optional<std::filesystem::path>& carpetaEtapas) {
+                         const std::optional<std::filesystem::path>& carpetaEtapas, const UsoDeImagen& usar) {
     std::array<Esquina, kMaxEsquinas> esquinas{};
     std::copy(r.esquinas.begin(), r.esquinas.end(), esquinas.begin());
-    r.hoja = rectificarHoja(foto, esquinas, cuenta);
+    r.hoja = rectificarHoja(foto, esquinas, cuenta, usar);
     if (!r.hoja) {
         r.hallazgo = Hallazgo::error;
         r.error = "no se pudo calcular la transformacion de la hoja";

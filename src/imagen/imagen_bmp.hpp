@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "imagen/paralelo.hpp"
 #include "imagen/plano.hpp"
 
 // The first 54 bytes of a BMP file: the 14-byte file header and the 40-byte information header.
@@ -62,6 +64,10 @@ HeaderBmp headerNuevo(std::int32_t ancho, std::int32_t alto);
 // `valor`, or, from imagenSinIniciar, left unset for a maker that fills them all.
 ImagenBmp imagenNueva(int ancho, int alto, std::uint8_t valor = 0);
 ImagenBmp imagenSinIniciar(int ancho, int alto);
+
+// What is done with a picture while it is being made: usar(imagen, esperar) may read the picture's
+// top n rows as seen (plane rows alto - n .. alto - 1) once esperar(n) has returned.
+using UsoDeImagen = std::function<void(const ImagenBmp& imagen, const Espera& esperar)>;
 
 // Why a file could not be read.
 enum class FalloLectura {

@@ -113,7 +113,7 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
 }
 
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
-                                                Mapa mapaPedido, const FormaPagina& forma, const UsoDePagina& usar) {
+                                                Mapa mapaPedido, const FormaPagina& forma, const UsoDeImagen& usar) {
     // A page made whole before it is used.
     const auto usada = [&](ImagenBmp pagina) {
         if (usar) usar(pagina, [](int) {});
@@ -128,10 +128,10 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
         std::copy(esquinas.begin(), esquinas.end(), ranuras.begin());
         std::FILE* nada = std::fopen("/dev/null", "w");
         if (!nada) return std::nullopt;
-        std::optional<ImagenBmp> hoja = rectificarHoja(foto, ranuras, nada);
+        std::optional<ImagenBmp> hoja = rectificarHoja(foto, ranuras, nada, usar);
         std::fclose(nada);
         if (!hoja) return std::nullopt;
-        return usada(std::move(*hoja));
+        return PaginaEnderezada{std::move(*hoja), forma.anchoPulgadas, forma.altoPulgadas};
     }
 
     MapaDePagina mapa;

@@ -64,7 +64,7 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
 // `usar`, that is run on the page too, while it is being made where the page allows (the
 // perspective map's; see remuestreo.hpp), else once it is made.
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
-                                                Mapa mapa, const FormaPagina& forma, const UsoDePagina& usar = {});
+                                                Mapa mapa, const FormaPagina& forma, const UsoDeImagen& usar = {});
 
 // A scanned look for a page: the lighting evened out (each plane divided by the paper's brightness,
 // estimated at a coarse scale where the ink is closed over), paper to white and text to dark,

@@ -163,11 +163,11 @@ Lugar lugarDe(const MapaDePagina& m, double X, double Y) {
 }  // namespace
 
 ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto) {
-    return remuestrearPagina(foto, mapa, ancho, alto, UsoDePagina{});
+    return remuestrearPagina(foto, mapa, ancho, alto, UsoDeImagen{});
 }
 
 ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto,
-                            const UsoDePagina& usar) {
+                            const UsoDeImagen& usar) {
     ImagenBmp pagina = imagenSinIniciar(ancho, alto);
 
     // The photo area the page covers and the largest footprint, from the page's corners and centre.

@@ -4,10 +4,7 @@
 // reduced from the photo each output pixel averages the photo area it covers; where it is enlarged
 // it interpolates bilinearly.
 
-#include <functional>
-
 #include "imagen/imagen_bmp.hpp"
-#include "imagen/paralelo.hpp"
 #include "pagina/forma.hpp"
 
 struct MapaDePagina {
@@ -25,11 +22,7 @@ struct MapaDePagina {
 // photograph repeat its edge. The photograph must be at least 2 x 2.
 ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto);
 
-// What is done with a page while it is being made: usar(pagina, esperar) may read the page's top n
-// rows as seen (plane rows alto - n .. alto - 1) once esperar(n) has returned.
-using UsoDePagina = std::function<void(const ImagenBmp& pagina, const Espera& esperar)>;
-
 // The same page, with usar running on this thread while a second one makes the page from its top
 // row down (see enCadena); the page is whole when this returns.
 ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto,
-                            const UsoDePagina& usar);
+                            const UsoDeImagen& usar);

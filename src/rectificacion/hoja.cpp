@@ -1,5 +1,6 @@
 #include "rectificacion/hoja.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -12,20 +13,28 @@ namespace {
 constexpr double kDestinoX[4] = {1, 850, 850, 0};
 constexpr double kDestinoY[4] = {1, 1, 1100, 1100};
 
-// Copies the pixels just inside the frame over the 15-pixel frame: sides first, then top and bottom.
-void rellenarMarco(PlanoBytes& p) {
+// The frame of 15 pixels takes the pixels just inside it: on the rows [desde, hasta) of the
+// inside, its sides; below and above the inside, whole rows copied from the inside's first and
+// last rows once those have their sides.
+void rellenarLados(PlanoBytes& p, int desde, int hasta) {
     const int ultimaColumna = kAnchoHoja - 1 - kMarcoHoja;  // 836
-    const int ultimaFila = kAltoHoja - 1 - kMarcoHoja;       // 1087
-    for (int r = kMarcoHoja; r <= ultimaFila; ++r) {
+    for (int r = desde; r < hasta; ++r) {
         std::uint8_t* fila = p[r];
         for (int c = 0; c < kMarcoHoja; ++c) fila[c] = fila[kMarcoHoja];
         for (int c = ultimaColumna + 1; c < kAnchoHoja; ++c) fila[c] = fila[ultimaColumna];
     }
+}
+
+void rellenarAbajo(PlanoBytes& p) {
     for (int r = 0; r < kMarcoHoja; ++r) {
         const std::uint8_t* origen = p[kMarcoHoja];
         std::uint8_t* destino = p[r];
         for (int c = 0; c < kAnchoHoja; ++c) destino[c] = origen[c];
     }
+}
+
+void rellenarArriba(PlanoBytes& p) {
+    const int ultimaFila = kAltoHoja - 1 - kMarcoHoja;  // 1087
     for (int r = ultimaFila + 1; r < kAltoHoja; ++r) {
         const std::uint8_t* origen = p[ultimaFila];
         std::uint8_t* destino = p[r];
@@ -33,11 +42,14 @@ void rellenarMarco(PlanoBytes& p) {
     }
 }
 
+// A sheet used while it is made is made in bands of this many rows.
+constexpr int kFilasPorTanda = 16;
+
 }  // namespace
 
 std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
                                         const std::array<Esquina, kMaxEsquinas>& esquinas,
-                                        std::FILE* salida) {
+                                        std::FILE* salida, const UsoDeImagen& usar) {
     Sistema sistema{};
     for (int n = 0; n < 4; ++n) {
         const double X = kDestinoX[n];
@@ -114,10 +126,32 @@ std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
             }
         }
     };
-    enDosMitades(ultimaFila + 1 - primeraFila,
-                 [&](int desde, int hasta) { filas(primeraFila + desde, primeraFila + hasta); });
-    rellenarMarco(hoja.plano0);
-    rellenarMarco(hoja.plano1);
-    rellenarMarco(hoja.plano2);
+    PlanoBytes* planosHoja[3] = {&hoja.plano0, &hoja.plano1, &hoja.plano2};
+    if (!usar) {
+        enDosMitades(ultimaFila + 1 - primeraFila,
+                     [&](int desde, int hasta) { filas(primeraFila + desde, primeraFila + hasta); });
+        for (PlanoBytes* p : planosHoja) {
+            rellenarLados(*p, primeraFila, ultimaFila + 1);
+            rellenarAbajo(*p);
+            rellenarArriba(*p);
+        }
+        return hoja;
+    }
+    // Bands from the top of the sheet down, each whole with its frame, while usar reads them.
+    enCadena(
+        [&](const auto& avisar) {
+            for (int hasta = ultimaFila + 1; hasta > primeraFila;) {
+                const int desde = std::max(primeraFila, hasta - kFilasPorTanda);
+                filas(desde, hasta);
+                for (PlanoBytes* p : planosHoja) {
+                    rellenarLados(*p, desde, hasta);
+                    if (hasta == ultimaFila + 1) rellenarArriba(*p);
+                    if (desde == primeraFila) rellenarAbajo(*p);
+                }
+                avisar(desde == primeraFila ? kAltoHoja : kAltoHoja - desde);
+                hasta = desde;
+            }
+        },
+        [&](const Espera& esperar) { usar(hoja, esperar); });
     return hoja;
 }

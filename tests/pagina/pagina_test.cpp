@@ -280,17 +280,22 @@ TEST(Muestreo, AmpliadaInterpolaEntreLosPixeles) {
 TEST(Muestreo, LaPaginaUsadaMientrasSeHaceEsLaMismaYSusFilasEstanHechas) {
     // A page read row by row from the top while it is being made: each row read after esperar is
     // the finished page's row, and the page is the one made all at once; with the perspective map
-    // (made as it is used) and the bilinear one (made first, then used).
+    // and the letter sheet of the run without arguments (both made as they are used), and the
+    // bilinear map at another size (made first, then used).
     const escena::Escena e = escenaDeCamara(20, 10, escena::kCarta, 3, 1600, 1200);
     const auto foto = escena::renderizarEscena(e);
     ASSERT_TRUE(foto);
-    for (const Mapa mapa : {Mapa::perspectiva, Mapa::bilineal}) {
-        SCOPED_TRACE(mapa == Mapa::perspectiva ? "perspectiva" : "bilineal");
+    const struct { Mapa mapa; double ppp; const char* nombre; } casos[] = {
+        {Mapa::perspectiva, 120, "perspectiva"}, {Mapa::bilineal, 0, "hoja carta"}, {Mapa::bilineal, 120, "bilineal"}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const Mapa mapa = k.mapa;
         OpcionesPagina o;
         o.mapa = mapa;
-        o.ppp = 120;
+        o.ppp = k.ppp;
         const auto forma = formaDePagina(foto->imagen.ancho(), foto->imagen.alto(), esquinasDe(e), o);
         ASSERT_TRUE(forma);
+        EXPECT_EQ(forma->hojaCarta, k.ppp == 0);
         const auto entera = enderezarPagina(foto->imagen, esquinasDe(e), mapa, *forma);
         ASSERT_TRUE(entera);
         std::vector<std::uint8_t> leidas;
