@@ -1,5 +1,6 @@
 // Edges and lines of the working image.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 
@@ -10,8 +11,10 @@ namespace deteccion {
 
 namespace {
 
-// Photos of at least this many pixels are reduced in two halves at once.
+// Photos of at least this many pixels are reduced in two halves at once, and working images of
+// kPixelesTrabajoEnDos worked in two parts.
 constexpr long long kPixelesEnDosPartes = 1024 * 1024;
+constexpr long long kPixelesTrabajoEnDos = 64 * 1024;
 
 // Smoothing before the gradient: enough to calm paper grain and JPEG blocks on the working image
 // without merging a sheet's side with a nearby one.
@@ -240,9 +243,20 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
         enDosMitades(h, reducir);
     else
         reducir(0, h);
-    r.luz = suavizar(luz);
-    r.croma1 = suavizar(c1);
-    r.croma2 = suavizar(c2);
+    // A large working image is worked in two parts at once from here on: the brightness is
+    // smoothed while the two colours are, and the rows are split in two halves.
+    const bool enDos = static_cast<long long>(w) * h >= kPixelesTrabajoEnDos;
+    const auto partes = [&](int n, int corte, const auto& trabajo) {
+        if (enDos)
+            enDosPartes(n, corte, trabajo);
+        else
+            trabajo(0, n);
+    };
+    const PlanoFloat* sinSuavizar[3] = {&luz, &c1, &c2};
+    PlanoFloat* suavizados[3] = {&r.luz, &r.croma1, &r.croma2};
+    partes(3, 1, [&](int desde, int hasta) {
+        for (int k = desde; k < hasta; ++k) *suavizados[k] = suavizar(*sinSuavizar[k]);
+    });
 
     // The gradient of the three planes together (the largest eigenvalue of their summed structure
     // tensor); its direction is needed only where the gradient passes the threshold, so the
@@ -252,44 +266,46 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
     PlanoFloat tensorXX = PlanoFloat::sinIniciar(w, h), tensorYY = PlanoFloat::sinIniciar(w, h),
                tensorXY = PlanoFloat::sinIniciar(w, h);
     const PlanoFloat* planos[3] = {&r.luz, &r.croma1, &r.croma2};
-    std::vector<float> gxx(static_cast<std::size_t>(w)), gyy(gxx.size()), gxy(gxx.size());
-    for (int y = 0; y < h; ++y) {
-        const int ya = std::max(y - 1, 0), yb = std::min(y + 1, h - 1);
-        std::fill(gxx.begin(), gxx.end(), 0.0f);
-        std::fill(gyy.begin(), gyy.end(), 0.0f);
-        std::fill(gxy.begin(), gxy.end(), 0.0f);
-        for (const PlanoFloat* p : planos) {
-            const float* __restrict fa = (*p)[ya];
-            const float* __restrict f = (*p)[y];
-            const float* __restrict fb = (*p)[yb];
-            float* __restrict sxx = gxx.data();
-            float* __restrict syy = gyy.data();
-            float* __restrict sxy = gxy.data();
-            auto sumar = [&](int x, int xa, int xb) {
-                const float gx = (fa[xb] + 2 * f[xb] + fb[xb]) - (fa[xa] + 2 * f[xa] + fb[xa]);
-                const float gy = (fb[xa] + 2 * fb[x] + fb[xb]) - (fa[xa] + 2 * fa[x] + fa[xb]);
-                sxx[x] += gx * gx;
-                syy[x] += gy * gy;
-                sxy[x] += gx * gy;
-            };
-            sumar(0, 0, std::min(1, w - 1));
-            for (int x = 1; x + 1 < w; ++x) sumar(x, x - 1, x + 1);
-            if (w > 1) sumar(w - 1, w - 2, w - 1);
+    partes(h, h / 2, [&](int desde, int hasta) {
+        std::vector<float> gxx(static_cast<std::size_t>(w)), gyy(gxx.size()), gxy(gxx.size());
+        for (int y = desde; y < hasta; ++y) {
+            const int ya = std::max(y - 1, 0), yb = std::min(y + 1, h - 1);
+            std::fill(gxx.begin(), gxx.end(), 0.0f);
+            std::fill(gyy.begin(), gyy.end(), 0.0f);
+            std::fill(gxy.begin(), gxy.end(), 0.0f);
+            for (const PlanoFloat* p : planos) {
+                const float* __restrict fa = (*p)[ya];
+                const float* __restrict f = (*p)[y];
+                const float* __restrict fb = (*p)[yb];
+                float* __restrict sxx = gxx.data();
+                float* __restrict syy = gyy.data();
+                float* __restrict sxy = gxy.data();
+                auto sumar = [&](int x, int xa, int xb) {
+                    const float gx = (fa[xb] + 2 * f[xb] + fb[xb]) - (fa[xa] + 2 * f[xa] + fb[xa]);
+                    const float gy = (fb[xa] + 2 * fb[x] + fb[xb]) - (fa[xa] + 2 * fa[x] + fa[xb]);
+                    sxx[x] += gx * gx;
+                    syy[x] += gy * gy;
+                    sxy[x] += gx * gy;
+                };
+                sumar(0, 0, std::min(1, w - 1));
+                for (int x = 1; x + 1 < w; ++x) sumar(x, x - 1, x + 1);
+                if (w > 1) sumar(w - 1, w - 2, w - 1);
+            }
+            float* mag = r.magnitud[y];
+            float* txx = tensorXX[y];
+            float* tyy = tensorYY[y];
+            float* txy = tensorXY[y];
+            for (int x = 0; x < w; ++x) {
+                const float traza = gxx[x] + gyy[x];
+                const float d = gxx[x] - gyy[x];
+                const float raiz = std::sqrt(d * d + 4 * gxy[x] * gxy[x]);
+                mag[x] = std::sqrt(std::max(0.0f, 0.5f * (traza + raiz)));
+                txx[x] = gxx[x];
+                tyy[x] = gyy[x];
+                txy[x] = gxy[x];
+            }
         }
-        float* mag = r.magnitud[y];
-        float* txx = tensorXX[y];
-        float* tyy = tensorYY[y];
-        float* txy = tensorXY[y];
-        for (int x = 0; x < w; ++x) {
-            const float traza = gxx[x] + gyy[x];
-            const float d = gxx[x] - gyy[x];
-            const float raiz = std::sqrt(d * d + 4 * gxy[x] * gxy[x]);
-            mag[x] = std::sqrt(std::max(0.0f, 0.5f * (traza + raiz)));
-            txx[x] = gxx[x];
-            tyy[x] = gyy[x];
-            txy[x] = gxy[x];
-        }
-    }
+    });
     // The direction, degrees 0 .. 180, where the threshold may keep an edge.
     auto direccion = [&](int x, int y) {
         float a = static_cast<float>(0.5 * std::atan2(2.0 * tensorXY[y][x], double(tensorXX[y][x]) - tensorYY[y][x]) / kGrados);
@@ -312,32 +328,38 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
 
     // Local maxima across the edge.
     r.borde = PlanoBytes(w, h, 0);
-    for (int y = 1; y + 1 < h; ++y) {
-        for (int x = 1; x + 1 < w; ++x) {
-            const float m = r.magnitud[y][x];
-            if (m < r.umbral) continue;
-            const float a = direccion(x, y);
-            r.angulo[y][x] = a;
-            int dx, dy;
-            if (a < 22.5f || a >= 157.5f) {
-                dx = 1;
-                dy = 0;
-            } else if (a < 67.5f) {
-                dx = 1;
-                dy = 1;
-            } else if (a < 112.5f) {
-                dx = 0;
-                dy = 1;
-            } else {
-                dx = -1;
-                dy = 1;
-            }
-            if (m >= r.magnitud[y + dy][x + dx] && m > r.magnitud[y - dy][x - dx]) {
-                r.borde[y][x] = 1;
-                ++r.cuantosBordes;
+    std::atomic<int> bordes{0};
+    partes(std::max(0, h - 2), std::max(0, h - 2) / 2, [&](int desde, int hasta) {
+        int cuantos = 0;
+        for (int y = 1 + desde; y < 1 + hasta; ++y) {
+            for (int x = 1; x + 1 < w; ++x) {
+                const float m = r.magnitud[y][x];
+                if (m < r.umbral) continue;
+                const float a = direccion(x, y);
+                r.angulo[y][x] = a;
+                int dx, dy;
+                if (a < 22.5f || a >= 157.5f) {
+                    dx = 1;
+                    dy = 0;
+                } else if (a < 67.5f) {
+                    dx = 1;
+                    dy = 1;
+                } else if (a < 112.5f) {
+                    dx = 0;
+                    dy = 1;
+                } else {
+                    dx = -1;
+                    dy = 1;
+                }
+                if (m >= r.magnitud[y + dy][x + dx] && m > r.magnitud[y - dy][x - dx]) {
+                    r.borde[y][x] = 1;
+                    ++cuantos;
+                }
             }
         }
-    }
+        bordes += cuantos;
+    });
+    r.cuantosBordes = bordes;
     return r;
 }
 
@@ -351,20 +373,32 @@ std::vector<Linea> buscarLineas(const Rasgos& r) {
         coseno[a] = std::cos(a * kGrados);
         seno[a] = std::sin(a * kGrados);
     }
-    // Accumulator: row = angle, column = distance + radio (centred frame).
-    std::vector<float> votos(static_cast<std::size_t>(kAngulos) * filas, 0.0f);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            if (!r.borde[y][x]) continue;
-            const int a0 = static_cast<int>(redondear(r.angulo[y][x]));
-            for (int da = -kAbanico; da <= kAbanico; ++da) {
-                int a = a0 + da;
-                a = ((a % kAngulos) + kAngulos) % kAngulos;
-                const double rho = (x - cx) * coseno[a] + (y - cy) * seno[a];
-                const int fila = static_cast<int>(redondear(rho)) + radio;
-                votos[static_cast<std::size_t>(a) * filas + fila] += 1.0f;
+    // Accumulator: row = angle, column = distance + radio (centred frame). A large image's two
+    // halves vote at once, each in its own; the counts are whole numbers, added exactly.
+    const std::size_t celdas = static_cast<std::size_t>(kAngulos) * filas;
+    std::vector<float> votos(celdas, 0.0f), votosAbajo;
+    const auto votar = [&](int desde, int hasta) {
+        std::vector<float>& v = desde == 0 ? votos : votosAbajo;
+        if (desde > 0) v.assign(celdas, 0.0f);
+        for (int y = desde; y < hasta; ++y) {
+            for (int x = 0; x < w; ++x) {
+                if (!r.borde[y][x]) continue;
+                const int a0 = static_cast<int>(redondear(r.angulo[y][x]));
+                for (int da = -kAbanico; da <= kAbanico; ++da) {
+                    int a = a0 + da;
+                    a = ((a % kAngulos) + kAngulos) % kAngulos;
+                    const double rho = (x - cx) * coseno[a] + (y - cy) * seno[a];
+                    const int fila = static_cast<int>(redondear(rho)) + radio;
+                    v[static_cast<std::size_t>(a) * filas + fila] += 1.0f;
+                }
             }
         }
+    };
+    if (static_cast<long long>(w) * h >= kPixelesTrabajoEnDos) {
+        enDosMitades(h, votar);
+        for (std::size_t i = 0; i < votosAbajo.size(); ++i) votos[i] += votosAbajo[i];
+    } else {
+        votar(0, h);
     }
     // A light smoothing along the distance (the edge pixels of a line fall across two cells).
     std::vector<float> suave(votos.size(), 0.0f);

@@ -8,6 +8,7 @@
 #include "deteccion/interno.hpp"
 #include "escena.hpp"
 #include "formatos/formatos.hpp"
+#include "imagen/paralelo.hpp"
 
 namespace {
 
@@ -255,7 +256,8 @@ TEST(Refinamiento, UnLadoSeAjustaAFraccionesDePixel) {
 }
 
 TEST(ConjuntoRenderizado, UnaEscenaDeCadaTipoDentroDelUmbral) {
-    // One scene of each kind the renderer makes, scored as the scoring tool does.
+    // One scene of each kind the renderer makes, scored as the scoring tool does, and found the
+    // same way in two parts at once as on one thread.
     const auto escenas = escena::conjuntoDeEscenas("todos", static_cast<int>(escena::tiposDeEscena().size()), 77);
     ASSERT_EQ(escenas.size(), escena::tiposDeEscena().size());
     for (escena::EscenaEtiquetada e : escenas) {
@@ -271,6 +273,12 @@ TEST(ConjuntoRenderizado, UnaEscenaDeCadaTipoDentroDelUmbral) {
         const auto foto = escena::renderizarEscena(e.escena);
         ASSERT_TRUE(foto);
         const HojaDetectada h = detectarHojaRobusta(foto->imagen);
+        // Worked on one thread, the same verdict and the same corners to the last bit.
+        dosMitadesALaVez = false;
+        const HojaDetectada sola = detectarHojaRobusta(foto->imagen);
+        dosMitadesALaVez = true;
+        EXPECT_EQ(sola.encontrada, h.encontrada);
+        for (int i = 0; i < 4; ++i) EXPECT_TRUE(sola.esquinas[i].x == h.esquinas[i].x && sola.esquinas[i].y == h.esquinas[i].y);
         if (!e.conHoja) {
             EXPECT_FALSE(h.encontrada);
             continue;
