@@ -48,26 +48,29 @@ ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion) {
     // Sums of whole bytes are exact, so integer sums give the same quotient as double ones.
     // Output rows [desde, hasta); a large photo is read in two halves at once.
     const auto filas = [&](int desde, int hasta) {
-        std::vector<std::uint32_t> sumas(static_cast<std::size_t>(ancho));
+        // The sides and the block in locals of this call: a byte store below could change a
+        // captured one, as far as the compiler knows, and the loops would then not vectorise.
+        const int columnas = ancho, columnasNuevas = anchoNuevo, lado = k;
+        std::vector<std::uint32_t> sumas(static_cast<std::size_t>(columnas));
         for (int y = desde; y < hasta; ++y) {
-            const int y0 = std::min(static_cast<int>(y * f), alto - k);
+            const int y0 = std::min(static_cast<int>(y * f), alto - lado);
             for (int p = 0; p < 3; ++p) {
                 const PlanoBytes& plano = *entrada[p];
                 std::uint8_t* destino = (*resultado[p])[y];
-                if (k == 1) {
+                if (lado == 1) {
                     const std::uint8_t* fila = plano[y0];
-                    for (int x = 0; x < anchoNuevo; ++x) destino[x] = fila[x0[x]];
+                    for (int x = 0; x < columnasNuevas; ++x) destino[x] = fila[x0[x]];
                     continue;
                 }
                 // Column sums of the block rows, then the k columns of each block.
                 std::fill(sumas.begin(), sumas.end(), 0u);
-                for (int fila = y0; fila < y0 + k; ++fila) {
+                for (int fila = y0; fila < y0 + lado; ++fila) {
                     const std::uint8_t* origen = plano[fila];
-                    for (int c = 0; c < ancho; ++c) sumas[c] += origen[c];
+                    for (int c = 0; c < columnas; ++c) sumas[c] += origen[c];
                 }
-                for (int x = 0; x < anchoNuevo; ++x) {
+                for (int x = 0; x < columnasNuevas; ++x) {
                     std::uint32_t s = 0;
-                    for (int c = x0[x]; c < x0[x] + k; ++c) s += sumas[c];
+                    for (int c = x0[x]; c < x0[x] + lado; ++c) s += sumas[c];
                     destino[x] = static_cast<std::uint8_t>(s / divisor);
                 }
             }
