@@ -13,36 +13,44 @@
 // every core busy with pictures of its own turns it off.
 inline std::atomic<bool> dosMitadesALaVez{true};
 
-// Runs trabajo(0, corte) on this thread and trabajo(corte, n) on a second one, and returns when
-// both are done; when no thread can be had (or dosMitadesALaVez is off), both parts run here, one
-// after the other. An exception from either part is thrown here, once both have ended. Each part
-// must touch only what is its own or what neither writes.
-template <class Trabajo>
-void enDosPartes(int n, int corte, Trabajo&& trabajo) {
+// Runs otra() on a second thread and aqui() on this one, and returns when both are done; when no
+// thread can be had (or dosMitadesALaVez is off), otra() runs here first. An exception from
+// either is thrown here, once both have ended; right after otra() fails on its thread, siFalla()
+// runs there, to let go of whatever aqui() may be waiting for.
+template <class Otra, class Aqui, class SiFalla>
+void aLaVez(Otra&& otra, Aqui&& aqui, SiFalla&& siFalla) {
     std::exception_ptr falloOtra;
-    std::thread otra;
+    std::thread hilo;
     if (dosMitadesALaVez.load(std::memory_order_relaxed)) {
         try {
-            otra = std::thread([&] {
+            hilo = std::thread([&] {
                 try {
-                    trabajo(corte, n);
+                    otra();
                 } catch (...) {
                     falloOtra = std::current_exception();
+                    siFalla();
                 }
             });
         } catch (const std::system_error&) {
-            // No thread to be had: the second part runs here below.
+            // No thread to be had: otra runs here below.
         }
     }
-    if (!otra.joinable()) trabajo(corte, n);
+    if (!hilo.joinable()) otra();
     try {
-        trabajo(0, corte);
+        aqui();
     } catch (...) {
-        if (otra.joinable()) otra.join();
+        if (hilo.joinable()) hilo.join();
         throw;
     }
-    if (otra.joinable()) otra.join();
+    if (hilo.joinable()) hilo.join();
     if (falloOtra) std::rethrow_exception(falloOtra);
+}
+
+// Runs trabajo(0, corte) on this thread and trabajo(corte, n) on a second one, as aLaVez does.
+// Each part must touch only what is its own or what neither writes.
+template <class Trabajo>
+void enDosPartes(int n, int corte, Trabajo&& trabajo) {
+    aLaVez([&] { trabajo(corte, n); }, [&] { trabajo(0, corte); }, [] {});
 }
 
 // enDosPartes cut at n / 2.
@@ -54,12 +62,10 @@ void enDosMitades(int n, Trabajo&& trabajo) {
 // Waits until the first n units of something being made are done (rows of a picture, say).
 using Espera = std::function<void(int n)>;
 
-// Runs hacer(avisar) on a second thread and usar(esperar) on this one, at once. hacer makes units
-// in order and calls avisar(k) once its first k are done (k never going back); usar calls
-// esperar(k) before it reads the first k, which returns once they are done. Without a second
-// thread (or with dosMitadesALaVez off) hacer runs whole first. Returns when both have ended;
-// an exception from either is thrown here then (when hacer fails, esperar stops waiting, and
-// what usar makes meanwhile is lost with the exception).
+// Runs hacer(avisar) on a second thread and usar(esperar) on this one, at once, as aLaVez does.
+// hacer makes units in order and calls avisar(k) once its first k are done (k never going back);
+// usar calls esperar(k) before it reads the first k, which returns once they are done (or once
+// hacer has ended or failed: what usar makes after a failure is lost with the exception).
 template <class Hacer, class Usar>
 void enCadena(Hacer&& hacer, Usar&& usar) {
     std::atomic<int> hechas{0};
@@ -73,32 +79,11 @@ void enCadena(Hacer&& hacer, Usar&& usar) {
             hechas.wait(visto, std::memory_order_acquire);
         }
     };
-    std::exception_ptr falloOtra;
-    std::thread otra;
-    if (dosMitadesALaVez.load(std::memory_order_relaxed)) {
-        try {
-            otra = std::thread([&] {
-                try {
-                    hacer(avisar);
-                } catch (...) {
-                    falloOtra = std::current_exception();
-                    avisar(std::numeric_limits<int>::max());
-                }
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: all is made here first.
-        }
-    }
-    if (!otra.joinable()) {
-        hacer(avisar);
-        avisar(std::numeric_limits<int>::max());
-    }
-    try {
-        usar(esperar);
-    } catch (...) {
-        if (otra.joinable()) otra.join();
-        throw;
-    }
-    if (otra.joinable()) otra.join();
-    if (falloOtra) std::rethrow_exception(falloOtra);
+    const auto terminado = [&] { avisar(std::numeric_limits<int>::max()); };
+    aLaVez(
+        [&] {
+            hacer(avisar);
+            terminado();
+        },
+        [&] { usar(esperar); }, terminado);
 }
