@@ -17,7 +17,6 @@
 #include "app/recorrido.hpp"
 #include "deteccion/deteccion.hpp"
 #include "formatos/formatos.hpp"
-#include "imagen/memoria.hpp"
 #include "imagen/paralelo.hpp"
 #include "pagina/pagina.hpp"
 #include "sistema/archivos.hpp"
@@ -278,9 +277,6 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n", mensaje.c_str());
         return kSalidaUso;
     };
-    // A scan is mostly one run after a pause, or a batch whose first photos would clear the most
-    // large pages: small pages cost less there (see memoria.hpp).
-    paginasGrandes = false;
     const LecturaOpciones lectura = leerOpciones(argc, argv);
     if (!lectura.error.empty()) return usoIncorrecto(lectura.error);
     const Opciones& o = lectura.opciones;

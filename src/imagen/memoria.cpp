@@ -57,7 +57,7 @@ void* nuevoBloque(std::size_t largo) {
     // is first written, which spreads the clearing of its pages over the threads that fill it.
     if (largo >= kPaginasGrandesDesde) {
 #ifdef MADV_HUGEPAGE
-        if (paginasGrandes.load(std::memory_order_relaxed)) ::madvise(bloque, largo, MADV_HUGEPAGE);
+        ::madvise(bloque, largo, MADV_HUGEPAGE);
 #endif
     } else {
 #ifdef MADV_POPULATE_WRITE

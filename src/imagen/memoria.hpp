@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -18,13 +17,6 @@ inline constexpr bool kBloquesGrandes = false;
 #else
 inline constexpr bool kBloquesGrandes = true;
 #endif
-
-// Whether blocks from 4 MiB on take 2 MiB pages (by default they do). Such pages are quicker to
-// clear in runs one after another, but on a virtual machine the host may have taken back the
-// memory they come from, and after a pause of a few seconds clearing a 12-megapixel photo's
-// planes in them cost about 100 ms more than in small pages. A driver whose runs are usually
-// single, after a pause, turns them off; small pages are then faulted in where first written.
-inline std::atomic<bool> paginasGrandes{true};
 
 // Given-back blocks are kept for reuse up to this many bytes in all; past it, the oldest go back
 // to the system. It bounds what the process holds beyond its live planes.
