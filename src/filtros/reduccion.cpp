@@ -24,7 +24,8 @@ ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion) {
     // A factor under 1 would give an empty block: such a photo is enlarged by nearest neighbour.
     const int k = std::max(1, static_cast<int>(f));
     const auto divisor = static_cast<std::uint32_t>(k * k);
-    const auto [anchoNuevo, altoNuevo] = tamanoReducido(ancho, alto, f);
+    const TamanoReducido tamano = tamanoReducido(ancho, alto, f);
+    const int anchoNuevo = tamano.ancho, altoNuevo = tamano.alto;
 
     ImagenBmp salida;
     salida.header = foto.header;
