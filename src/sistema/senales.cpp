@@ -16,9 +16,9 @@ constexpr int kSenales[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,   SIGAL
 constexpr int kRanuras = 256;
 struct Ranura {
     std::atomic<int> estado{0};  // 0 free, 1 being filled or emptied, 2 holds a name
-    char ruta[PATH_MAX];
+    char ruta[PATH_MAX] = {};
 };
-Ranura ranuras[kRanuras];
+constinit Ranura ranuras[kRanuras];
 
 std::atomic<bool> hayTerminal{false};
 int fdTerminal = -1;
