@@ -335,9 +335,10 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
 
     // At most N threads: N photos at once, or fewer when there are fewer photos, and then a photo
     // may take a thread to spare for its two halves, while there are cores for it.
-    const int limite = o.hilos > 0 ? o.hilos : nucleosDisponibles();
+    const int nucleos = nucleosDisponibles();
+    const int limite = o.hilos > 0 ? o.hilos : nucleos;
     const int hilos = static_cast<int>(std::min<std::size_t>(total, limite));
-    const auto sobranHilos = [&](int enUso) { return enUso < limite && enUso < nucleosDisponibles(); };
+    const auto sobranHilos = [&](int enUso) { return enUso < limite && enUso < nucleos; };
     dosMitadesALaVez = sobranHilos(hilos);
     std::atomic<int> ocupados{hilos};  // threads still taking photos
 
