@@ -239,22 +239,13 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
             reducirCeldas<std::uint32_t>(foto, w, h, yDesde, yHasta, inicio, luz, c1, c2);
     };
     // A large photo is read in two halves at once: the reading is most of the work here.
-    if (static_cast<long long>(anchoFoto) * altoFoto >= kPixelesEnDosPartes)
-        enDosMitades(h, reducir);
-    else
-        reducir(0, h);
+    enDosMitadesSiVale(static_cast<long long>(anchoFoto) * altoFoto >= kPixelesEnDosPartes, h, reducir);
     // A large working image is worked in two parts at once from here on: the brightness is
     // smoothed while the two colours are, and the rows are split in two halves.
     const bool enDos = static_cast<long long>(w) * h >= kPixelesTrabajoEnDos;
-    const auto partes = [&](int n, int corte, const auto& trabajo) {
-        if (enDos)
-            enDosPartes(n, corte, trabajo);
-        else
-            trabajo(0, n);
-    };
     const PlanoFloat* sinSuavizar[3] = {&luz, &c1, &c2};
     PlanoFloat* suavizados[3] = {&r.luz, &r.croma1, &r.croma2};
-    partes(3, 1, [&](int desde, int hasta) {
+    enDosPartesSiVale(enDos, 3, 1, [&](int desde, int hasta) {
         for (int k = desde; k < hasta; ++k) *suavizados[k] = suavizar(*sinSuavizar[k]);
     });
 
@@ -266,7 +257,7 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
     PlanoFloat tensorXX = PlanoFloat::sinIniciar(w, h), tensorYY = PlanoFloat::sinIniciar(w, h),
                tensorXY = PlanoFloat::sinIniciar(w, h);
     const PlanoFloat* planos[3] = {&r.luz, &r.croma1, &r.croma2};
-    partes(h, h / 2, [&](int desde, int hasta) {
+    enDosMitadesSiVale(enDos, h, [&](int desde, int hasta) {
         std::vector<float> gxx(static_cast<std::size_t>(w)), gyy(gxx.size()), gxy(gxx.size());
         for (int y = desde; y < hasta; ++y) {
             const int ya = std::max(y - 1, 0), yb = std::min(y + 1, h - 1);
@@ -329,7 +320,7 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
     // Local maxima across the edge.
     r.borde = PlanoBytes(w, h, 0);
     std::atomic<int> bordes{0};
-    partes(std::max(0, h - 2), std::max(0, h - 2) / 2, [&](int desde, int hasta) {
+    enDosMitadesSiVale(enDos, std::max(0, h - 2), [&](int desde, int hasta) {
         int cuantos = 0;
         for (int y = 1 + desde; y < 1 + hasta; ++y) {
             for (int x = 1; x + 1 < w; ++x) {
@@ -394,12 +385,8 @@ std::vector<Linea> buscarLineas(const Rasgos& r) {
             }
         }
     };
-    if (static_cast<long long>(w) * h >= kPixelesTrabajoEnDos) {
-        enDosMitades(h, votar);
-        for (std::size_t i = 0; i < votosAbajo.size(); ++i) votos[i] += votosAbajo[i];
-    } else {
-        votar(0, h);
-    }
+    enDosMitadesSiVale(static_cast<long long>(w) * h >= kPixelesTrabajoEnDos, h, votar);
+    for (std::size_t i = 0; i < votosAbajo.size(); ++i) votos[i] += votosAbajo[i];
     // A light smoothing along the distance (the edge pixels of a line fall across two cells).
     std::vector<float> suave(votos.size(), 0.0f);
     for (int a = 0; a < kAngulos; ++a) {

@@ -68,10 +68,7 @@ Bordes detectarBordes(const ImagenBmp& imagen) {
         }
     };
     // A large image's angles are worked in two halves at once.
-    if (static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosMitades)
-        enDosMitades(alto, filas);
-    else
-        filas(0, alto);
+    enDosMitadesSiVale(static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosMitades, alto, filas);
 
     // Keep only edges whose brighter side faces the centre pixel.
     const int cx = ancho / 2;

@@ -59,10 +59,8 @@ PlanoReal convolucionar(const PlanoReal& plano, const Nucleo& nucleo) {
         }
     };
     // Much work is done in two halves of the rows at once.
-    if (static_cast<std::int64_t>(columnas) * filas * n * n >= kProductosEnDosMitades)
-        enDosMitades(filas, hacerFilas);
-    else
-        hacerFilas(0, filas);
+    enDosMitadesSiVale(static_cast<std::int64_t>(columnas) * filas * n * n >= kProductosEnDosMitades, filas,
+                       hacerFilas);
     return resultado;
 }
 

@@ -77,9 +77,6 @@ ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion) {
             }
         }
     };
-    if (static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosMitades)
-        enDosMitades(altoNuevo, filas);
-    else
-        filas(0, altoNuevo);
+    enDosMitadesSiVale(static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosMitades, altoNuevo, filas);
     return salida;
 }

@@ -351,22 +351,18 @@ LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
     ParteJpeg arriba, abajo{true, false, {}};
     const bool enDos = pixeles >= kPixelesJpegEnDosPartes && !c.progressive_mode && !c.arith_code &&
                        dosMitadesALaVez.load(std::memory_order_relaxed);
-    if (enDos) {
-        enDosPartes(h, h * 5 / 8 / 16 * 16, [&](int desde, int hasta) {
-            if (desde == 0) {
-                arriba = decodificarFilas(d, desde, hasta, planos);
-                return;
-            }
-            DecodificadorJpeg otro;
-            if (const auto e = abrirJpeg(otro, archivo)) {
-                abajo = ParteJpeg{false, false, *e};
-            } else {
-                abajo = decodificarFilas(otro, desde, hasta, planos);
-            }
-        });
-    } else {
-        arriba = decodificarFilas(d, 0, h, planos);
-    }
+    enDosPartesSiVale(enDos, h, h * 5 / 8 / 16 * 16, [&](int desde, int hasta) {
+        if (desde == 0) {
+            arriba = decodificarFilas(d, desde, hasta, planos);
+            return;
+        }
+        DecodificadorJpeg otro;
+        if (const auto e = abrirJpeg(otro, archivo)) {
+            abajo = ParteJpeg{false, false, *e};
+        } else {
+            abajo = decodificarFilas(otro, desde, hasta, planos);
+        }
+    });
     const ParteJpeg& parte = !arriba.bien ? arriba : abajo;
     if (!parte.bien) {
         if (parte.sinFilas) return refusar("es un JPEG danado: el decodificador no da mas filas");

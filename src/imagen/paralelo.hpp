@@ -59,6 +59,20 @@ void enDosMitades(int n, Trabajo&& trabajo) {
     enDosPartes(n, n / 2, trabajo);
 }
 
+// The same, only where the work is large enough to pay for a second thread (`vale`); otherwise
+// trabajo(0, n), whole, here.
+template <class Trabajo>
+void enDosPartesSiVale(bool vale, int n, int corte, Trabajo&& trabajo) {
+    if (vale)
+        enDosPartes(n, corte, trabajo);
+    else
+        trabajo(0, n);
+}
+template <class Trabajo>
+void enDosMitadesSiVale(bool vale, int n, Trabajo&& trabajo) {
+    enDosPartesSiVale(vale, n, n / 2, trabajo);
+}
+
 // Waits until the first n units of something being made are done (rows of a picture, say).
 using Espera = std::function<void(int n)>;
 

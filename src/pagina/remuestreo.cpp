@@ -136,6 +136,42 @@ struct Lugar {
 // The pixel at q and its right-hand neighbour.
 std::uint16_t par(const std::uint8_t* q) { return static_cast<std::uint16_t>(q[0] | (q[1] << 8)); }
 
+// A level as the sampling reads it: where its pixel (0, 0) lies in the photo, its pixels per photo
+// pixel, the last position whose four neighbours it holds, and its row length.
+struct Escala {
+    double origenX, origenY, porPixel, xmax, ymax;
+    int paso;
+};
+
+Escala escalaDe(const Piramide& p, int n) {
+    return {p.origenX[n], p.origenY[n], 1.0 / p.paso[n], p.ancho[n] - 2.0, p.alto[n] - 2.0, p.ancho[n]};
+}
+
+// The photo point (x, y) in level `l`: its top-left neighbour's index and the fractions of the way
+// to the right-hand and upper ones. Points outside the level take its edge.
+void ubicar(const Escala& l, double x, double y, float& fx, float& fy, int& indice) {
+    x = (x - l.origenX) * l.porPixel;
+    y = (y - l.origenY) * l.porPixel;
+    x = 0.0 < x ? x : 0.0;
+    x = l.xmax < x ? l.xmax : x;
+    y = 0.0 < y ? y : 0.0;
+    y = l.ymax < y ? l.ymax : y;
+    const int c = static_cast<int>(x), r = static_cast<int>(y);
+    fx = static_cast<float>(x - c);
+    fy = static_cast<float>(y - r);
+    indice = r * l.paso + c;
+}
+
+// The two rows of neighbour pairs of `cuantos` points of a level's plane.
+void pares(const std::uint8_t* base, const int* indice, int paso, int cuantos, std::uint16_t* abajo,
+           std::uint16_t* arriba) {
+    for (int j = 0; j < cuantos; ++j) {
+        const std::uint8_t* q = base + indice[j];
+        abajo[j] = par(q);
+        arriba[j] = par(q + paso);
+    }
+}
+
 Lugar lugarDe(const MapaDePagina& m, double X, double Y) {
     double x, y, xX, xY, yX, yY;
     if (m.perspectiva) {
@@ -293,50 +329,18 @@ ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int
                     }
                     continue;
                 }
-                const double oxA = p.origenX[n], oyA = p.origenY[n], eA = 1.0 / p.paso[n];
-                const double oxB = p.origenX[m], oyB = p.origenY[m], eB = 1.0 / p.paso[m];
-                const double xmaxA = p.ancho[n] - 2, ymaxA = p.alto[n] - 2;
-                const double xmaxB = p.ancho[m] - 2, ymaxB = p.alto[m] - 2;
-                const int pasoA = p.ancho[n], pasoB = p.ancho[m];
+                const Escala a = escalaDe(p, n), b = escalaDe(p, m);
                 for (int j = 0; j < cuantos; ++j) {
                     double t = (l2[j0 + j] - desde) * inversa;
                     t = 0.0 < t ? t : 0.0;
                     t = 1.0 < t ? 1.0 : t;
                     mezcla[j] = static_cast<float>(t);
-                    double x = (px[j0 + j] - oxA) * eA;
-                    double y = (py[j0 + j] - oyA) * eA;
-                    x = 0.0 < x ? x : 0.0;
-                    x = xmaxA < x ? xmaxA : x;
-                    y = 0.0 < y ? y : 0.0;
-                    y = ymaxA < y ? ymaxA : y;
-                    const int cA = static_cast<int>(x), rA = static_cast<int>(y);
-                    fxA[j] = static_cast<float>(x - cA);
-                    fyA[j] = static_cast<float>(y - rA);
-                    indiceA[j] = rA * pasoA + cA;
-                    x = (px[j0 + j] - oxB) * eB;
-                    y = (py[j0 + j] - oyB) * eB;
-                    x = 0.0 < x ? x : 0.0;
-                    x = xmaxB < x ? xmaxB : x;
-                    y = 0.0 < y ? y : 0.0;
-                    y = ymaxB < y ? ymaxB : y;
-                    const int cB = static_cast<int>(x), rB = static_cast<int>(y);
-                    fxB[j] = static_cast<float>(x - cB);
-                    fyB[j] = static_cast<float>(y - rB);
-                    indiceB[j] = rB * pasoB + cB;
+                    ubicar(a, px[j0 + j], py[j0 + j], fxA[j], fyA[j], indiceA[j]);
+                    ubicar(b, px[j0 + j], py[j0 + j], fxB[j], fyB[j], indiceB[j]);
                 }
                 for (int k = 0; k < 3; ++k) {
-                    const std::uint8_t* baseA = p.base[k][n];
-                    const std::uint8_t* baseB = p.base[k][m];
-                    for (int j = 0; j < cuantos; ++j) {
-                        const std::uint8_t* qa = baseA + indiceA[j];
-                        abajoA[j] = par(qa);
-                        arribaA[j] = par(qa + pasoA);
-                    }
-                    for (int j = 0; j < cuantos; ++j) {
-                        const std::uint8_t* qb = baseB + indiceB[j];
-                        abajoB[j] = par(qb);
-                        arribaB[j] = par(qb + pasoB);
-                    }
+                    pares(p.base[k][n], indiceA.data(), a.paso, cuantos, abajoA.data(), arribaA.data());
+                    pares(p.base[k][m], indiceB.data(), b.paso, cuantos, abajoB.data(), arribaB.data());
                     std::uint8_t* destino = (*destinos[k])[i] + j0;
                     for (int j = 0; j < cuantos; ++j) {
                         const float a00 = abajoA[j] & 0xFF, a01 = abajoA[j] >> 8;
@@ -368,11 +372,9 @@ ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int
                 }
             },
             [&](const Espera& esperar) { usar(pagina, esperar); });
-    } else if (static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosPartes) {
-        // A large page is made in two halves at once; the photo and its levels are only read.
-        enDosMitades(alto, filas);
     } else {
-        filas(0, alto);
+        // A large page is made in two halves at once; the photo and its levels are only read.
+        enDosMitadesSiVale(static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosPartes, alto, filas);
     }
     return pagina;
 }
