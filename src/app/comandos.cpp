@@ -145,11 +145,12 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
         return r;
     }
-    // The PNG of a page kept as it is made is written while the page is being made.
+    // A PNG page, kept as it is made, is made as its encoder reads it: the page in parts at once,
+    // each compressed by the thread that made it.
     ArchivoCodificado archivo;
     UsoDeImagen usar;
     if (!paginaPdf && d.formato == FormatoSalida::png && o.mejora == Mejora::ninguna) {
-        usar = [&](const ImagenBmp& hoja, const Espera& hechas) { archivo = codificarPng(hoja, hechas); };
+        usar = [&](const ImagenBmp& hoja, const HacerFilas& hacer) { archivo = codificarPng(hoja, hacer); };
     }
     const bool codificada = static_cast<bool>(usar);
     if (forma->hojaCarta) {

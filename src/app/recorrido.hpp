@@ -51,7 +51,7 @@ ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
 
 // The two halves of that road, for a driver that resamples the sheet its own way: the corners
 // (up to the outline and its image; `hoja` stays empty), then the sheet through the bilinear map
-// (its image last; with `usar`, that is run on the sheet while it is made, as rectificarHoja does).
+// (its image last; with `usar`, the sheet is made as that reads it, as rectificarHoja does).
 ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
                                        const std::optional<std::filesystem::path>& carpetaEtapas);
 void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,

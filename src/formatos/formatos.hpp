@@ -74,9 +74,10 @@ struct ArchivoCodificado {
     bool valido() const { return mensaje.empty(); }
 };
 
-// A PNG file: 8-bit RGB, not interlaced, no ancillary chunks. With `hechas`, the picture may still
-// be being made: its top n rows are read only once hechas(n) has returned.
-ArchivoCodificado codificarPng(const ImagenBmp& imagen, const Espera& hechas = {});
+// A PNG file: 8-bit RGB, not interlaced, no ancillary chunks. A large picture is compressed in two
+// parts at once. With `hacer`, the picture is still to be made: each part makes its rows through
+// it before it reads them (see UsoDeImagen).
+ArchivoCodificado codificarPng(const ImagenBmp& imagen, const HacerFilas& hacer = {});
 
 inline constexpr int kCalidadJpeg = 90;  // the default quality
 

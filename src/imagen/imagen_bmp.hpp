@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "imagen/paralelo.hpp"
 #include "imagen/plano.hpp"
 
 // The first 54 bytes of a BMP file: the 14-byte file header and the 40-byte information header.
@@ -65,9 +64,14 @@ HeaderBmp headerNuevo(std::int32_t ancho, std::int32_t alto);
 ImagenBmp imagenNueva(int ancho, int alto, std::uint8_t valor = 0);
 ImagenBmp imagenSinIniciar(int ancho, int alto);
 
-// What is done with a picture while it is being made: usar(imagen, esperar) may read the picture's
-// top n rows as seen (plane rows alto - n .. alto - 1) once esperar(n) has returned.
-using UsoDeImagen = std::function<void(const ImagenBmp& imagen, const Espera& esperar)>;
+// Makes rows desde .. hasta - 1 of a picture, counted from its top row as seen (plane rows
+// alto - hasta .. alto - desde - 1). Calls for rows that do not overlap may run at once.
+using HacerFilas = std::function<void(int desde, int hasta)>;
+
+// What is done with a picture that is still to be made: usar(imagen, hacer) makes every row it
+// reads through hacer, first, on whichever of its threads reads it. Made so, a picture is used
+// while it is made on more than one thread, without waiting for the whole first.
+using UsoDeImagen = std::function<void(const ImagenBmp& imagen, const HacerFilas& hacer)>;
 
 // Why a file could not be read.
 enum class FalloLectura {

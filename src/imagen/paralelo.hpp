@@ -1,11 +1,9 @@
 #pragma once
-// Work on a large picture split in two parts that run at once, or made on one thread while
-// another uses what is done of it.
+// Work on a large picture split in two parts that run at once.
 
 #include <atomic>
 #include <exception>
 #include <functional>
-#include <limits>
 #include <system_error>
 #include <thread>
 
@@ -71,33 +69,4 @@ void enDosPartesSiVale(bool vale, int n, int corte, Trabajo&& trabajo) {
 template <class Trabajo>
 void enDosMitadesSiVale(bool vale, int n, Trabajo&& trabajo) {
     enDosPartesSiVale(vale, n, n / 2, trabajo);
-}
-
-// Waits until the first n units of something being made are done (rows of a picture, say).
-using Espera = std::function<void(int n)>;
-
-// Runs hacer(avisar) on a second thread and usar(esperar) on this one, at once, as aLaVez does.
-// hacer makes units in order and calls avisar(k) once its first k are done (k never going back);
-// usar calls esperar(k) before it reads the first k, which returns once they are done (or once
-// hacer has ended or failed: what usar makes after a failure is lost with the exception).
-template <class Hacer, class Usar>
-void enCadena(Hacer&& hacer, Usar&& usar) {
-    std::atomic<int> hechas{0};
-    const auto avisar = [&](int k) {
-        hechas.store(k, std::memory_order_release);
-        hechas.notify_all();
-    };
-    const Espera esperar = [&](int k) {
-        for (int visto = hechas.load(std::memory_order_acquire); visto < k;
-             visto = hechas.load(std::memory_order_acquire)) {
-            hechas.wait(visto, std::memory_order_acquire);
-        }
-    };
-    const auto terminado = [&] { avisar(std::numeric_limits<int>::max()); };
-    aLaVez(
-        [&] {
-            hacer(avisar);
-            terminado();
-        },
-        [&] { usar(esperar); }, terminado);
 }

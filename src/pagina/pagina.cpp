@@ -116,7 +116,7 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
                                                 Mapa mapaPedido, const FormaPagina& forma, const UsoDeImagen& usar) {
     // A page made whole before it is used.
     const auto usada = [&](ImagenBmp pagina) {
-        if (usar) usar(pagina, [](int) {});
+        if (usar) usar(pagina, [](int, int) {});
         return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas};
     };
     if (foto.ancho() < 2 || foto.alto() < 2) return std::nullopt;

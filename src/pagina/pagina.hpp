@@ -61,8 +61,8 @@ std::optional<FormaPagina> formaDePagina(int anchoFoto, int altoFoto, const std:
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                                 const OpcionesPagina& opciones);
 // The same, for a shape formaDePagina has already given for these corners and this map; with
-// `usar`, that is run on the page too, while it is being made where the page allows (the
-// perspective map's; see remuestreo.hpp), else once it is made.
+// `usar`, the page is handed to it, to be made as it reads it where the page allows (the
+// perspective map's and the letter page's; see UsoDeImagen), else once it is made.
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                                 Mapa mapa, const FormaPagina& forma, const UsoDeImagen& usar = {});
 

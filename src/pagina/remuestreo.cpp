@@ -14,8 +14,6 @@ namespace {
 
 // Pages of at least this many pixels are worked in two halves at once.
 constexpr std::int64_t kPixelesEnDosPartes = 256 * 1024;
-// A page being used while it is made is made in bands of this many rows.
-constexpr int kFilasPorTanda = 16;
 constexpr int kMaxNiveles = 8;  // the photo and its box means over 2, 4, ... 128 pixels
 // The box aimed at is 0.87 times the footprint's larger side (0.75 of its square): the levels'
 // tent tails soften a little more than a box of the same variance, and the page's letters come out
@@ -361,17 +359,7 @@ ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int
         }
     };
     if (usar) {
-        // Bands of rows from the top of the page down, while usar reads those already made.
-        enCadena(
-            [&](const auto& avisar) {
-                for (int hechas = 0; hechas < alto;) {
-                    const int n = std::min(kFilasPorTanda, alto - hechas);
-                    filas(alto - hechas - n, alto - hechas);
-                    hechas += n;
-                    avisar(hechas);
-                }
-            },
-            [&](const Espera& esperar) { usar(pagina, esperar); });
+        usar(pagina, [&](int desde, int hasta) { filas(alto - hasta, alto - desde); });
     } else {
         // A large page is made in two halves at once; the photo and its levels are only read.
         enDosMitadesSiVale(static_cast<std::int64_t>(ancho) * alto >= kPixelesEnDosPartes, alto, filas);

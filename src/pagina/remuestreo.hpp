@@ -22,7 +22,7 @@ struct MapaDePagina {
 // photograph repeat its edge. The photograph must be at least 2 x 2.
 ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto);
 
-// The same page, with usar running on this thread while a second one makes the page from its top
-// row down (see enCadena); the page is whole when this returns.
+// The same page, handed to usar to be made as it reads it (see UsoDeImagen); the page is whole when
+// this returns.
 ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto,
                             const UsoDeImagen& usar);

@@ -13,9 +13,8 @@ namespace {
 constexpr double kDestinoX[4] = {1, 850, 850, 0};
 constexpr double kDestinoY[4] = {1, 1, 1100, 1100};
 
-// The frame of 15 pixels takes the pixels just inside it: on the rows [desde, hasta) of the
-// inside, its sides; below and above the inside, whole rows copied from the inside's first and
-// last rows once those have their sides.
+// The frame of 15 pixels takes the pixels just inside it: on rows [desde, hasta), its sides. (Its
+// rows below and above the inside are those of the inside's first and last rows.)
 void rellenarLados(PlanoBytes& p, int desde, int hasta) {
     const int ultimaColumna = kAnchoHoja - 1 - kMarcoHoja;  // 836
     for (int r = desde; r < hasta; ++r) {
@@ -24,26 +23,6 @@ void rellenarLados(PlanoBytes& p, int desde, int hasta) {
         for (int c = ultimaColumna + 1; c < kAnchoHoja; ++c) fila[c] = fila[ultimaColumna];
     }
 }
-
-void rellenarAbajo(PlanoBytes& p) {
-    for (int r = 0; r < kMarcoHoja; ++r) {
-        const std::uint8_t* origen = p[kMarcoHoja];
-        std::uint8_t* destino = p[r];
-        for (int c = 0; c < kAnchoHoja; ++c) destino[c] = origen[c];
-    }
-}
-
-void rellenarArriba(PlanoBytes& p) {
-    const int ultimaFila = kAltoHoja - 1 - kMarcoHoja;  // 1087
-    for (int r = ultimaFila + 1; r < kAltoHoja; ++r) {
-        const std::uint8_t* origen = p[ultimaFila];
-        std::uint8_t* destino = p[r];
-        for (int c = 0; c < kAnchoHoja; ++c) destino[c] = origen[c];
-    }
-}
-
-// A sheet used while it is made is made in bands of this many rows.
-constexpr int kFilasPorTanda = 16;
 
 }  // namespace
 
@@ -65,7 +44,7 @@ std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
 
     ImagenBmp hoja = imagenSinIniciar(kAnchoHoja, kAltoHoja);
 
-    // Only the pixels inside the frame are sampled: the frame is copied over afterwards.
+    // The pixels inside the frame are sampled; the frame repeats those just inside it.
     const int primeraFila = kMarcoHoja;
     const int ultimaFila = kAltoHoja - 1 - kMarcoHoja;
     const int primeraColumna = kMarcoHoja;
@@ -81,12 +60,15 @@ std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
     // neighbours are fetched one by one and weighed all together.
     const PlanoBytes* planos[3] = {&foto.plano0, &foto.plano1, &foto.plano2};
     PlanoBytes* destinos[3] = {&hoja.plano0, &hoja.plano1, &hoja.plano2};
-    // Rows [desde, hasta), each with its own scratch rows; the page is made in two halves at once.
+    // Rows [desde, hasta), each with its own scratch rows. A row of the frame below or above the
+    // inside is the inside's first or last row, sampled again rather than copied, so that any rows
+    // can be made apart from the others.
     const auto filas = [&](int desde, int hasta) {
         std::array<std::ptrdiff_t, kAnchoHoja> indice{};
         std::array<double, kAnchoHoja> w11{}, w10{}, w01{}, w00{};
         std::array<std::uint8_t, kAnchoHoja> p00{}, p01{}, p10{}, p11{};
-        for (int i = desde; i < hasta; ++i) {
+        for (int fila = desde; fila < hasta; ++fila) {
+            const int i = std::clamp(fila, primeraFila, ultimaFila);
             const double terminoX = s2 * i;
             const double terminoY = s6 * i;
             for (int j = 0; j < columnas; ++j) {
@@ -118,40 +100,19 @@ std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
                     p10[j] = q[ancho];
                     p11[j] = q[ancho + 1];
                 }
-                std::uint8_t* destino = (*destinos[p])[i] + primeraColumna;
+                std::uint8_t* destino = (*destinos[p])[fila] + primeraColumna;
                 for (int j = 0; j < columnas; ++j) {
                     const double v = w11[j] * p11[j] + w10[j] * p10[j] + w01[j] * p01[j] + w00[j] * p00[j];
                     destino[j] = static_cast<std::uint8_t>(static_cast<int>(v));
                 }
             }
         }
+        for (PlanoBytes* p : destinos) rellenarLados(*p, desde, hasta);
     };
-    PlanoBytes* planosHoja[3] = {&hoja.plano0, &hoja.plano1, &hoja.plano2};
-    if (!usar) {
-        enDosMitades(ultimaFila + 1 - primeraFila,
-                     [&](int desde, int hasta) { filas(primeraFila + desde, primeraFila + hasta); });
-        for (PlanoBytes* p : planosHoja) {
-            rellenarLados(*p, primeraFila, ultimaFila + 1);
-            rellenarAbajo(*p);
-            rellenarArriba(*p);
-        }
-        return hoja;
+    if (usar) {
+        usar(hoja, [&](int desde, int hasta) { filas(kAltoHoja - hasta, kAltoHoja - desde); });
+    } else {
+        enDosMitades(kAltoHoja, filas);
     }
-    // Bands from the top of the sheet down, each whole with its frame, while usar reads them.
-    enCadena(
-        [&](const auto& avisar) {
-            for (int hasta = ultimaFila + 1; hasta > primeraFila;) {
-                const int desde = std::max(primeraFila, hasta - kFilasPorTanda);
-                filas(desde, hasta);
-                for (PlanoBytes* p : planosHoja) {
-                    rellenarLados(*p, desde, hasta);
-                    if (hasta == ultimaFila + 1) rellenarArriba(*p);
-                    if (desde == primeraFila) rellenarAbajo(*p);
-                }
-                avisar(desde == primeraFila ? kAltoHoja : kAltoHoja - desde);
-                hasta = desde;
-            }
-        },
-        [&](const Espera& esperar) { usar(hoja, esperar); });
     return hoja;
 }

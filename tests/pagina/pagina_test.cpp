@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "escena.hpp"
+#include "imagen/paralelo.hpp"
 #include "medida_pagina.hpp"
 #include "pagina/forma.hpp"
 #include "pagina/pagina.hpp"
@@ -277,11 +278,11 @@ TEST(Muestreo, AmpliadaInterpolaEntreLosPixeles) {
     }
 }
 
-TEST(Muestreo, LaPaginaUsadaMientrasSeHaceEsLaMismaYSusFilasEstanHechas) {
-    // A page read row by row from the top while it is being made: each row read after esperar is
-    // the finished page's row, and the page is the one made all at once; with the perspective map
-    // and the letter sheet of the run without arguments (both made as they are used), and the
-    // bilinear map at another size (made first, then used).
+TEST(Muestreo, LaPaginaHechaMientrasSeUsaEsLaMismaPorPartesYEnCualquierOrden) {
+    // A page handed to its user to be made: made in two parts on two threads, or in bands of 7
+    // rows from the bottom up, it is the page made all at once; with the perspective map and the
+    // letter sheet of the run without arguments (both made as they are used; the sheet's frame
+    // rows too), and the bilinear map at another size (made first, then handed over).
     const escena::Escena e = escenaDeCamara(20, 10, escena::kCarta, 3, 1600, 1200);
     const auto foto = escena::renderizarEscena(e);
     ASSERT_TRUE(foto);
@@ -298,30 +299,26 @@ TEST(Muestreo, LaPaginaUsadaMientrasSeHaceEsLaMismaYSusFilasEstanHechas) {
         EXPECT_EQ(forma->hojaCarta, k.ppp == 0);
         const auto entera = enderezarPagina(foto->imagen, esquinasDe(e), mapa, *forma);
         ASSERT_TRUE(entera);
-        std::vector<std::uint8_t> leidas;
-        int usos = 0;
-        const auto usada = enderezarPagina(foto->imagen, esquinasDe(e), mapa, *forma,
-                                           [&](const ImagenBmp& p, const Espera& esperar) {
-                                               ++usos;
-                                               for (int y = 0; y < p.alto(); ++y) {
-                                                   esperar(y + 1);
-                                                   const int fila = p.alto() - 1 - y;
-                                                   for (const PlanoBytes* q : {&p.plano0, &p.plano1, &p.plano2})
-                                                       leidas.insert(leidas.end(), (*q)[fila], (*q)[fila] + p.ancho());
-                                               }
-                                           });
-        ASSERT_TRUE(usada);
-        EXPECT_EQ(usos, 1);
         const ImagenBmp& p = entera->imagen;
-        EXPECT_TRUE(usada->imagen.plano0.datos == p.plano0.datos && usada->imagen.plano1.datos == p.plano1.datos &&
-                    usada->imagen.plano2.datos == p.plano2.datos);
-        std::vector<std::uint8_t> filas;
-        for (int y = 0; y < p.alto(); ++y) {
-            const int fila = p.alto() - 1 - y;
-            for (const PlanoBytes* q : {&p.plano0, &p.plano1, &p.plano2})
-                filas.insert(filas.end(), (*q)[fila], (*q)[fila] + p.ancho());
-        }
-        EXPECT_TRUE(leidas == filas);
+        const auto igual = [&](const ImagenBmp& q) {
+            return q.plano0.datos == p.plano0.datos && q.plano1.datos == p.plano1.datos && q.plano2.datos == p.plano2.datos;
+        };
+        int usos = 0;
+        const auto enPartes = enderezarPagina(foto->imagen, esquinasDe(e), mapa, *forma,
+                                              [&](const ImagenBmp& q, const HacerFilas& hacer) {
+                                                  ++usos;
+                                                  enDosMitades(q.alto(), hacer);
+                                              });
+        ASSERT_TRUE(enPartes);
+        EXPECT_TRUE(igual(enPartes->imagen));
+        const auto alReves = enderezarPagina(foto->imagen, esquinasDe(e), mapa, *forma,
+                                             [&](const ImagenBmp& q, const HacerFilas& hacer) {
+                                                 ++usos;
+                                                 for (int hasta = q.alto(); hasta > 0; hasta -= 7) hacer(std::max(0, hasta - 7), hasta);
+                                             });
+        ASSERT_TRUE(alReves);
+        EXPECT_TRUE(igual(alReves->imagen));
+        EXPECT_EQ(usos, 2);
     }
 }
 
