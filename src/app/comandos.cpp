@@ -110,7 +110,7 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     const ImagenBmp& foto = *lectura.imagen;
     ResultadoRecorrido recorrido;
     if (o.detector == Detector::espec || o.cuenta || d.etapas) {
-        recorrido = buscarHojaPorEtapas(foto, cuenta.f, d.etapas);
+        recorrido = buscarHojaPorEtapas(foto, cuenta.f, d.etapas, Orientaciones::deBordes);
         if (recorrido.hallazgo == Hallazgo::error) {
             r.mensaje = recorrido.error;
             return r;

@@ -70,7 +70,8 @@ bool grabarImagenEtapa(const std::optional<std::filesystem::path>& carpeta, cons
 }  // namespace
 
 ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
-                                       const std::optional<std::filesystem::path>& carpetaEtapas) {
+                                       const std::optional<std::filesystem::path>& carpetaEtapas,
+                                       Orientaciones cuales) {
     ResultadoRecorrido r;
     std::fprintf(cuenta, "\n  ");
     std::fprintf(cuenta, "\nLa imagen ha sido cargada ");
@@ -89,7 +90,7 @@ ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
     ListaRectas rectas{};
     {
         std::fprintf(cuenta, "\n\nSe extraen los bordes de la imagen con un detector tipo Sobel");
-        const Bordes bordes = detectarBordes(trabajo);
+        const Bordes bordes = detectarBordes(trabajo, cuales);
         // The edge map stands as all three planes, under the working image's header.
         if (!grabarEtapa(carpetaEtapas, kImagenesEtapas[1], r, [&](const std::filesystem::path& archivo) {
                 return grabarPlanos(trabajo.header, bordes.mapa, bordes.mapa, bordes.mapa, archivo);

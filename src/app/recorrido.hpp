@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "filtros/bordes.hpp"
 #include "geometria/esquinas.hpp"
 #include "imagen/imagen_bmp.hpp"
 
@@ -50,9 +51,12 @@ ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
                                   const std::optional<std::filesystem::path>& carpetaEtapas);
 
 // The two halves of that road, for a driver that resamples the sheet its own way: the corners
-// (up to the outline and its image; `hoja` stays empty), then the sheet through the bilinear map
-// (its image last; with `usar`, the sheet is made as that reads it, as rectificarHoja does).
+// (up to the outline and its image; `hoja` stays empty; the edge directions worked out for the
+// pixels `cuales` says, which finds the same corners either way), then the sheet through the
+// bilinear map (its image last; with `usar`, the sheet is made as that reads it, as rectificarHoja
+// does).
 ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
-                                       const std::optional<std::filesystem::path>& carpetaEtapas);
+                                       const std::optional<std::filesystem::path>& carpetaEtapas,
+                                       Orientaciones cuales = Orientaciones::todas);
 void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,
                          const std::optional<std::filesystem::path>& carpetaEtapas, const UsoDeImagen& usar = {});

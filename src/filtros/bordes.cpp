@@ -38,7 +38,7 @@ PlanoReal planoGris(const ImagenBmp& imagen) {
 
 }  // namespace
 
-Bordes detectarBordes(const ImagenBmp& imagen) {
+Bordes detectarBordes(const ImagenBmp& imagen, Orientaciones cuales) {
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
 
@@ -52,6 +52,7 @@ Bordes detectarBordes(const ImagenBmp& imagen) {
     }
 
     Bordes b{MapaBordes(ancho, alto, 0), MapaOrientacion(ancho, alto, 0)};
+    const bool todas = cuales == Orientaciones::todas;
     const auto filas = [&](int desde, int hasta) {
         for (int r = desde; r < hasta; ++r) {
             const double* fx = gx[r];
@@ -59,11 +60,14 @@ Bordes detectarBordes(const ImagenBmp& imagen) {
             std::uint8_t* mapa = b.mapa[r];
             std::int32_t* orientacion = b.orientacion[r];
             for (int c = 0; c < ancho; ++c) {
-                if (std::sqrt(fx[c] * fx[c] + fy[c] * fy[c]) > kUmbralGradiente) mapa[c] = 255;
+                const bool borde = std::sqrt(fx[c] * fx[c] + fy[c] * fy[c]) > kUmbralGradiente;
+                if (borde) mapa[c] = 255;
                 // The shift by 180 makes the truncation round down in degrees.
-                orientacion[c] = static_cast<std::int32_t>(
-                                     std::atan2(fy[c], fx[c]) * 180.0 / 3.1415926535 + 180.0) -
-                                 180;
+                if (borde || todas) {
+                    orientacion[c] = static_cast<std::int32_t>(
+                                         std::atan2(fy[c], fx[c]) * 180.0 / 3.1415926535 + 180.0) -
+                                     180;
+                }
             }
         }
     };

@@ -2,6 +2,7 @@
 
 #include "apoyo.hpp"
 #include "filtros/bordes.hpp"
+#include "hough/acumulador.hpp"
 
 namespace {
 
@@ -49,6 +50,34 @@ TEST(Bordes, ElCentroSobreUnBordeSigueSiendoBorde) {
     EXPECT_EQ(b.mapa[30][40], 255);
     EXPECT_EQ(b.mapa[30][39], 255);
     for (int c = 41; c < 70; ++c) EXPECT_EQ(b.mapa[30][c], 0) << c;
+}
+
+// Directions for the edge pixels alone: the same map, the same direction on every pixel whose
+// gradient passes the threshold (every edge pixel among them), 0 on the others; so the same votes.
+TEST(Bordes, LasDireccionesDeLosBordesSolosDanLosMismosVotos) {
+    // A tilted bright quadrilateral with some texture, on a darker ground.
+    const ImagenBmp imagen = apoyo::imagenDe(160, 120, [](int r, int c, int p) {
+        const bool dentro = 3 * c + r > 120 && 3 * c + r < 400 && c - 2 * r < 60 && c - 2 * r > -150;
+        return (dentro ? 190 : 40) + (r * 7 + c * 13 + p * 5) % 23;
+    });
+    const Bordes todas = detectarBordes(imagen), deBordes = detectarBordes(imagen, Orientaciones::deBordes);
+    EXPECT_EQ(deBordes.mapa.datos, todas.mapa.datos);
+    int bordes = 0, ceros = 0;
+    for (int r = 0; r < 120; ++r)
+        for (int c = 0; c < 160; ++c) {
+            const std::int32_t o = deBordes.orientacion[r][c];
+            if (todas.mapa[r][c] != 0) {
+                ++bordes;
+                EXPECT_EQ(o, todas.orientacion[r][c]) << r << "," << c;
+            } else if (o != todas.orientacion[r][c]) {
+                ++ceros;
+                EXPECT_EQ(o, 0) << r << "," << c;
+            }
+        }
+    EXPECT_GT(bordes, 300);
+    EXPECT_GT(ceros, 1000);
+    EXPECT_EQ(votosHough(deBordes.mapa, deBordes.orientacion, 160, 120).datos,
+              votosHough(todas.mapa, todas.orientacion, 160, 120).datos);
 }
 
 }  // namespace
