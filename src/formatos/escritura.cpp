@@ -91,7 +91,7 @@ namespace {
 // on a byte boundary without closing the stream (Z_SYNC_FLUSH); the last one raw and closed. The
 // two checksums are joined with adler32_combine, and the sum ends the stream.
 struct ParteDeflate {
-    std::vector<std::uint8_t> bytes;
+    Pixeles bytes;  // grown uncleared: deflate writes every byte that is kept
     uLong adler = 1;
     uLong crudos = 0;  // bytes of image data that went in
     int error = Z_OK;
@@ -174,8 +174,8 @@ void vaciarPng(png_structp) {}
 // IDAT chunks of at most this many bytes.
 constexpr std::size_t kTrozoIdat = 1 << 20;
 
-bool escribirArchivoPng(std::vector<std::uint8_t>* salida, int ancho, int alto,
-                        const std::vector<std::uint8_t>* const* partes, int cuantas) {
+bool escribirArchivoPng(std::vector<std::uint8_t>* salida, int ancho, int alto, const Pixeles* const* partes,
+                        int cuantas) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, errorPng, avisoPng);
     if (png == nullptr) return false;
     png_infop info = png_create_info_struct(png);
@@ -189,7 +189,7 @@ bool escribirArchivoPng(std::vector<std::uint8_t>* salida, int ancho, int alto,
     png_write_info(png, info);
     // The image data as it was deflated: chunk boundaries mean nothing to the stream they carry.
     for (int p = 0; p < cuantas; ++p) {
-        const std::vector<std::uint8_t>& bytes = *partes[p];
+        const Pixeles& bytes = *partes[p];
         for (std::size_t i = 0; i < bytes.size(); i += kTrozoIdat) {
             png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), bytes.data() + i,
                             std::min(kTrozoIdat, bytes.size() - i));
@@ -240,7 +240,7 @@ ArchivoCodificado codificarPng(const ImagenBmp& imagen, const HacerFilas& hacer)
     } catch (const std::bad_alloc&) {
         return fallo("no se puede hacer un PNG: no hay memoria");
     }
-    const std::vector<std::uint8_t>* datos[2] = {&partes[0].bytes, &partes[1].bytes};
+    const Pixeles* datos[2] = {&partes[0].bytes, &partes[1].bytes};
     if (!escribirArchivoPng(&r.bytes, ancho, alto, datos, cuantas)) {
         return fallo("no se puede hacer un PNG: no hay memoria");
     }
