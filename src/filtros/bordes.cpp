@@ -42,13 +42,14 @@ Bordes detectarBordes(const ImagenBmp& imagen, Orientaciones cuales) {
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
 
-    // Each plane is released as soon as the next one is made from it.
+    // Each plane is released as soon as the next one is made from it; both gradients are taken
+    // from one bordered copy of the smoothed plane.
     PlanoReal gx;
     PlanoReal gy;
     {
-        const PlanoReal suavizado = convolucionar(planoGris(imagen), nucleoGaussiano(3.0, 15));
-        gx = convolucionar(suavizado, nucleo3x3(kSobelHorizontal));
-        gy = convolucionar(suavizado, nucleo3x3(kSobelVertical));
+        const PlanoReal copia = bordeado(convolucionar(planoGris(imagen), nucleoGaussiano(3.0, 15)), 1);
+        gx = convolucionarBordeado(copia, nucleo3x3(kSobelHorizontal));
+        gy = convolucionarBordeado(copia, nucleo3x3(kSobelVertical));
     }
 
     Bordes b{MapaBordes(ancho, alto, 0), MapaOrientacion(ancho, alto, 0)};

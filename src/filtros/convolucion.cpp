@@ -34,18 +34,24 @@ void sumarTramo(const PlanoReal& copia, const Nucleo& nucleo, int r, int j0, dou
 }  // namespace
 
 PlanoReal convolucionar(const PlanoReal& plano, const Nucleo& nucleo) {
-    const int columnas = plano.ancho;
-    const int filas = plano.alto;
-    const int n = nucleo.ancho;
-    const int c = (n - 1) / 2;
+    return convolucionarBordeado(bordeado(plano, (nucleo.ancho - 1) / 2), nucleo);
+}
 
-    // Bordered copy: c cells of 0.0 on every side, so the sums need no bounds tests.
-    PlanoReal copia(columnas + 2 * c, filas + 2 * c, 0.0);
-    for (int r = 0; r < filas; ++r) {
+PlanoReal bordeado(const PlanoReal& plano, int c) {
+    // The sums over a bordered copy need no bounds tests.
+    PlanoReal copia(plano.ancho + 2 * c, plano.alto + 2 * c, 0.0);
+    for (int r = 0; r < plano.alto; ++r) {
         const double* origen = plano[r];
         double* destino = copia[r + c] + c;
-        for (int j = 0; j < columnas; ++j) destino[j] = origen[j];
+        for (int j = 0; j < plano.ancho; ++j) destino[j] = origen[j];
     }
+    return copia;
+}
+
+PlanoReal convolucionarBordeado(const PlanoReal& copia, const Nucleo& nucleo) {
+    const int n = nucleo.ancho;
+    const int columnas = copia.ancho - (n - 1);
+    const int filas = copia.alto - (n - 1);
 
     PlanoReal resultado = PlanoReal::sinIniciar(columnas, filas);
     constexpr int kTramo = 32;

@@ -29,9 +29,15 @@ std::size_t redondeado(std::size_t bytes) {
 // cleared by the system on first touch, which costs more than anything done with it afterwards;
 // the stages make and drop planes of a few sizes over and over, and a batch repeats them photo
 // after photo. The oldest kept block goes back to the system when the kept ones would pass the cap.
+//
+// A block of small pages may also serve a smaller request, when none of that size is kept (the
+// smallest such block that is large enough): the stages go on to planes a little smaller than those they dropped (the line
+// votes after the edge planes, the page after both), and the pages already held serve them
+// rather than new ones on top. Such a block is noted as lent, to be kept again at its own size.
 struct Guardados {
     std::mutex cerrojo;
     std::vector<std::pair<void*, std::size_t>> bloques;    // oldest first
+    std::vector<std::pair<void*, std::size_t>> prestados;  // handed out for smaller requests
     std::size_t total = 0;
 };
 
@@ -74,11 +80,33 @@ void* reservarBloqueGrande(std::size_t bytes) noexcept {
     {
         Guardados& g = guardados();
         const std::lock_guard<std::mutex> cierre(g.cerrojo);
+        // The newest kept block of this size; else, for small pages, the smallest larger one.
+        std::size_t elegido = g.bloques.size();
         for (std::size_t i = g.bloques.size(); i-- > 0;) {
-            if (g.bloques[i].second == largo) {
-                void* bloque = g.bloques[i].first;
-                g.bloques.erase(g.bloques.begin() + static_cast<std::ptrdiff_t>(i));
-                g.total -= largo;
+            const std::size_t tamano = g.bloques[i].second;
+            if (tamano == largo) {
+                elegido = i;
+                break;
+            }
+            if (largo < kPaginasGrandesDesde && tamano > largo && tamano < kPaginasGrandesDesde &&
+                (elegido == g.bloques.size() || tamano < g.bloques[elegido].second)) {
+                elegido = i;
+            }
+        }
+        if (elegido < g.bloques.size()) {
+            const auto [bloque, tamano] = g.bloques[elegido];
+            bool sirve = tamano == largo;
+            if (!sirve) {
+                try {
+                    g.prestados.emplace_back(bloque, tamano);
+                    sirve = true;
+                } catch (...) {
+                    // No room to note it: a new block instead.
+                }
+            }
+            if (sirve) {
+                g.bloques.erase(g.bloques.begin() + static_cast<std::ptrdiff_t>(elegido));
+                g.total -= tamano;
                 return bloque;
             }
         }
@@ -88,10 +116,17 @@ void* reservarBloqueGrande(std::size_t bytes) noexcept {
 
 void liberarBloqueGrande(void* bloque, std::size_t bytes) noexcept {
     if (bloque == nullptr) return;
-    const std::size_t largo = redondeado(bytes);
+    std::size_t largo = redondeado(bytes);
     {
         Guardados& g = guardados();
         const std::lock_guard<std::mutex> cierre(g.cerrojo);
+        for (std::size_t i = 0; i < g.prestados.size(); ++i) {
+            if (g.prestados[i].first == bloque) {
+                largo = g.prestados[i].second;
+                g.prestados.erase(g.prestados.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+        }
         if (largo <= kGuardadoMaximo) {
             try {
                 g.bloques.emplace_back(bloque, largo);

@@ -30,6 +30,29 @@ TEST(BloquesGrandes, UnBloqueDevueltoVuelveParaElMismoTamanoYNoParaOtro) {
     liberarBloqueGrande(otro, kOtroTamano);
 }
 
+TEST(BloquesGrandes, UnBloqueChicoSirveAUnoMenorYSeGuardaConSuTamano) {
+    // A kept block of small pages serves a smaller request that has none of its own size, and
+    // comes back at its own size: what is kept adds up, and the block serves its own size again,
+    // whole.
+    constexpr std::size_t kGrande = (std::size_t{3} << 20) + 4321;
+    constexpr std::size_t kChico = (std::size_t{1} << 20) + 999;
+    void* a = reservarBloqueGrande(kGrande);
+    ASSERT_NE(a, nullptr);
+    liberarBloqueGrande(a, kGrande);
+    const std::size_t conA = bytesGuardados();
+    void* b = reservarBloqueGrande(kChico);
+    ASSERT_NE(b, nullptr);
+    std::memset(b, 0x22, kChico);
+    EXPECT_LT(bytesGuardados(), conA);  // a kept block was lent
+    liberarBloqueGrande(b, kChico);
+    EXPECT_EQ(bytesGuardados(), conA);
+    void* c = reservarBloqueGrande(kGrande);
+    EXPECT_EQ(c, a);
+    std::memset(c, 0x33, kGrande);
+    liberarBloqueGrande(c, kGrande);
+    EXPECT_EQ(bytesGuardados(), conA);
+}
+
 TEST(BloquesGrandes, LoGuardadoNoPasaDelTopeAunqueSeDevuelvaMucho) {
     // Half again the cap, in blocks of one size, all given back at once.
     const std::size_t cuantos = kGuardadoMaximo / kTamano * 3 / 2 + 1;
