@@ -31,9 +31,10 @@ std::size_t redondeado(std::size_t bytes) {
 // after photo. The oldest kept block goes back to the system when the kept ones would pass the cap.
 //
 // A block of small pages may also serve a smaller request, when none of that size is kept (the
-// smallest such block that is large enough): the stages go on to planes a little smaller than those they dropped (the line
-// votes after the edge planes, the page after both), and the pages already held serve them
-// rather than new ones on top. Such a block is noted as lent, to be kept again at its own size.
+// smallest such block that is large enough): the stages go on to planes a little smaller than
+// those they dropped (the line votes after the edge planes, the page after both), and the pages
+// already held serve them rather than new ones on top. Such a block is noted as lent, to be kept
+// again at its own size.
 struct Guardados {
     std::mutex cerrojo;
     std::vector<std::pair<void*, std::size_t>> bloques;    // oldest first

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <exception>
-#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -11,44 +10,36 @@
 // every core busy with pictures of its own turns it off.
 inline std::atomic<bool> dosMitadesALaVez{true};
 
-// Runs otra() on a second thread and aqui() on this one, and returns when both are done; when no
-// thread can be had (or dosMitadesALaVez is off), otra() runs here first. An exception from
-// either is thrown here, once both have ended; right after otra() fails on its thread, siFalla()
-// runs there, to let go of whatever aqui() may be waiting for.
-template <class Otra, class Aqui, class SiFalla>
-void aLaVez(Otra&& otra, Aqui&& aqui, SiFalla&& siFalla) {
+// Runs trabajo(0, corte) on this thread and trabajo(corte, n) on a second one, and returns when
+// both are done; when no thread can be had (or dosMitadesALaVez is off), both parts run here, one
+// after the other. An exception from either part is thrown here, once both have ended. Each part
+// must touch only what is its own or what neither writes.
+template <class Trabajo>
+void enDosPartes(int n, int corte, Trabajo&& trabajo) {
     std::exception_ptr falloOtra;
-    std::thread hilo;
+    std::thread otra;
     if (dosMitadesALaVez.load(std::memory_order_relaxed)) {
         try {
-            hilo = std::thread([&] {
+            otra = std::thread([&] {
                 try {
-                    otra();
+                    trabajo(corte, n);
                 } catch (...) {
                     falloOtra = std::current_exception();
-                    siFalla();
                 }
             });
         } catch (const std::system_error&) {
-            // No thread to be had: otra runs here below.
+            // No thread to be had: the second part runs here below.
         }
     }
-    if (!hilo.joinable()) otra();
+    if (!otra.joinable()) trabajo(corte, n);
     try {
-        aqui();
+        trabajo(0, corte);
     } catch (...) {
-        if (hilo.joinable()) hilo.join();
+        if (otra.joinable()) otra.join();
         throw;
     }
-    if (hilo.joinable()) hilo.join();
+    if (otra.joinable()) otra.join();
     if (falloOtra) std::rethrow_exception(falloOtra);
-}
-
-// Runs trabajo(0, corte) on this thread and trabajo(corte, n) on a second one, as aLaVez does.
-// Each part must touch only what is its own or what neither writes.
-template <class Trabajo>
-void enDosPartes(int n, int corte, Trabajo&& trabajo) {
-    aLaVez([&] { trabajo(corte, n); }, [&] { trabajo(0, corte); }, [] {});
 }
 
 // enDosPartes cut at n / 2.

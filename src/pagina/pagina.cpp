@@ -114,11 +114,6 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
 
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                                 Mapa mapaPedido, const FormaPagina& forma, const UsoDeImagen& usar) {
-    // A page made whole before it is used.
-    const auto usada = [&](ImagenBmp pagina) {
-        if (usar) usar(pagina, [](int, int) {});
-        return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas};
-    };
     if (foto.ancho() < 2 || foto.alto() < 2) return std::nullopt;
     const bool bilineal = mapaPedido == Mapa::bilineal;
 
@@ -154,5 +149,7 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
     rellenarMarco(pagina.plano0);
     rellenarMarco(pagina.plano1);
     rellenarMarco(pagina.plano2);
-    return usada(std::move(pagina));
+    // Made whole before it is used: nothing is left for its user to make.
+    if (usar) usar(pagina, [](int, int) {});
+    return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas};
 }
