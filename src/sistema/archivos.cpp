@@ -23,6 +23,22 @@ Descriptor::~Descriptor() {
     if (valor >= 0) ::close(valor);
 }
 
+bool asegurarEstandares() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The ones below are open by now, so the lowest free number, which open gives, is this one.
+        int nuevo = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        // Without /dev/null the number is held all the same by a folder, which can be neither read
+        // as a file nor written: printing then fails as it would have on the closed stream.
+        if (nuevo < 0) nuevo = ::open("/", O_RDONLY | O_DIRECTORY);
+        if (nuevo != fd) {
+            if (nuevo >= 0) ::close(nuevo);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Reads up to `cantidad` bytes at `desde`, retrying short reads; the count read, or -1.
 ssize_t leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde) {
     std::size_t total = 0;

@@ -13,6 +13,13 @@
 
 #include <sys/types.h>
 
+// Makes sure descriptors 0, 1 and 2 are open, opening /dev/null onto any that is closed (for
+// reading as 0, for writing as 1 and 2), as a process started with a closed standard stream would
+// otherwise give that number to the first file it opens, and what is printed would land in it.
+// Called first thing in main, before anything opens a file. False only when a closed one could not
+// be filled at all (no /dev/null, no descriptors left).
+bool asegurarEstandares();
+
 // An open file descriptor, closed with its owner.
 struct Descriptor {
     int valor = -1;

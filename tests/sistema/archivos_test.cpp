@@ -148,6 +148,43 @@ TEST(Senales, UnaEscrituraInterrumpidaNoDejaNadaYElProcesoTerminaPorLaSenal) {
     }
 }
 
+TEST(AsegurarEstandares, LosCerradosQuedanEnDevNullYLosAbiertosNoCambian) {
+    // Each set of closed standard descriptors, as a caller may leave them (`>&-`, `<&-`, `2>&-`).
+    for (int cerrados = 0; cerrados < 8; ++cerrados) {
+        SCOPED_TRACE(cerrados);
+        int tuberia[2];
+        ASSERT_EQ(::pipe(tuberia), 0);
+        const int estado = enHijo([&] {
+            // The open ones are a pipe, to tell them from /dev/null.
+            for (int fd = 0; fd <= 2; ++fd) {
+                if (cerrados & (1 << fd)) ::close(fd);
+                else ::dup2(fd == 0 ? tuberia[0] : tuberia[1], fd);
+            }
+            const std::string tubo = [&] {
+                char enlace[64];
+                const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(tuberia[0])).c_str(), enlace, sizeof enlace);
+                return std::string(enlace, n > 0 ? static_cast<std::size_t>(n) : 0);
+            }();
+            if (!asegurarEstandares()) ::_exit(10);
+            for (int fd = 0; fd <= 2; ++fd) {
+                char enlace[64];
+                const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), enlace, sizeof enlace);
+                const std::string es(enlace, n > 0 ? static_cast<std::size_t>(n) : 0);
+                const bool cerrado = cerrados & (1 << fd);
+                if (es != (cerrado ? "/dev/null" : tubo)) ::_exit(20 + fd);
+                const int acceso = ::fcntl(fd, F_GETFL) & O_ACCMODE;
+                if (cerrado && acceso != (fd == 0 ? O_RDONLY : O_WRONLY)) ::_exit(30 + fd);
+            }
+            // What the program opens next takes a number of its own.
+            const int otro = ::open("/dev/null", O_RDONLY);
+            ::_exit(otro > 2 ? 0 : 40);
+        });
+        ::close(tuberia[0]);
+        ::close(tuberia[1]);
+        EXPECT_TRUE(WIFEXITED(estado) && WEXITSTATUS(estado) == 0) << "status " << WEXITSTATUS(estado);
+    }
+}
+
 TEST(Senales, LaTerminalVuelveComoEstabaSiLaEsperaSeInterrumpe) {
     int maestro = -1, esclavo = -1;
     ASSERT_EQ(::openpty(&maestro, &esclavo, nullptr, nullptr, nullptr), 0);
