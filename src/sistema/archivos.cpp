@@ -101,6 +101,26 @@ std::filesystem::path carpetaDe(const std::filesystem::path& destino) {
     return carpeta.empty() ? std::filesystem::path(".") : carpeta;
 }
 
+// fsync, again when a signal interrupts it (the error of a failed one is not retried: the kernel
+// has forgotten it by then, and the data it held may be gone).
+int sincronizar(int fd) {
+    int r;
+    do r = ::fsync(fd);
+    while (r != 0 && errno == EINTR);
+    return r;
+}
+
+// Syncs the folder, so that the names made or changed in it are on the disk; 0, or the errno of
+// the failure. A folder this process may not read, or a file system that cannot sync folders,
+// is no failure: there is nothing more to be done for the name there.
+int sincronizarCarpeta(const std::filesystem::path& carpeta) {
+    const Descriptor fd{::open(carpeta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (fd.valor < 0) return errno == EACCES ? 0 : errno;
+    if (sincronizar(fd.valor) == 0) return 0;
+    const int numero = errno;
+    return numero == EINVAL || numero == EROFS || numero == EOPNOTSUPP ? 0 : numero;
+}
+
 }  // namespace
 
 Entrada abrirEntrada(const std::filesystem::path& archivo) {
@@ -197,6 +217,8 @@ std::optional<std::string> ArchivoNuevo::publicar() {
         descartar();
         return std::string(que) + nombre + ": " + std::strerror(numero);
     };
+    // The content is on the disk before the file has any name.
+    if (sincronizar(fd_.valor) != 0) return fallar("no se pudo escribir completo ", errno);
     if (temporal_.empty()) {
         // A nameless file gets a hidden random name first (a link can only make a new name), and
         // is then renamed over the destination.
@@ -223,6 +245,9 @@ std::optional<std::string> ArchivoNuevo::publicar() {
     olvidarTemporal(registro_);
     registro_ = -1;
     temporal_.clear();
+    // And the new name is on the disk before the write is reported done.
+    if (const int numero = sincronizarCarpeta(carpetaDe(destino_)))
+        return "no se pudo asegurar en el disco " + nombre + ": " + std::strerror(numero);
     return std::nullopt;
 }
 

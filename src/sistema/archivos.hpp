@@ -62,6 +62,10 @@ enum class ModoTemporal {
 // under the destination's name is replaced, not followed). Until then nothing under the destination's
 // name changes. An unpublished file is removed when its owner is destroyed, and also when the
 // process ends by a caught signal (see sistema/senales.hpp).
+//
+// A published file is on the disk, not only in the system's memory: its content is synced before
+// the rename and its folder after, so that a power cut right after a run reported success leaves
+// the whole new file under its name, never an empty or missing one (as git, SQLite and LevelDB do).
 class ArchivoNuevo {
 public:
     // The file for `destino`, or the failure as one line naming `destino`.
@@ -77,8 +81,10 @@ public:
     int fd() const { return fd_.valor; }
     // Appends all of `bytes`; the failure as one line, or nothing.
     std::optional<std::string> escribir(std::span<const std::uint8_t> bytes);
-    // Closes the file and puts it under the destination's name; the failure as one line, or
-    // nothing. After a failure nothing is left of it.
+    // Syncs and closes the file and puts it under the destination's name, then syncs the folder;
+    // the failure as one line, or nothing. A failed sync or close fails the write. After a failure
+    // before the rename nothing is left of it; after it (the folder could not be synced) the whole
+    // file stands under its name, but the failure is reported all the same.
     std::optional<std::string> publicar();
 
 private:

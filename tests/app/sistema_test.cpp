@@ -1,6 +1,7 @@
 // The program as the system sees it, run whole with a library preloaded into it that tells what it
 // opens, syncs, renames and closes, and makes the disk fail on request (tests/sistema/interpuesto.cpp):
-// standard streams left closed by the caller.
+// standard streams left closed by the caller, results synced before they are reported, a failed
+// sync or close that fails the write.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,6 +119,70 @@ TEST(ProgramaYSistema, ConLasSalidasEstandarCerradasNingunArchivoTomaSuLugar) {
         EXPECT_TRUE(terminoCon(c, 0)) << c.estado << " " << c.errores;
         EXPECT_TRUE(contenido(f.sal) == esperado) << "the results are not those of a run with the streams open";
     }
+}
+
+// The trace's lines of one kind ("fsync", "rename"), as their index and what follows the kind.
+std::vector<std::pair<std::size_t, std::string>> lineasDe(const Corrida& c, const std::string& tipo) {
+    std::vector<std::pair<std::size_t, std::string>> halladas;
+    for (std::size_t i = 0; i < c.traza.size(); ++i) {
+        if (c.traza[i].rfind(tipo + " ", 0) == 0) halladas.emplace_back(i, c.traza[i].substr(tipo.size() + 1));
+    }
+    return halladas;
+}
+
+TEST(ProgramaYSistema, CadaResultadoSeSincronizaAntesDeTomarSuNombreYSuCarpetaDespues) {
+    Fotos f;
+    // One photo: its five stage images and its page are written one after another.
+    const Corrida c = correr(f.carpeta.ruta, {"--etapas", (f.sal / "etapas").string(), "-o",
+                                              (f.sal / "pagina.png").string(), "a.bmp"});
+    ASSERT_TRUE(terminoCon(c, 0)) << c.errores;
+    const auto renombres = lineasDe(c, "rename");
+    const auto sincronias = lineasDe(c, "fsync");
+    ASSERT_EQ(renombres.size(), 6u);
+    std::size_t anterior = 0;
+    for (std::size_t k = 0; k < renombres.size(); ++k) {
+        const auto& [i, nombres] = renombres[k];
+        SCOPED_TRACE(nombres);
+        const fs::path destino = nombres.substr(nombres.find(' ') + 1);
+        const std::string carpeta = destino.parent_path().string();
+        const std::size_t siguiente = k + 1 < renombres.size() ? renombres[k + 1].first : c.traza.size();
+        // The file's content before the rename, its folder's names after it and before the next.
+        bool archivo = false, suCarpeta = false;
+        for (const auto& [j, ruta] : sincronias) {
+            if (j > anterior && j < i && ruta.rfind(carpeta + "/", 0) == 0) archivo = true;
+            if (j > i && j < siguiente && ruta == carpeta) suCarpeta = true;
+        }
+        EXPECT_TRUE(archivo);
+        EXPECT_TRUE(suCarpeta);
+        anterior = i;
+    }
+    EXPECT_EQ(fs::path(renombres.back().second.substr(renombres.back().second.find(' ') + 1)), f.sal / "pagina.png");
+}
+
+TEST(ProgramaYSistema, UnCierreOUnaSincronizacionFallidaFallaLaEscritura) {
+    Fotos f;
+    const Corrida referencia = correr(f.carpeta.ruta, {"-o", "sal/pagina.png", "a.bmp"});
+    ASSERT_TRUE(terminoCon(referencia, 0)) << referencia.errores;
+    const apoyo::Bytes pagina = apoyo::leerArchivo(f.sal / "pagina.png");
+    fs::remove(f.sal / "pagina.png");
+    // As a network file system may answer only when the file is closed, or a disk when it is synced:
+    // the page is not published, and nothing of it is left.
+    for (const char* variable : {"ESCANER_FALLA_CIERRE", "ESCANER_FALLA_FSYNC"}) {
+        SCOPED_TRACE(variable);
+        const Corrida c = correr(f.carpeta.ruta, {"-o", "sal/pagina.png", "a.bmp"},
+                                 {std::string(variable) + "=" + f.sal.string()});
+        EXPECT_TRUE(terminoCon(c, 1)) << c.estado;
+        EXPECT_NE(c.errores.find("pagina.png\": " + std::string(std::strerror(EIO))), std::string::npos) << c.errores;
+        EXPECT_TRUE(fs::is_empty(f.sal));
+    }
+    // The folder that cannot be synced: the whole page stands under its name, but the run does not
+    // say it is safe.
+    const Corrida c = correr(f.carpeta.ruta, {"--json", "-o", "sal/pagina.png", "a.bmp"},
+                             {"ESCANER_FALLA_FSYNC_CARPETA=" + f.sal.string()});
+    EXPECT_TRUE(terminoCon(c, 1)) << c.estado;
+    EXPECT_NE(c.errores.find("pagina.png\": " + std::string(std::strerror(EIO))), std::string::npos) << c.errores;
+    EXPECT_EQ(c.salida.find("\"ok\""), std::string::npos) << c.salida;
+    EXPECT_EQ(apoyo::leerArchivo(f.sal / "pagina.png"), pagina);
 }
 
 }  // namespace
