@@ -1,5 +1,6 @@
 #include "sistema/archivos.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -69,8 +70,11 @@ const char* queEs(mode_t modo) {
     return "no es un archivo regular";
 }
 
+std::atomic<FuenteSufijos> fuenteSufijos{nullptr};
+
 // Sixteen hex digits from the kernel's random source, for names nobody can guess in advance.
 std::string sufijoAlAzar() {
+    if (const FuenteSufijos fuente = fuenteSufijos.load(std::memory_order_acquire)) return fuente();
     unsigned char bytes[8] = {};
     std::size_t llenos = 0;
     while (llenos < sizeof bytes) {
@@ -250,6 +254,8 @@ std::optional<std::string> ArchivoNuevo::publicar() {
         return "no se pudo asegurar en el disco " + nombre + ": " + std::strerror(numero);
     return std::nullopt;
 }
+
+void fijarFuenteSufijos(FuenteSufijos fuente) { fuenteSufijos.store(fuente, std::memory_order_release); }
 
 std::optional<std::string> grabarArchivo(const std::filesystem::path& archivo,
                                          std::span<const std::uint8_t> bytes) {

@@ -97,6 +97,12 @@ private:
     int registro_ = -1;               // slot of the hidden name among those removed on a signal
 };
 
+// Where the random part of hidden names comes from: the kernel's random source, unless a test puts in
+// its own to know the names in advance (and plant links under them). Nothing in the program sets it;
+// a null source puts back the kernel's.
+using FuenteSufijos = std::string (*)();
+void fijarFuenteSufijos(FuenteSufijos fuente);
+
 // Writes `bytes` as the whole new content of `archivo` through an ArchivoNuevo.
 std::optional<std::string> grabarArchivo(const std::filesystem::path& archivo,
                                          std::span<const std::uint8_t> bytes);

@@ -1,8 +1,9 @@
 // The program as the system sees it, run whole with a library preloaded into it that tells what it
 // opens, syncs, renames and closes, and makes the disk fail on request (tests/sistema/interpuesto.cpp):
 // standard streams left closed by the caller, results synced before they are reported, a failed
-// sync or close that fails the write.
+// sync or close that fails the write, and signals the caller ignored.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -183,6 +184,44 @@ TEST(ProgramaYSistema, UnCierreOUnaSincronizacionFallidaFallaLaEscritura) {
     EXPECT_NE(c.errores.find("pagina.png\": " + std::string(std::strerror(EIO))), std::string::npos) << c.errores;
     EXPECT_EQ(c.salida.find("\"ok\""), std::string::npos) << c.salida;
     EXPECT_EQ(apoyo::leerArchivo(f.sal / "pagina.png"), pagina);
+}
+
+TEST(ProgramaYSistema, LaSenalQueQuienLlamaIgnoraNoTerminaLaEspera) {
+    // As nohup starts it: SIGHUP ignored. Told to hang up while it waits for the key, the run
+    // without arguments goes on, and ends at the key as usual.
+    apoyo::CarpetaTemporal carpeta;
+    fs::copy_file(fs::path(ESCANER_EJEMPLOS) / "imagenDocumento.bmp", carpeta / "imagenDocumento.bmp");
+    int entrada[2], salida[2];
+    ASSERT_EQ(::pipe(entrada), 0);
+    ASSERT_EQ(::pipe(salida), 0);
+    const pid_t hijo = ::fork();
+    if (hijo == 0) {
+        ::dup2(entrada[0], STDIN_FILENO);
+        ::dup2(salida[1], STDOUT_FILENO);
+        ::close(entrada[1]);
+        ::close(salida[0]);
+        if (::chdir(carpeta.ruta.c_str()) != 0) ::_exit(126);
+        ::signal(SIGHUP, SIG_IGN);
+        ::signal(SIGTERM, SIG_DFL);
+        ::execl(ESCANER_BINARIO, "escaner", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(entrada[0]);
+    ::close(salida[1]);
+    std::string texto;
+    char bloque[4096];
+    for (ssize_t n; texto.find("Apriete una tecla") == std::string::npos &&
+                    (n = ::read(salida[0], bloque, sizeof bloque)) > 0;)
+        texto.append(bloque, static_cast<std::size_t>(n));
+    ASSERT_NE(texto.find("Apriete una tecla"), std::string::npos) << texto;
+    // The signal is pending before the key is sent, so it is dealt with first.
+    ::kill(hijo, SIGHUP);
+    ASSERT_EQ(::write(entrada[1], "\n", 1), 1);
+    int estado = 0;
+    ::waitpid(hijo, &estado, 0);
+    ::close(entrada[1]);
+    ::close(salida[0]);
+    EXPECT_TRUE(WIFEXITED(estado) && WEXITSTATUS(estado) == 0) << estado;
 }
 
 }  // namespace

@@ -39,26 +39,54 @@ std::optional<std::string> grabarCon(const fs::path& destino, ModoTemporal modo)
     return creado.first->publicar();
 }
 
+// The suffixes the next hidden names take, in place of random ones: those queued first, then
+// fresh ones. Set while a test's object lives.
+std::vector<std::string> sufijosEnCola;
+int sufijosLibres = 0;
+
+std::string sufijoDePrueba() {
+    if (sufijosEnCola.empty()) return "libre" + std::to_string(sufijosLibres++);
+    std::string s = sufijosEnCola.front();
+    sufijosEnCola.erase(sufijosEnCola.begin());
+    return s;
+}
+
+struct SufijosFijos {
+    explicit SufijosFijos(std::vector<std::string> cola) {
+        sufijosEnCola = std::move(cola);
+        fijarFuenteSufijos(sufijoDePrueba);
+    }
+    ~SufijosFijos() { fijarFuenteSufijos(nullptr); }
+};
+
 TEST(ArchivoNuevo, LosEnlacesPlantadosNoSeSiguenNiSeEscriben) {
     for (ModoTemporal modo : kModos) {
         SCOPED_TRACE(modo == ModoTemporal::sinNombre ? "sin nombre" : "con nombre");
         apoyo::CarpetaTemporal carpeta;
         const fs::path victima = carpeta / "victima";
         apoyo::escribirArchivo(victima, {'k', 'e', 'e', 'p'});
-        // The names a writer once used, planted as links to the victim, and the outputs
-        // themselves standing as a symbolic and a hard link to it.
-        fs::create_symlink(victima, carpeta / (".salida.bmp." + std::to_string(::getpid()) + ".tmp"));
+        // The outputs themselves standing as a symbolic and a hard link to the victim.
         fs::create_symlink(victima, carpeta / "simbolico.bmp");
         fs::create_hard_link(victima, carpeta / "duro.bmp");
-        for (const char* nombre : {"salida.bmp", "simbolico.bmp", "duro.bmp"}) {
+        for (const std::string nombre : {"salida.bmp", "simbolico.bmp", "duro.bmp"}) {
             SCOPED_TRACE(nombre);
-            ASSERT_EQ(grabarCon(carpeta / nombre, modo), std::nullopt);
+            // Links to the victim planted under the very hidden names the writer takes first.
+            fs::create_symlink(victima, carpeta / ("." + nombre + ".s.tmp"));
+            fs::create_hard_link(victima, carpeta / ("." + nombre + ".d.tmp"));
+            {
+                const SufijosFijos fijos({"s", "d"});
+                ASSERT_EQ(grabarCon(carpeta / nombre, modo), std::nullopt);
+                EXPECT_TRUE(sufijosEnCola.empty()) << "the planted names were not tried";
+            }
             EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(carpeta / nombre)));
             EXPECT_EQ(apoyo::leerArchivo(carpeta / nombre), kContenido);
             EXPECT_EQ(apoyo::leerArchivo(victima), (apoyo::Bytes{'k', 'e', 'e', 'p'}));
+            // The planted links are not ours to remove.
+            EXPECT_TRUE(fs::is_symlink(carpeta / ("." + nombre + ".s.tmp")));
+            EXPECT_TRUE(fs::equivalent(carpeta / ("." + nombre + ".d.tmp"), victima));
         }
         // Nothing of ours is left under a hidden name.
-        EXPECT_EQ(nombresEn(carpeta.ruta).size(), 5u);
+        EXPECT_EQ(nombresEn(carpeta.ruta).size(), 10u);
     }
 }
 
@@ -146,6 +174,25 @@ TEST(Senales, UnaEscrituraInterrumpidaNoDejaNadaYElProcesoTerminaPorLaSenal) {
             EXPECT_TRUE(nombresEn(carpeta.ruta).empty());
         }
     }
+}
+
+TEST(Senales, LasQueQuienLlamaIgnoraSiguenIgnoradas) {
+    // As nohup leaves SIGHUP, and a pipe's reader SIGPIPE: the run goes on through them.
+    const int estado = enHijo([] {
+        ::signal(SIGHUP, SIG_IGN);
+        ::signal(SIGPIPE, SIG_IGN);
+        ::signal(SIGTERM, SIG_DFL);
+        instalarLimpieza();
+        struct sigaction ahora {};
+        ::sigaction(SIGHUP, nullptr, &ahora);
+        if (ahora.sa_handler != SIG_IGN) ::_exit(3);
+        ::sigaction(SIGTERM, nullptr, &ahora);
+        if (ahora.sa_handler == SIG_DFL || ahora.sa_handler == SIG_IGN) ::_exit(4);
+        ::raise(SIGHUP);
+        ::raise(SIGPIPE);
+        ::_exit(0);
+    });
+    EXPECT_TRUE(WIFEXITED(estado) && WEXITSTATUS(estado) == 0) << estado;
 }
 
 TEST(AsegurarEstandares, LosCerradosQuedanEnDevNullYLosAbiertosNoCambian) {
