@@ -132,32 +132,43 @@ std::vector<std::pair<std::size_t, std::string>> lineasDe(const Corrida& c, cons
 }
 
 TEST(ProgramaYSistema, CadaResultadoSeSincronizaAntesDeTomarSuNombreYSuCarpetaDespues) {
-    Fotos f;
-    // One photo: its five stage images and its page are written one after another.
-    const Corrida c = correr(f.carpeta.ruta, {"--etapas", (f.sal / "etapas").string(), "-o",
-                                              (f.sal / "pagina.png").string(), "a.bmp"});
-    ASSERT_TRUE(terminoCon(c, 0)) << c.errores;
-    const auto renombres = lineasDe(c, "rename");
-    const auto sincronias = lineasDe(c, "fsync");
-    ASSERT_EQ(renombres.size(), 6u);
-    std::size_t anterior = 0;
-    for (std::size_t k = 0; k < renombres.size(); ++k) {
-        const auto& [i, nombres] = renombres[k];
-        SCOPED_TRACE(nombres);
-        const fs::path destino = nombres.substr(nombres.find(' ') + 1);
-        const std::string carpeta = destino.parent_path().string();
-        const std::size_t siguiente = k + 1 < renombres.size() ? renombres[k + 1].first : c.traza.size();
-        // The file's content before the rename, its folder's names after it and before the next.
-        bool archivo = false, suCarpeta = false;
-        for (const auto& [j, ruta] : sincronias) {
-            if (j > anterior && j < i && ruta.rfind(carpeta + "/", 0) == 0) archivo = true;
-            if (j > i && j < siguiente && ruta == carpeta) suCarpeta = true;
+    // Written as a nameless file, and under a hidden name where the file system cannot make one.
+    for (const bool sinNombre : {true, false}) {
+        SCOPED_TRACE(sinNombre ? "sin nombre" : "con nombre");
+        Fotos f;
+        // One photo: its five stage images and its page are written one after another.
+        const Corrida c = correr(f.carpeta.ruta, {"--etapas", (f.sal / "etapas").string(), "-o",
+                                                  (f.sal / "pagina.png").string(), "a.bmp"},
+                                 {sinNombre ? "ESCANER_SIN_TMPFILE=" : "ESCANER_SIN_TMPFILE=1"});
+        ASSERT_TRUE(terminoCon(c, 0)) << c.errores;
+        const auto renombres = lineasDe(c, "rename");
+        const auto sincronias = lineasDe(c, "fsync");
+        ASSERT_EQ(renombres.size(), 6u);
+        std::size_t anterior = 0;
+        for (std::size_t k = 0; k < renombres.size(); ++k) {
+            const auto& [i, nombres] = renombres[k];
+            SCOPED_TRACE(nombres);
+            const fs::path destino = nombres.substr(nombres.find(' ') + 1);
+            const std::string carpeta = destino.parent_path().string();
+            const std::size_t siguiente = k + 1 < renombres.size() ? renombres[k + 1].first : c.traza.size();
+            // The file's content before the rename, its folder's names after it and before the next.
+            bool archivo = false, suCarpeta = false;
+            for (const auto& [j, ruta] : sincronias) {
+                if (j > anterior && j < i && fs::path(ruta).parent_path() == carpeta) {
+                    archivo = true;
+                    EXPECT_EQ(ruta.find("(deleted)") != std::string::npos, sinNombre) << ruta;
+                }
+                if (j > i && j < siguiente && ruta == carpeta) suCarpeta = true;
+            }
+            EXPECT_TRUE(archivo);
+            EXPECT_TRUE(suCarpeta);
+            anterior = i;
         }
-        EXPECT_TRUE(archivo);
-        EXPECT_TRUE(suCarpeta);
-        anterior = i;
+        EXPECT_EQ(fs::path(renombres.back().second.substr(renombres.back().second.find(' ') + 1)), f.sal / "pagina.png");
+        // Nothing is left under a hidden name.
+        for (const auto& e : fs::recursive_directory_iterator(f.sal))
+            EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
     }
-    EXPECT_EQ(fs::path(renombres.back().second.substr(renombres.back().second.find(' ') + 1)), f.sal / "pagina.png");
 }
 
 TEST(ProgramaYSistema, UnCierreOUnaSincronizacionFallidaFallaLaEscritura) {

@@ -8,6 +8,8 @@
 //   ESCANER_FALLA_CIERRE=DIR        close() of a file in DIR closes it, and answers EIO
 //   ESCANER_FALLA_FSYNC=DIR         fsync() of a file in DIR answers EIO
 //   ESCANER_FALLA_FSYNC_CARPETA=DIR fsync() of the folder DIR itself answers EIO
+//   ESCANER_SIN_TMPFILE=1           an open asking for a nameless file (O_TMPFILE) answers
+//                                   EOPNOTSUPP, as on a file system that cannot make one
 // DIR is an absolute path with no symbolic link in it.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -56,6 +58,13 @@ void contar(const std::string& linea) {
     (void)n;
 }
 
+bool sinNombreNegado(int banderas) {
+    const char* negado = std::getenv("ESCANER_SIN_TMPFILE");
+    if (negado == nullptr || *negado == '\0' || (banderas & O_TMPFILE) != O_TMPFILE) return false;
+    errno = EOPNOTSUPP;
+    return true;
+}
+
 int trasAbrir(int fd) {
     if (fd >= 0) {
         const int numero = errno;
@@ -79,6 +88,7 @@ int open(const char* ruta, int banderas, ...) {
     va_start(resto, banderas);
     const mode_t modo = modoDe(banderas, resto);
     va_end(resto);
+    if (sinNombreNegado(banderas)) return -1;
     return trasAbrir(real(ruta, banderas, modo));
 }
 
@@ -88,6 +98,7 @@ int open64(const char* ruta, int banderas, ...) {
     va_start(resto, banderas);
     const mode_t modo = modoDe(banderas, resto);
     va_end(resto);
+    if (sinNombreNegado(banderas)) return -1;
     return trasAbrir(real(ruta, banderas, modo));
 }
 
@@ -97,6 +108,7 @@ int openat(int carpeta, const char* ruta, int banderas, ...) {
     va_start(resto, banderas);
     const mode_t modo = modoDe(banderas, resto);
     va_end(resto);
+    if (sinNombreNegado(banderas)) return -1;
     return trasAbrir(real(carpeta, ruta, banderas, modo));
 }
 
@@ -106,6 +118,7 @@ int openat64(int carpeta, const char* ruta, int banderas, ...) {
     va_start(resto, banderas);
     const mode_t modo = modoDe(banderas, resto);
     va_end(resto);
+    if (sinNombreNegado(banderas)) return -1;
     return trasAbrir(real(carpeta, ruta, banderas, modo));
 }
 
