@@ -180,9 +180,12 @@ std::string textoAyuda() {
            "      --json          un objeto JSON por foto y linea en la salida estandar: foto, estado\n"
            "                      (\"ok\", \"sin-hoja\" o \"error\"), esquinas (pixeles de la foto como se\n"
            "                      ve, x a la derecha, y hacia abajo; arriba-izquierda, arriba-derecha,\n"
-           "                      abajo-derecha, abajo-izquierda), salida, mensaje\n"
+           "                      abajo-derecha, abajo-izquierda), salida, mensaje. Un nombre que no\n"
+           "                      es UTF-8 va con U+FFFD por cada byte que no lo es, y todos sus bytes\n"
+           "                      en hexadecimal en foto_bytes o salida_bytes\n"
            "  -j, --hilos N       hilos a usar: fotos a la vez, y una foto sola usa los que sobran\n"
-           "                      (por omision, los nucleos disponibles)\n"
+           "                      (por omision, los nucleos disponibles); nunca mas fotos a la vez\n"
+           "                      que nucleos, que solo sumarian memoria\n"
            "      --detector D    como se busca la hoja: robusto (por omision) o espec (umbrales fijos,\n"
            "                      como la corrida sin argumentos)\n"
            "      --mapa M        como se endereza: perspectiva (por omision) o bilineal\n"
@@ -191,6 +194,7 @@ std::string textoAyuda() {
            "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro)\n"
            "  -h, --help, --ayuda  esta ayuda\n"
            "      --version       la version\n"
+           "  --                  fin de las opciones: lo que sigue son fotos (aunque empiece por -)\n"
            "\n"
            "Estado de salida: 0 si se escanearon todas las fotos; 1 si alguna no (cada una con una\n"
            "linea en la salida de errores; las demas se escanean igual); 2 si los argumentos no son\n"
@@ -204,7 +208,7 @@ std::string textoAyuda() {
 std::string textoVersion() { return std::string("escaner ") + ESCANER_VERSION + "\n"; }
 
 int fotosALaVez(int hilos, std::size_t fotos, int nucleos) {
-    const int limite = std::min(hilos > 0 ? hilos : nucleos, std::max(1, nucleos));
+    const int limite = std::max(1, std::min(hilos > 0 ? hilos : nucleos, nucleos));
     return static_cast<int>(std::min<std::size_t>(fotos, static_cast<std::size_t>(limite)));
 }
 
