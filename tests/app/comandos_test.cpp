@@ -413,6 +413,13 @@ TEST(Comandos, LasEtapasNuncaTocanUnaFotoNiSalenDeSuCarpeta) {
     EXPECT_EQ(apoyo::leerArchivo(d / "ajena/imagenBordes.bmp"), (apoyo::Bytes{'m', 'i', 'o'}));
     EXPECT_EQ(std::distance(fs::directory_iterator(d / "ajena"), fs::directory_iterator()), 1);
     EXPECT_TRUE(fs::exists(d / "lote2/.-hoja.png"));
+    // A stage image that cannot be written is named as the user named its folder.
+    fs::create_directories(d / "fotos/et2/x/imagenBordes.bmp");
+    const Corrida carpeta = correr({"--etapas", (d / "fotos/et2").string(), "-o", (d / "x.png").string(),
+                                    (d / "fotos/x.bmp").string()});
+    EXPECT_EQ(carpeta.estado, 1);
+    EXPECT_NE(carpeta.errores.find(entreComillas(d / "fotos/et2/x/imagenBordes.bmp")), std::string::npos)
+        << carpeta.errores;
 }
 
 // Whether `texto` is one JSON value and nothing else, strings in well-formed UTF-8.
