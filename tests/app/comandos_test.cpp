@@ -498,17 +498,22 @@ TEST(Comandos, NombresQueNoSonUtf8NiImprimiblesEnJsonYEnLosMensajes) {
 
     apoyo::CarpetaTemporal c;
     const ImagenBmp imagen = fotoDeEscena(6);
-    const std::string malo = "mal\xff\xfe\xed\xa0\x80\xc0\xaf", control = "l\xc3\xadnea\n\x1b[31mroja\x7f\xc2\x9b", bueno = "a\xc3\xb1o \"x\"";
+    const std::string malo = "mal\xff\xfe\xed\xa0\x80\xc0\xaf", control = "l\xc3\xadnea\n\x1b[31mroja\x7f\xc2\x9b", bueno = "a\xc3\xb1o \"x\" \xdf\xbf\xe2\x82\xac\xf0\x9f\x93\x84";
     for (const std::string& nombre : {malo, control, bueno})
         ASSERT_EQ(grabarImagen(imagen, c / (nombre + ".bmp")), std::nullopt);
     const Corrida lote = correr({"--json", "-o", (c / "lote").string(), (c / (malo + ".bmp")).string(),
                                  (c / (control + ".bmp")).string(), (c / (bueno + ".bmp")).string()});
     EXPECT_EQ(lote.estado, 0) << lote.errores;
+    EXPECT_EQ(lote.errores, "");  // not a terminal: no progress line either
     std::vector<std::string> json;
     std::istringstream texto(lote.salida);
     for (std::string linea; std::getline(texto, linea);) json.push_back(linea);
     ASSERT_EQ(json.size(), 3u) << lote.salida;
-    for (const std::string& linea : json) EXPECT_TRUE(esJson(linea)) << linea;
+    for (const std::string& linea : json) {
+        EXPECT_TRUE(esJson(linea)) << linea;
+        const std::string esquinas = campo(linea, "esquinas");
+        EXPECT_EQ(std::count(esquinas.begin(), esquinas.end(), '['), 5) << linea;
+    }
     // The name that is not UTF-8: U+FFFD for each stray byte, and all its bytes in hex to find
     // the file by; the others as they are, without the extra fields.
     std::string reemplazado = "mal";
@@ -524,7 +529,8 @@ TEST(Comandos, NombresQueNoSonUtf8NiImprimiblesEnJsonYEnLosMensajes) {
     EXPECT_NE(json[1].find("l\xc3\xadnea\\u000a\\u001b[31mroja\x7f\xc2\x9b.bmp\""), std::string::npos) << json[1];
     EXPECT_EQ(json[1].find("_bytes"), std::string::npos) << json[1];
     EXPECT_EQ(campo(json[2], "estado"), "ok");
-    EXPECT_NE(json[2].find("a\xc3\xb1o \\\"x\\\""), std::string::npos) << json[2];
+    EXPECT_NE(json[2].find("a\xc3\xb1o \\\"x\\\" \xdf\xbf\xe2\x82\xac\xf0\x9f\x93\x84.bmp\""), std::string::npos)
+        << json[2];
     EXPECT_EQ(json[2].find("_bytes"), std::string::npos) << json[2];
 
     // A photo that cannot be read gets one line on stderr however it is named, and no control
@@ -541,7 +547,12 @@ TEST(Comandos, NombresQueNoSonUtf8NiImprimiblesEnJsonYEnLosMensajes) {
                 << i << " " << rota.errores;
         }
     }
-    EXPECT_NE(correr({"-o", (c / "lote").string(), (c / (control + ".bmp")).string()}).errores.find("\\n\\x1b[31m"),
+    // Each byte shown once, and only those.
+    EXPECT_NE(correr({"-o", (c / "lote").string(), (c / (control + ".bmp")).string()})
+                  .errores.find("l\xc3\xadnea\\n\\x1b[31mroja\\x7f\\xc2\\x9b.bmp\""),
+              std::string::npos);
+    EXPECT_NE(correr({"-o", (c / "lote").string(), (c / (malo + ".bmp")).string()})
+                  .errores.find("mal\\xff\\xfe\\xed\\xa0\\x80\\xc0\\xaf.bmp\""),
               std::string::npos);
     // Nor in a usage error.
     const Corrida uso = correr({"-o", (c / (control + ".gif")).string(), (c / (bueno + ".bmp")).string()});
@@ -616,6 +627,40 @@ TEST(Comandos, UnaSalidaQueNoSePuedeEscribirNoEsUnExito) {
     EXPECT_EQ(WEXITSTATUS(estado), 1) << salida;
     EXPECT_EQ(campo(salida, "estado"), "error") << salida;
     EXPECT_FALSE(fs::exists(c / "todo.pdf"));
+}
+
+TEST(Comandos, ElProgresoEnUnaTerminal) {
+    const int maestro = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (maestro < 0 || ::grantpt(maestro) != 0 || ::unlockpt(maestro) != 0) {
+        if (maestro >= 0) ::close(maestro);
+        GTEST_SKIP() << "skipped: no pseudo-terminal could be opened";
+    }
+    const int esclavo = ::open(::ptsname(maestro), O_RDWR | O_NOCTTY);
+    ASSERT_GE(esclavo, 0);
+    std::FILE* terminal = ::fdopen(esclavo, "w");
+    ASSERT_NE(terminal, nullptr);
+    apoyo::CarpetaTemporal c;
+    std::vector<std::string> argumentos = {"escaner", "-j", "1", "-o", (c / "lote").string()};
+    for (int i = 0; i < 2; ++i) {
+        argumentos.push_back((c / numerado("t", i, ".bmp")).string());
+        ASSERT_EQ(grabarImagen(fotoDeEscena(30 + static_cast<std::uint64_t>(i)), argumentos.back()), std::nullopt);
+    }
+    std::vector<const char*> argv;
+    for (const std::string& a : argumentos) argv.push_back(a.c_str());
+    apoyo::Captura salida;
+    EXPECT_EQ(ejecutarComandos(static_cast<int>(argv.size()), argv.data(), salida.f, terminal), 0);
+    std::fclose(terminal);
+    std::string texto;
+    ::fcntl(maestro, F_SETFL, O_NONBLOCK);
+    char bloque[4096];
+    for (ssize_t n; (n = ::read(maestro, bloque, sizeof bloque)) > 0;) texto.append(bloque, static_cast<std::size_t>(n));
+    ::close(maestro);
+    // Before any photo is done the time left is not guessed; then it is, and the line is cleared
+    // at the end.
+    EXPECT_NE(texto.find("0/2  " + argumentos[5] + "  quedan calculando"), std::string::npos) << texto;
+    EXPECT_NE(texto.find("1/2  " + argumentos[6] + "  quedan "), std::string::npos) << texto;
+    EXPECT_EQ(texto.find("quedan -"), std::string::npos) << texto;
+    EXPECT_TRUE(texto.ends_with("\r\x1b[K")) << texto;
 }
 
 }  // namespace
