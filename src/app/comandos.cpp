@@ -4,7 +4,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -94,25 +96,34 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         return r;
     }
     r.advertencia = lectura.advertencia;
+    CarpetaEtapas carpeta;
+    std::optional<fs::path> etapas;  // where the stage images are written
     if (d.etapas) {
-        std::error_code ec;
-        fs::create_directories(*d.etapas, ec);
-        if (ec) {
-            r.mensaje = "no se puede crear la carpeta " + entreComillas(*d.etapas) + ": " + ec.message();
+        carpeta = abrirCarpetaEtapas(*d.etapas);
+        if (!carpeta.error.empty()) {
+            r.mensaje = carpeta.error;
             return r;
         }
-        borrarImagenesEtapas(*d.etapas);
+        etapas = carpeta.ruta;
     }
+    // A failure to write a stage image names the folder as the user named it.
+    const auto nombrada = [&](std::string mensaje) {
+        const std::string abierta = carpeta.ruta.string(), dada = d.etapas ? d.etapas->string() : "";
+        if (!etapas || abierta == dada) return mensaje;
+        for (std::size_t i = 0; (i = mensaje.find(abierta, i)) != std::string::npos; i += dada.size())
+            mensaje.replace(i, abierta.size(), dada);
+        return mensaje;
+    };
 
     // The sheet's corners: the fixed-threshold stages (whose account and stage images are also
     // wanted with --cuenta and --etapas, whichever detector is used), or the robust detector.
     Memoria cuenta;
     const ImagenBmp& foto = *lectura.imagen;
     ResultadoRecorrido recorrido;
-    if (o.detector == Detector::espec || o.cuenta || d.etapas) {
-        recorrido = buscarHojaPorEtapas(foto, cuenta.f, d.etapas, Orientaciones::deBordes);
+    if (o.detector == Detector::espec || o.cuenta || etapas) {
+        recorrido = buscarHojaPorEtapas(foto, cuenta.f, etapas, Orientaciones::deBordes);
         if (recorrido.hallazgo == Hallazgo::error) {
-            r.mensaje = recorrido.error;
+            r.mensaje = nombrada(recorrido.error);
             return r;
         }
     }
@@ -154,9 +165,9 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     }
     const bool codificada = static_cast<bool>(usar);
     if (forma->hojaCarta) {
-        rectificarPorEtapas(foto, recorrido, cuenta.f, d.etapas, usar);
+        rectificarPorEtapas(foto, recorrido, cuenta.f, etapas, usar);
         if (recorrido.hallazgo == Hallazgo::error) {
-            r.mensaje = recorrido.error;
+            r.mensaje = nombrada(recorrido.error);
             return r;
         }
     } else {
@@ -168,9 +179,9 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         anchoPulgadas = pagina->anchoPulgadas;
         altoPulgadas = pagina->altoPulgadas;
         recorrido.hoja = std::move(pagina->imagen);
-        if (d.etapas) {
-            if (auto error = grabarImagen(*recorrido.hoja, *d.etapas / kImagenesEtapas[4])) {
-                r.mensaje = *error;
+        if (etapas) {
+            if (auto error = grabarImagen(*recorrido.hoja, *etapas / kImagenesEtapas[4])) {
+                r.mensaje = nombrada(*error);
                 return r;
             }
         }
@@ -202,11 +213,52 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     return r;
 }
 
-// A JSON string: quotes, backslashes and control characters escaped; other bytes as they are.
+// The length of the well-formed UTF-8 character at `texto[i]`, or 0 when the byte there starts none
+// (a stray continuation byte, an overlong form, a surrogate, a code point above U+10FFFF, a cut
+// sequence).
+std::size_t caracterUtf8(const std::string& texto, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(texto[k]); };
+    const unsigned char c = byte(i);
+    if (c < 0x80) return 1;
+    std::size_t largo = 0;
+    unsigned char minimo = 0x80, maximo = 0xBF;  // the bounds of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        largo = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        largo = 3;
+        if (c == 0xE0) minimo = 0xA0;
+        if (c == 0xED) maximo = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        largo = 4;
+        if (c == 0xF0) minimo = 0x90;
+        if (c == 0xF4) maximo = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + largo > texto.size()) return 0;
+    if (byte(i + 1) < minimo || byte(i + 1) > maximo) return 0;
+    for (std::size_t k = 2; k < largo; ++k)
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    return largo;
+}
+
+bool esUtf8(const std::string& texto) {
+    for (std::size_t i = 0, n; i < texto.size(); i += n)
+        if ((n = caracterUtf8(texto, i)) == 0) return false;
+    return true;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped; UTF-8 as it is, and each
+// byte that is not part of a UTF-8 character as U+FFFD, so that every line is valid JSON.
 std::string cadenaJson(const std::string& texto) {
     std::string s = "\"";
-    for (unsigned char c : texto) {
-        if (c == '"' || c == '\\') {
+    for (std::size_t i = 0, n; i < texto.size(); i += n) {
+        const unsigned char c = static_cast<unsigned char>(texto[i]);
+        n = caracterUtf8(texto, i);
+        if (n == 0) {
+            s += "\xEF\xBF\xBD";
+            n = 1;
+        } else if (c == '"' || c == '\\') {
             s.push_back('\\');
             s.push_back(static_cast<char>(c));
         } else if (c < 0x20) {
@@ -214,15 +266,64 @@ std::string cadenaJson(const std::string& texto) {
             std::snprintf(codigo, sizeof codigo, "\\u%04x", c);
             s += codigo;
         } else {
-            s.push_back(static_cast<char>(c));
+            s.append(texto, i, n);
         }
     }
     return s + "\"";
 }
 
+// The bytes of a name, two hex digits each: how a name that is not UTF-8 is given whole in JSON.
+std::string bytesHex(const std::string& texto) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char c : texto) {
+        s.push_back(kHex[c >> 4]);
+        s.push_back(kHex[c & 15]);
+    }
+    return s;
+}
+
+// A message as it may reach a terminal, on one line: control characters (C0, DEL and C1) and
+// bytes that are not UTF-8 as \n, \t, \r or \xHH, so that a file name can neither break the line nor
+// send the terminal an escape sequence.
+std::string paraTerminal(const std::string& texto) {
+    std::string s;
+    for (std::size_t i = 0, n; i < texto.size(); i += n) {
+        const unsigned char c = static_cast<unsigned char>(texto[i]);
+        n = caracterUtf8(texto, i);
+        const bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(texto[i + 1]) < 0xA0;
+        if (n == 0 || c1) {
+            n = n == 0 ? 1 : n;
+            for (std::size_t k = 0; k < n; ++k) {
+                char codigo[8];
+                std::snprintf(codigo, sizeof codigo, "\\x%02x", static_cast<unsigned char>(texto[i + k]));
+                s += codigo;
+            }
+        } else if (c < 0x20 || c == 0x7F) {
+            char codigo[8];
+            std::snprintf(codigo, sizeof codigo, "\\x%02x", c);
+            s += c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : codigo;
+        } else {
+            s.append(texto, i, n);
+        }
+    }
+    return s;
+}
+
+// A name as a JSON field: "clave":"name", and when the name is not UTF-8 (its field then shows
+// U+FFFD for the bytes that are not), also "clave_bytes":"hex of every byte", to find the file by.
+std::string campoNombre(const char* clave, const std::string& nombre) {
+    std::string j = std::string("\"") + clave + "\":" + cadenaJson(nombre);
+    if (!esUtf8(nombre)) j += std::string(",\"") + clave + "_bytes\":\"" + bytesHex(nombre) + "\"";
+    return j;
+}
+
 std::string lineaJson(const Destino& d, const Resultado& r, const std::string& salida) {
-    std::string j = "{\"foto\":" + cadenaJson(d.foto.string()) + ",\"estado\":\"" + nombreEstado(r.estado) +
-                    "\",\"esquinas\":";
+    std::string j = "{";
+    j += campoNombre("foto", d.foto.string());
+    j += ",\"estado\":\"";
+    j += nombreEstado(r.estado);
+    j += "\",\"esquinas\":";
     if (r.esquinas) {
         j += "[";
         for (int i = 0; i < 4; ++i) {
@@ -234,7 +335,8 @@ std::string lineaJson(const Destino& d, const Resultado& r, const std::string& s
     } else {
         j += "null";
     }
-    j += ",\"salida\":" + (r.estado == Estado::ok ? cadenaJson(salida) : std::string("null"));
+    j += ",";
+    j += r.estado == Estado::ok ? campoNombre("salida", salida) : std::string("\"salida\":null");
     j += ",\"mensaje\":" + cadenaJson(r.mensaje) + "}\n";
     return j;
 }
@@ -275,7 +377,8 @@ int nucleosDisponibles() {
 
 int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::FILE* errores) {
     const auto usoIncorrecto = [&](const std::string& mensaje) {
-        std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n", mensaje.c_str());
+        std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n",
+                     paraTerminal(mensaje).c_str());
         return kSalidaUso;
     };
     const LecturaOpciones lectura = leerOpciones(argc, argv);
@@ -283,10 +386,17 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
     const Opciones& o = lectura.opciones;
     if (o.ayuda || o.version) {
         std::fputs(o.ayuda ? textoAyuda().c_str() : textoVersion().c_str(), salida);
-        return std::fflush(salida) == 0 ? 0 : 1;
+        if (std::fflush(salida) == 0 && !std::ferror(salida)) return 0;
+        std::fprintf(errores, "escaner: no se pudo escribir en la salida estandar: %s\n", std::strerror(errno));
+        return 1;
     }
     const Plan plan = planear(o);
-    if (!plan.error.empty()) return usoIncorrecto(plan.error);
+    if (!plan.error.empty()) {
+        // The photos that do not exist are told first: often they are what makes the rest wrong.
+        for (const fs::path& foto : plan.faltan)
+            std::fprintf(errores, "escaner: no existe la foto %s\n", paraTerminal(entreComillas(foto)).c_str());
+        return usoIncorrecto(plan.error);
+    }
     if (plan.carpeta) {
         std::error_code ec;
         fs::create_directories(*plan.carpeta, ec);
@@ -311,13 +421,14 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         for (; impresas < total && resultados[impresas]; ++impresas) {
             const Destino& d = plan.destinos[impresas];
             Resultado& r = *resultados[impresas];
-            if (!r.advertencia.empty()) std::fprintf(errores, "escaner: advertencia: %s\n", r.advertencia.c_str());
+            if (!r.advertencia.empty())
+                std::fprintf(errores, "escaner: advertencia: %s\n", paraTerminal(r.advertencia).c_str());
             if (r.estado != Estado::ok) {
-                std::fprintf(errores, "escaner: %s\n", r.mensaje.c_str());
+                std::fprintf(errores, "escaner: %s\n", paraTerminal(r.mensaje).c_str());
                 fallo = true;
             }
             if (o.cuenta && !r.cuenta.empty()) {
-                std::fprintf(salida, "\nFoto %s%s\n", entreComillas(d.foto).c_str(), r.cuenta.c_str());
+                std::fprintf(salida, "\nFoto %s%s\n", paraTerminal(entreComillas(d.foto)).c_str(), r.cuenta.c_str());
                 r.cuenta.clear();
             }
             if (o.json) {
@@ -334,11 +445,11 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         progreso.dibujar();
     };
 
-    // At most N threads: N photos at once, or fewer when there are fewer photos, and then a photo
-    // may take a thread to spare for its two halves, while there are cores for it.
+    // At most N threads: N photos at once, or fewer when there are fewer photos or cores, and then
+    // a photo may take a thread to spare for its two halves, while there are cores for it.
     const int nucleos = nucleosDisponibles();
     const int limite = o.hilos > 0 ? o.hilos : nucleos;
-    const int hilos = static_cast<int>(std::min<std::size_t>(total, limite));
+    const int hilos = fotosALaVez(o.hilos, total, nucleos);
     const auto sobranHilos = [&](int enUso) { return enUso < limite && enUso < nucleos; };
     dosMitadesALaVez = sobranHilos(hilos);
     std::atomic<int> ocupados{hilos};  // threads still taking photos
@@ -348,7 +459,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         for (std::size_t i; (i = siguiente.fetch_add(1)) < total;) {
             {
                 const std::lock_guard<std::mutex> l(cerrojo);
-                progreso.actual = plan.destinos[i].foto.string();
+                progreso.actual = paraTerminal(plan.destinos[i].foto.string());
                 progreso.dibujar();
             }
             Resultado r = escanear(plan.destinos[i], o, plan.pdf.has_value());
@@ -383,7 +494,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             }
         }
         if (!error.empty()) {
-            std::fprintf(errores, "escaner: %s\n", error.c_str());
+            std::fprintf(errores, "escaner: %s\n", paraTerminal(error).c_str());
             fallo = true;
             // The pages never reached their file.
             for (std::size_t i = 0; i < total; ++i) {

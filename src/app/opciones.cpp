@@ -6,7 +6,10 @@
 #include <system_error>
 
 #include <CLI/CLI.hpp>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "app/recorrido.hpp"
 
 namespace fs = std::filesystem;
 
@@ -49,18 +52,25 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     std::string salida, etapas, calidad, hilos;
     app.add_flag("-h,--help,--ayuda", o.ayuda);
     app.add_flag("--version", o.version);
-    app.add_option("-o,--salida", salida);
-    app.add_option("--calidad", calidad);
-    app.add_option("--etapas", etapas);
+    // Each option with a value is kept once: a second one, or an empty value, is refused below
+    // (a script's unset variable must not send the results somewhere else).
+    std::vector<std::pair<CLI::Option*, std::string*>> conValor;
+    const auto opcion = [&](const char* nombres, std::string& valor) {
+        CLI::Option* op = app.add_option(nombres, valor)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        conValor.emplace_back(op, &valor);
+    };
+    opcion("-o,--salida", salida);
+    opcion("--calidad", calidad);
+    opcion("--etapas", etapas);
     app.add_flag("--cuenta", o.cuenta);
     app.add_flag("--json", o.json);
-    app.add_option("-j,--hilos", hilos);
+    opcion("-j,--hilos", hilos);
     std::string detector, mapa, papel, ppp, mejora;
-    app.add_option("--detector", detector);
-    app.add_option("--mapa", mapa);
-    app.add_option("--papel", papel);
-    app.add_option("--ppp", ppp);
-    app.add_option("--mejorar", mejora);
+    opcion("--detector", detector);
+    opcion("--mapa", mapa);
+    opcion("--papel", papel);
+    opcion("--ppp", ppp);
+    opcion("--mejorar", mejora);
     std::vector<std::string> fotos;
     app.add_option("fotos", fotos);
     try {
@@ -73,9 +83,26 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
         return r;
     }
     if (o.ayuda || o.version) return r;
+    // "--" ends the options (the arguments after it are all photos); the parser hands the mark back
+    // among the arguments it did not take.
+    bool finDeOpciones = false;
     for (const std::string& resto : app.remaining()) {
+        if (resto == "--" && !finDeOpciones) {
+            finDeOpciones = true;
+            continue;
+        }
         r.error = (resto.size() > 1 && resto[0] == '-' ? "opcion desconocida: " : "argumento de mas: ") + resto;
         return r;
+    }
+    for (const auto& [op, valor] : conValor) {
+        if (op->count() > 1) {
+            r.error = "la opcion " + op->get_name() + " se dio " + std::to_string(op->count()) + " veces; va una sola";
+            return r;
+        }
+        if (op->count() == 1 && valor->empty()) {
+            r.error = "la opcion " + op->get_name() + " se dio con un valor vacio";
+            return r;
+        }
     }
     for (const std::string& f : fotos) o.fotos.emplace_back(f);
     if (!salida.empty()) o.salida = salida;
@@ -153,9 +180,12 @@ std::string textoAyuda() {
            "      --json          un objeto JSON por foto y linea en la salida estandar: foto, estado\n"
            "                      (\"ok\", \"sin-hoja\" o \"error\"), esquinas (pixeles de la foto como se\n"
            "                      ve, x a la derecha, y hacia abajo; arriba-izquierda, arriba-derecha,\n"
-           "                      abajo-derecha, abajo-izquierda), salida, mensaje\n"
+           "                      abajo-derecha, abajo-izquierda), salida, mensaje. Un nombre que no\n"
+           "                      es UTF-8 va con U+FFFD por cada byte que no lo es, y todos sus bytes\n"
+           "                      en hexadecimal en foto_bytes o salida_bytes\n"
            "  -j, --hilos N       hilos a usar: fotos a la vez, y una foto sola usa los que sobran\n"
-           "                      (por omision, los nucleos disponibles)\n"
+           "                      (por omision, los nucleos disponibles); nunca mas fotos a la vez\n"
+           "                      que nucleos, que solo sumarian memoria\n"
            "      --detector D    como se busca la hoja: robusto (por omision) o espec (umbrales fijos,\n"
            "                      como la corrida sin argumentos)\n"
            "      --mapa M        como se endereza: perspectiva (por omision) o bilineal\n"
@@ -164,6 +194,7 @@ std::string textoAyuda() {
            "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro)\n"
            "  -h, --help, --ayuda  esta ayuda\n"
            "      --version       la version\n"
+           "  --                  fin de las opciones: lo que sigue son fotos (aunque empiece por -)\n"
            "\n"
            "Estado de salida: 0 si se escanearon todas las fotos; 1 si alguna no (cada una con una\n"
            "linea en la salida de errores; las demas se escanean igual); 2 si los argumentos no son\n"
@@ -176,9 +207,52 @@ std::string textoAyuda() {
 
 std::string textoVersion() { return std::string("escaner ") + ESCANER_VERSION + "\n"; }
 
+int fotosALaVez(int hilos, std::size_t fotos, int nucleos) {
+    const int limite = std::max(1, std::min(hilos > 0 ? hilos : nucleos, nucleos));
+    return static_cast<int>(std::min<std::size_t>(fotos, static_cast<std::size_t>(limite)));
+}
+
+std::string nombreDeEtapas(const fs::path& foto) {
+    std::string nombre = foto.stem().string();
+    // "." and ".." would name the stage folder itself or the one above it; an empty name, the
+    // stage folder itself. Their dots become underscores.
+    if (nombre.empty() || nombre == "." || nombre == "..") {
+        std::replace(nombre.begin(), nombre.end(), '.', '_');
+        if (nombre.empty()) nombre = "_";
+    }
+    return nombre;
+}
+
+namespace {
+
+// The identity of an existing file (symbolic links followed), or nothing when there is none.
+std::optional<std::pair<dev_t, ino_t>> identidad(const fs::path& ruta) {
+    struct stat st {};
+    if (::stat(ruta.c_str(), &st) != 0) return std::nullopt;
+    return std::pair{st.st_dev, st.st_ino};
+}
+
+// Why an existing `ruta` cannot take a result: something other than a file, a symbolic link or a
+// folder (a folder fails on its own when written, and takes nothing with it). Nothing when it can.
+std::optional<std::string> noEsArchivo(const fs::path& ruta) {
+    struct stat st {};
+    if (::lstat(ruta.c_str(), &st) != 0) return std::nullopt;
+    if (S_ISFIFO(st.st_mode)) return ruta.string() + " es una tuberia (FIFO): no se escribe sobre ella";
+    if (S_ISSOCK(st.st_mode)) return ruta.string() + " es un socket: no se escribe sobre el";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return ruta.string() + " es un dispositivo: no se escribe sobre el";
+    return std::nullopt;
+}
+
+}  // namespace
+
 Plan planear(const Opciones& o) {
     Plan plan;
     const bool varias = o.fotos.size() > 1;
+    std::vector<bool> existe;
+    for (const fs::path& foto : o.fotos) {
+        existe.push_back(identidad(foto).has_value());
+        if (!existe.back()) plan.faltan.push_back(foto);
+    }
     std::optional<FormatoSalida> formatoArchivo;
     if (o.salida) {
         const fs::path& s = *o.salida;
@@ -209,16 +283,40 @@ Plan planear(const Opciones& o) {
         }
     }
 
-    std::map<fs::path, fs::path> fotos;      // canonical name -> as given
-    std::map<fs::path, fs::path> usados;     // result or stage folder -> the photo that takes it
+    // The photos by name and, those that exist, by file: two names of one file (a link, another
+    // spelling of the path) are the same photo. A photo that does not exist gives no result, so
+    // it takes no name from the others; it fails on its own when its turn comes.
+    std::map<fs::path, fs::path> fotos;                    // canonical name -> as given
+    std::map<std::pair<dev_t, ino_t>, fs::path> archivos;  // file -> as given
     for (const fs::path& foto : o.fotos) {
-        const fs::path c = canonico(foto);
-        if (!fotos.emplace(c, foto).second) {
+        const auto id = identidad(foto);
+        if (!fotos.emplace(canonico(foto), foto).second) {
             plan.error = "la foto " + foto.string() + " se nombra dos veces";
             return plan;
         }
+        if (id) archivos.emplace(*id, foto);
     }
-    for (const fs::path& foto : o.fotos) {
+    // Every file the run would write, checked against every photo and against the others.
+    std::map<fs::path, fs::path> usados;  // result, stage folder or stage image -> the photo that takes it
+    const auto escribible = [&](const fs::path& ruta) {
+        if (fotos.count(canonico(ruta))) {
+            plan.error = ruta.string() + " es una de las fotos: no se escribe sobre ella";
+            return false;
+        }
+        if (const auto id = identidad(ruta)) {
+            if (const auto foto = archivos.find(*id); foto != archivos.end()) {
+                plan.error = ruta.string() + " es la foto " + foto->second.string() + ": no se escribe sobre ella";
+                return false;
+            }
+        }
+        if (auto error = noEsArchivo(ruta)) {
+            plan.error = std::move(*error);
+            return false;
+        }
+        return true;
+    };
+    for (std::size_t i = 0; i < o.fotos.size(); ++i) {
+        const fs::path& foto = o.fotos[i];
         Destino d;
         d.foto = foto;
         const std::string nombre = foto.stem().string();
@@ -230,15 +328,20 @@ Plan planear(const Opciones& o) {
         } else if (!plan.pdf) {
             d.resultado = foto.parent_path() / (nombre + "-hoja.png");
         }
-        if (o.etapas) d.etapas = *o.etapas / nombre;
-        for (const auto& usado : {d.resultado, d.etapas.value_or(fs::path())}) {
-            if (usado.empty()) continue;
-            const fs::path c = canonico(usado);
-            if (fotos.count(c)) {
-                plan.error = usado.string() + " es una de las fotos: no se escribe sobre ella";
-                return plan;
-            }
-            const auto [donde, nuevo] = usados.emplace(c, foto);
+        if (o.etapas) d.etapas = *o.etapas / nombreDeEtapas(foto);
+        if (!existe[i]) {
+            plan.destinos.push_back(std::move(d));
+            continue;
+        }
+        std::vector<fs::path> escritos;
+        if (!d.resultado.empty()) escritos.push_back(d.resultado);
+        if (d.etapas) {
+            escritos.push_back(*d.etapas);
+            for (const char* etapa : kImagenesEtapas) escritos.push_back(*d.etapas / etapa);
+        }
+        for (const fs::path& usado : escritos) {
+            if (!escribible(usado)) return plan;
+            const auto [donde, nuevo] = usados.emplace(canonico(usado), foto);
             if (!nuevo) {
                 plan.error = "las fotos " + donde->second.string() + " y " + foto.string() +
                              " darian el mismo resultado " + usado.string();
@@ -247,8 +350,6 @@ Plan planear(const Opciones& o) {
         }
         plan.destinos.push_back(std::move(d));
     }
-    if (plan.pdf && fotos.count(canonico(*plan.pdf))) {
-        plan.error = plan.pdf->string() + " es una de las fotos: no se escribe sobre ella";
-    }
+    if (plan.pdf) escribible(*plan.pdf);
     return plan;
 }

@@ -56,12 +56,24 @@ struct Plan {
     std::vector<Destino> destinos;                 // one per photo, in the order given
     std::optional<std::filesystem::path> pdf;      // one PDF with a page per photo
     std::optional<std::filesystem::path> carpeta;  // a folder -o names, to be made if missing
+    std::vector<std::filesystem::path> faltan;     // the photos that do not exist, in the order given
     std::string error;                             // the usage error, as one line; empty when good
 };
+
+// How many photos are scanned at once: as many as -j says (0: the cores), never more than the
+// photos nor than the cores, since each photo at once holds its own memory and more than the cores
+// gain no time.
+int fotosALaVez(int hilos, std::size_t fotos, int nucleos);
+
+// The name of a photo's folder of stage images: its name without the extension, always one plain
+// folder name ("." and ".." as underscores).
+std::string nombreDeEtapas(const std::filesystem::path& foto);
 
 // Without -o each result goes beside its photo as NOMBRE-hoja.png. With -o: for one photo a file
 // whose extension names the format (.png, .jpg/.jpeg, .bmp, .pdf) or an existing folder; for
 // several a folder (NOMBRE-hoja.png in it; made if missing) or a .pdf with a page per photo. A
-// photo named twice, two results under one name, a result over a photo, a -o file for several
-// photos that is not a PDF, or a -o whose folder does not exist are usage errors.
+// photo named twice, two files written under one name, a file written over a photo (by name or as
+// the same file: results, stage images, the PDF), over a FIFO, socket or device, a -o file for
+// several photos that is not a PDF, or a -o whose folder does not exist are usage errors. Photos
+// that do not exist are listed apart and take no part in those checks.
 Plan planear(const Opciones& opciones);

@@ -4,6 +4,12 @@
 #include <cmath>
 #include <utility>
 
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "filtros/bordes.hpp"
@@ -29,6 +35,35 @@ void imprimirRectas(const ListaRectas& rectas, std::FILE* salida) {
 
 void borrarImagenesEtapas(const std::filesystem::path& carpeta) {
     for (const char* nombre : kImagenesEtapas) ::unlink((carpeta / nombre).c_str());
+}
+
+CarpetaEtapas abrirCarpetaEtapas(const std::filesystem::path& carpeta) {
+    CarpetaEtapas c;
+    const auto fallo = [&](const std::string& por) {
+        c.error = "no se puede usar la carpeta " + entreComillas(carpeta) + ": " + por;
+        return std::move(c);
+    };
+    std::error_code ec;
+    if (carpeta.has_parent_path()) std::filesystem::create_directories(carpeta.parent_path(), ec);
+    if (ec) return fallo(ec.message());
+    if (::mkdir(carpeta.c_str(), 0777) != 0 && errno != EEXIST) return fallo(std::strerror(errno));
+    c.fd = Descriptor(::open(carpeta.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (c.fd.valor < 0) {
+        const int error = errno;
+        struct stat st {};
+        if (error == ELOOP || (::lstat(carpeta.c_str(), &st) == 0 && S_ISLNK(st.st_mode)))
+            return fallo("es un enlace simbolico; las imagenes de las etapas no se escriben a traves de el");
+        return fallo(error == ENOTDIR ? "no es una carpeta" : std::strerror(error));
+    }
+    for (const char* nombre : kImagenesEtapas) ::unlinkat(c.fd.valor, nombre, 0);
+    // The descriptor's name in /proc stands for the folder opened, not for whatever its own name
+    // comes to stand for.
+    const std::filesystem::path propia = "/proc/self/fd/" + std::to_string(c.fd.valor);
+    struct stat abierta {}, porNombre {};
+    const bool mismo = ::fstat(c.fd.valor, &abierta) == 0 && ::stat(propia.c_str(), &porNombre) == 0 &&
+                       abierta.st_dev == porNombre.st_dev && abierta.st_ino == porNombre.st_ino;
+    c.ruta = mismo ? propia : carpeta;
+    return c;
 }
 
 double factorDeReduccion(const ImagenBmp& foto) {

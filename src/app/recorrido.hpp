@@ -13,6 +13,7 @@
 #include "filtros/bordes.hpp"
 #include "geometria/esquinas.hpp"
 #include "imagen/imagen_bmp.hpp"
+#include "sistema/archivos.hpp"
 
 // The stage images of a run, in the order they are written.
 inline constexpr const char* kImagenesEtapas[] = {"imagenReducida.bmp", "imagenBordes.bmp",
@@ -22,6 +23,20 @@ inline constexpr const char* kImagenesEtapas[] = {"imagenReducida.bmp", "imagenB
 // Removes the stage images a run left in `carpeta`, where there are any (a folder standing under one
 // of their names stays: writing there fails with its own message).
 void borrarImagenesEtapas(const std::filesystem::path& carpeta);
+
+// A photo's own folder of stage images, made where missing and open for the photo's road.
+struct CarpetaEtapas {
+    Descriptor fd;               // the folder as opened
+    std::filesystem::path ruta;  // the name to write its images under: the opened folder itself
+    std::string error;           // one line, when it could not be made or opened
+};
+
+// Makes `carpeta` (and the folders above it) where missing and opens it without following a
+// symbolic link in its last part: a link standing under its name is refused, not followed. The
+// stage images a run left there are removed. The images are then written under `ruta`, which
+// names the folder opened even if its name is swapped for another meanwhile (where /proc is
+// mounted; else `ruta` is `carpeta`).
+CarpetaEtapas abrirCarpetaEtapas(const std::filesystem::path& carpeta);
 
 // The working image's diagonal, in pixels.
 inline constexpr double kDiagonalTrabajo = 720.0;

@@ -1,10 +1,17 @@
 // The command line: options and usage errors, photos in every format, results in every format and
 // one PDF, batches with a bad photo, JSON, threads, and the real photos in their original files.
+#include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -12,6 +19,7 @@
 #include "apoyo.hpp"
 #include "app/comandos.hpp"
 #include "app/escaner.hpp"
+#include "app/recorrido.hpp"
 #include "escena.hpp"
 #include "formatos/formatos.hpp"
 #include "imagen/paralelo.hpp"
@@ -348,6 +356,311 @@ TEST(Comandos, FotosRealesEnSusArchivosOriginales) {
         // orientation or decoding would move the corners by hundreds.
         for (int k = 0; k < 8; ++k) EXPECT_NEAR(va[k] * escalaA, vb[k] * escalaB, 7.2) << k << " " << original.second << " " << copia.second;
     }
+}
+
+TEST(Comandos, LasEtapasNuncaTocanUnaFotoNiSalenDeSuCarpeta) {
+    apoyo::CarpetaTemporal c;
+    const ImagenBmp imagen = fotoDeEscena(5);
+    ASSERT_EQ(grabarImagen(imagen, c / "x.bmp"), std::nullopt);
+    const apoyo::Bytes original = apoyo::leerArchivo(c / "x.bmp");
+    // A photo where the stage images of another, or its own, would go: refused before any work,
+    // the photo whole.
+    fs::create_directories(c / "et/x");
+    fs::copy_file(c / "x.bmp", c / "et/x/imagenReducida.bmp");
+    const std::string segunda = (c / "et/x/imagenReducida.bmp").string();
+    const Corrida lote = correr({"-j", "1", (c / "x.bmp").string(), segunda, "--etapas", (c / "et").string(), "-o",
+                                 (c / "lote").string()});
+    EXPECT_EQ(lote.estado, kSalidaUso) << lote.errores;
+    fs::create_directories(c / "et/imagenBordes");
+    fs::copy_file(c / "x.bmp", c / "et/imagenBordes/imagenBordes.bmp");
+    const Corrida propia = correr({(c / "et/imagenBordes/imagenBordes.bmp").string(), "--etapas",
+                                   (c / "et").string(), "-o", (c / "s.png").string()});
+    EXPECT_EQ(propia.estado, kSalidaUso) << propia.errores;
+    EXPECT_EQ(apoyo::leerArchivo(segunda), original);
+    EXPECT_EQ(apoyo::leerArchivo(c / "et/imagenBordes/imagenBordes.bmp"), original);
+    EXPECT_FALSE(fs::exists(c / "lote"));
+    EXPECT_FALSE(fs::exists(c / "s.png"));
+
+    // Photos whose stems are ".." and "." keep their stage images in folders of their own inside the
+    // stage folder; nothing is written beside it or straight into it.
+    apoyo::CarpetaTemporal d;
+    fs::create_directories(d / "fotos");
+    for (const char* nombre : {"...bmp", "..bmp"}) fs::copy_file(c / "x.bmp", d / "fotos" / nombre);
+    const Corrida puntos = correr({"--etapas", (d / "fotos/et").string(), "-o", (d / "lote").string(),
+                                   (d / "fotos/...bmp").string(), (d / "fotos/..bmp").string()});
+    EXPECT_EQ(puntos.estado, 0) << puntos.errores;
+    std::vector<std::string> hechos;
+    for (const auto& e : fs::recursive_directory_iterator(d / "fotos"))
+        hechos.push_back(fs::relative(e.path(), d / "fotos").string());
+    std::sort(hechos.begin(), hechos.end());
+    std::vector<std::string> esperados = {"...bmp", "..bmp", "et", "et/_", "et/__"};
+    for (const char* sub : {"et/_/", "et/__/"})
+        for (const char* etapa : kImagenesEtapas) esperados.push_back(sub + std::string(etapa));
+    std::sort(esperados.begin(), esperados.end());
+    EXPECT_EQ(hechos, esperados);
+
+    // A photo's stage folder that is a link to another folder is refused, not written through; the
+    // folder's files stay as they were, and the other photos go on.
+    fs::create_directories(d / "ajena");
+    apoyo::escribirArchivo(d / "ajena/imagenBordes.bmp", {'m', 'i', 'o'});
+    fs::create_directory_symlink(d / "ajena", d / "fotos/et/x");
+    fs::copy_file(c / "x.bmp", d / "fotos/x.bmp");
+    const Corrida enlace = correr({"--etapas", (d / "fotos/et").string(), "-o", (d / "lote2").string(),
+                                   (d / "fotos/x.bmp").string(), (d / "fotos/..bmp").string()});
+    EXPECT_EQ(enlace.estado, 1);
+    EXPECT_EQ(lineas(enlace.errores), 1) << enlace.errores;
+    EXPECT_NE(enlace.errores.find("enlace simbolico"), std::string::npos) << enlace.errores;
+    EXPECT_EQ(apoyo::leerArchivo(d / "ajena/imagenBordes.bmp"), (apoyo::Bytes{'m', 'i', 'o'}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(d / "ajena"), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::exists(d / "lote2/.-hoja.png"));
+    // A stage image that cannot be written is named as the user named its folder.
+    fs::create_directories(d / "fotos/et2/x/imagenBordes.bmp");
+    const Corrida carpeta = correr({"--etapas", (d / "fotos/et2").string(), "-o", (d / "x.png").string(),
+                                    (d / "fotos/x.bmp").string()});
+    EXPECT_EQ(carpeta.estado, 1);
+    EXPECT_NE(carpeta.errores.find(entreComillas(d / "fotos/et2/x/imagenBordes.bmp")), std::string::npos)
+        << carpeta.errores;
+}
+
+// Whether `texto` is one JSON value and nothing else, strings in well-formed UTF-8.
+bool esJson(const std::string& texto) {
+    std::size_t i = 0;
+    const auto espacios = [&] {
+        while (i < texto.size() && std::isspace(static_cast<unsigned char>(texto[i]))) ++i;
+    };
+    const auto cadena = [&] {
+        if (texto[i++] != '"') return false;
+        while (i < texto.size() && texto[i] != '"') {
+            const auto c = static_cast<unsigned char>(texto[i]);
+            if (c < 0x20) return false;
+            if (c == '\\') {
+                const char e = texto[++i];
+                if (e == 'u') {
+                    for (int k = 1; k <= 4; ++k)
+                        if (!std::isxdigit(static_cast<unsigned char>(texto[i + k]))) return false;
+                    i += 4;
+                } else if (std::string("\"\\/bfnrt").find(e) == std::string::npos) {
+                    return false;
+                }
+                ++i;
+                continue;
+            }
+            // One UTF-8 character: its length from the lead byte, then continuation bytes only
+            // (overlong forms and surrogates are left to the writer's own test below).
+            const int largo = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                                                                          : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+            if (largo == 0 || i + largo > texto.size()) return false;
+            for (int k = 1; k < largo; ++k)
+                if ((static_cast<unsigned char>(texto[i + k]) & 0xC0) != 0x80) return false;
+            i += largo;
+        }
+        return i++ < texto.size();
+    };
+    std::function<bool()> valor = [&] {
+        espacios();
+        if (i >= texto.size()) return false;
+        if (texto[i] == '"') return cadena();
+        if (texto[i] == '{' || texto[i] == '[') {
+            const char cierre = texto[i] == '{' ? '}' : ']';
+            ++i;
+            espacios();
+            if (texto[i] == cierre) return ++i, true;
+            do {
+                espacios();
+                if (cierre == '}') {
+                    if (!cadena()) return false;
+                    espacios();
+                    if (texto[i++] != ':') return false;
+                }
+                if (!valor()) return false;
+                espacios();
+            } while (texto[i] == ',' && ++i);
+            return texto[i++] == cierre;
+        }
+        for (const char* palabra : {"null", "true", "false"})
+            if (texto.compare(i, std::strlen(palabra), palabra) == 0) return i += std::strlen(palabra), true;
+        char* fin = nullptr;
+        std::strtod(texto.c_str() + i, &fin);
+        if (fin == texto.c_str() + i) return false;
+        i = static_cast<std::size_t>(fin - texto.c_str());
+        return true;
+    };
+    if (!valor()) return false;
+    espacios();
+    return i == texto.size();
+}
+
+TEST(Comandos, NombresQueNoSonUtf8NiImprimiblesEnJsonYEnLosMensajes) {
+    EXPECT_TRUE(esJson(R"({"a":[1,-2.5e3,"\u00e9\n"],"b":null,"c":"ñ"})"));
+    EXPECT_FALSE(esJson("{\"a\":\"\xff\"}"));
+    EXPECT_FALSE(esJson("{\"a\":\"\n\"}"));
+    EXPECT_FALSE(esJson("{\"a\":1"));
+
+    apoyo::CarpetaTemporal c;
+    const ImagenBmp imagen = fotoDeEscena(6);
+    const std::string malo = "mal\xff\xfe\xed\xa0\x80\xc0\xaf", control = "l\xc3\xadnea\n\x1b[31mroja\x7f\xc2\x9b", bueno = "a\xc3\xb1o \"x\" \xdf\xbf\xe2\x82\xac\xf0\x9f\x93\x84";
+    for (const std::string& nombre : {malo, control, bueno})
+        ASSERT_EQ(grabarImagen(imagen, c / (nombre + ".bmp")), std::nullopt);
+    const Corrida lote = correr({"--json", "-o", (c / "lote").string(), (c / (malo + ".bmp")).string(),
+                                 (c / (control + ".bmp")).string(), (c / (bueno + ".bmp")).string()});
+    EXPECT_EQ(lote.estado, 0) << lote.errores;
+    EXPECT_EQ(lote.errores, "");  // not a terminal: no progress line either
+    std::vector<std::string> json;
+    std::istringstream texto(lote.salida);
+    for (std::string linea; std::getline(texto, linea);) json.push_back(linea);
+    ASSERT_EQ(json.size(), 3u) << lote.salida;
+    for (const std::string& linea : json) {
+        EXPECT_TRUE(esJson(linea)) << linea;
+        const std::string esquinas = campo(linea, "esquinas");
+        EXPECT_EQ(std::count(esquinas.begin(), esquinas.end(), '['), 5) << linea;
+    }
+    // The name that is not UTF-8: U+FFFD for each stray byte, and all its bytes in hex to find
+    // the file by; the others as they are, without the extra fields.
+    std::string reemplazado = "mal";
+    for (int i = 0; i < 7; ++i) reemplazado += "\xef\xbf\xbd";  // two stray bytes, a surrogate, an overlong '/'
+    EXPECT_NE(json[0].find(reemplazado + ".bmp\""), std::string::npos) << json[0];
+    const std::string bytes = campo(json[0], "foto_bytes");
+    std::string decodificado;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        decodificado.push_back(static_cast<char>(std::stoi(bytes.substr(i, 2), nullptr, 16)));
+    EXPECT_EQ(decodificado, (c / (malo + ".bmp")).string());
+    EXPECT_TRUE(fs::exists(fs::path(decodificado)));
+    EXPECT_NE(json[0].find("\"salida_bytes\":\""), std::string::npos) << json[0];
+    EXPECT_NE(json[1].find("l\xc3\xadnea\\u000a\\u001b[31mroja\x7f\xc2\x9b.bmp\""), std::string::npos) << json[1];
+    EXPECT_EQ(json[1].find("_bytes"), std::string::npos) << json[1];
+    EXPECT_EQ(campo(json[2], "estado"), "ok");
+    EXPECT_NE(json[2].find("a\xc3\xb1o \\\"x\\\" \xdf\xbf\xe2\x82\xac\xf0\x9f\x93\x84.bmp\""), std::string::npos)
+        << json[2];
+    EXPECT_EQ(json[2].find("_bytes"), std::string::npos) << json[2];
+
+    // A photo that cannot be read gets one line on stderr however it is named, and no control
+    // character reaches the terminal.
+    for (const std::string& nombre : {malo, control}) {
+        apoyo::escribirArchivo(c / (nombre + ".bmp"), {'h', 'o', 'l', 'a'});
+        const Corrida rota = correr({"-o", (c / "lote").string(), (c / (nombre + ".bmp")).string()});
+        EXPECT_EQ(rota.estado, 1);
+        EXPECT_EQ(lineas(rota.errores), 1) << rota.errores;
+        for (std::size_t i = 0; i < rota.errores.size(); ++i) {
+            const auto b = static_cast<unsigned char>(rota.errores[i]);
+            const auto siguiente = static_cast<unsigned char>(rota.errores[i + 1]);
+            EXPECT_FALSE((b < 0x20 && b != '\n') || b == 0x7f || b == 0xff || (b == 0xc2 && siguiente < 0xa0))
+                << i << " " << rota.errores;
+        }
+    }
+    // Each byte shown once, and only those.
+    EXPECT_NE(correr({"-o", (c / "lote").string(), (c / (control + ".bmp")).string()})
+                  .errores.find("l\xc3\xadnea\\n\\x1b[31mroja\\x7f\\xc2\\x9b.bmp\""),
+              std::string::npos);
+    EXPECT_NE(correr({"-o", (c / "lote").string(), (c / (malo + ".bmp")).string()})
+                  .errores.find("mal\\xff\\xfe\\xed\\xa0\\x80\\xc0\\xaf.bmp\""),
+              std::string::npos);
+    // Nor in a usage error.
+    const Corrida uso = correr({"-o", (c / (control + ".gif")).string(), (c / (bueno + ".bmp")).string()});
+    EXPECT_EQ(uso.estado, kSalidaUso);
+    EXPECT_EQ(lineas(uso.errores), 2) << uso.errores;
+}
+
+TEST(Comandos, FotosQueNoExistenYFinDeOpciones) {
+    apoyo::CarpetaTemporal c;
+    // Two patterns that matched nothing: each photo missing, one line each, no clash of names.
+    const Corrida nada = correr({(c / "fotos/*.jpg").string(), (c / "fotos/*.png").string()});
+    EXPECT_EQ(nada.estado, 1);
+    EXPECT_EQ(lineas(nada.errores), 2) << nada.errores;
+    EXPECT_EQ(nada.errores.find("mismo resultado"), std::string::npos) << nada.errores;
+    // Told before the usage error they come with.
+    ASSERT_EQ(grabarImagen(fotoDeEscena(8), c / "a.bmp"), std::nullopt);
+    fs::create_directory(c / "sub");
+    ASSERT_EQ(grabarImagen(fotoDeEscena(8), c / "sub/a.bmp"), std::nullopt);
+    const Corrida choque = correr({"-o", (c / "lote").string(), (c / "falta.bmp").string(), (c / "a.bmp").string(),
+                                   (c / "sub/a.bmp").string()});
+    EXPECT_EQ(choque.estado, kSalidaUso);
+    EXPECT_EQ(lineas(choque.errores), 3) << choque.errores;
+    EXPECT_EQ(choque.errores.find("escaner: no existe la foto \"" + (c / "falta.bmp").string() + "\"\n"), 0u)
+        << choque.errores;
+    // A photo whose name starts with a dash, after "--".
+    fs::copy_file(c / "a.bmp", c / "-x.bmp");
+    const fs::path actual = fs::current_path();
+    fs::current_path(c.ruta);
+    const Corrida guion = correr({"--", "-x.bmp"});
+    fs::current_path(actual);
+    EXPECT_EQ(guion.estado, 0) << guion.errores;
+    EXPECT_TRUE(fs::exists(c / "-x-hoja.png"));
+}
+
+TEST(Comandos, UnaSalidaQueNoSePuedeEscribirNoEsUnExito) {
+    // --help into a full device: status 1 and the reason.
+    std::FILE* lleno = std::fopen("/dev/full", "w");
+    if (lleno) {
+        apoyo::Captura errores;
+        EXPECT_EQ(ejecutarComandos(2, std::vector<const char*>{"escaner", "--help"}.data(), lleno, errores.f), 1);
+        EXPECT_NE(errores.texto().find("no se pudo escribir en la salida estandar"), std::string::npos)
+            << errores.texto();
+        std::fclose(lleno);
+    }
+    // A PDF larger than the process may write (a limit on file sizes): status 1, and the JSON says
+    // error for every page.
+    apoyo::CarpetaTemporal c;
+    grabarBytes(c / "p.jpg", codificarJpeg(fotoDeEscena(9), 90));
+    int tubo[2];
+    ASSERT_EQ(::pipe(tubo), 0);
+    const pid_t hijo = ::fork();
+    if (hijo == 0) {
+        ::dup2(tubo[1], STDOUT_FILENO);
+        ::close(tubo[0]);
+        const int nulo = ::open("/dev/null", O_WRONLY);
+        if (nulo >= 0) ::dup2(nulo, STDERR_FILENO);
+        const rlimit limite{16 * 1024, 16 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limite);
+        ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of ending the process
+        const std::string pdf = (c / "todo.pdf").string(), foto = (c / "p.jpg").string();
+        ::execl(ESCANER_BINARIO, "escaner", "--json", "-o", pdf.c_str(), foto.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(tubo[1]);
+    std::string salida;
+    char bloque[4096];
+    for (ssize_t n; (n = ::read(tubo[0], bloque, sizeof bloque)) > 0;) salida.append(bloque, static_cast<std::size_t>(n));
+    ::close(tubo[0]);
+    int estado = 0;
+    ASSERT_EQ(::waitpid(hijo, &estado, 0), hijo);
+    ASSERT_TRUE(WIFEXITED(estado)) << estado;
+    EXPECT_EQ(WEXITSTATUS(estado), 1) << salida;
+    EXPECT_EQ(campo(salida, "estado"), "error") << salida;
+    EXPECT_FALSE(fs::exists(c / "todo.pdf"));
+}
+
+TEST(Comandos, ElProgresoEnUnaTerminal) {
+    const int maestro = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (maestro < 0 || ::grantpt(maestro) != 0 || ::unlockpt(maestro) != 0) {
+        if (maestro >= 0) ::close(maestro);
+        GTEST_SKIP() << "skipped: no pseudo-terminal could be opened";
+    }
+    const int esclavo = ::open(::ptsname(maestro), O_RDWR | O_NOCTTY);
+    ASSERT_GE(esclavo, 0);
+    std::FILE* terminal = ::fdopen(esclavo, "w");
+    ASSERT_NE(terminal, nullptr);
+    apoyo::CarpetaTemporal c;
+    std::vector<std::string> argumentos = {"escaner", "-j", "1", "-o", (c / "lote").string()};
+    for (int i = 0; i < 2; ++i) {
+        argumentos.push_back((c / numerado("t", i, ".bmp")).string());
+        ASSERT_EQ(grabarImagen(fotoDeEscena(30 + static_cast<std::uint64_t>(i)), argumentos.back()), std::nullopt);
+    }
+    std::vector<const char*> argv;
+    for (const std::string& a : argumentos) argv.push_back(a.c_str());
+    apoyo::Captura salida;
+    EXPECT_EQ(ejecutarComandos(static_cast<int>(argv.size()), argv.data(), salida.f, terminal), 0);
+    std::fclose(terminal);
+    std::string texto;
+    ::fcntl(maestro, F_SETFL, O_NONBLOCK);
+    char bloque[4096];
+    for (ssize_t n; (n = ::read(maestro, bloque, sizeof bloque)) > 0;) texto.append(bloque, static_cast<std::size_t>(n));
+    ::close(maestro);
+    // Before any photo is done the time left is not guessed; then it is, and the line is cleared
+    // at the end.
+    EXPECT_NE(texto.find("0/2  " + argumentos[5] + "  quedan calculando"), std::string::npos) << texto;
+    EXPECT_NE(texto.find("1/2  " + argumentos[6] + "  quedan "), std::string::npos) << texto;
+    EXPECT_EQ(texto.find("quedan -"), std::string::npos) << texto;
+    EXPECT_TRUE(texto.ends_with("\r\x1b[K")) << texto;
 }
 
 }  // namespace

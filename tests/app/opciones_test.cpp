@@ -1,0 +1,157 @@
+// The options as read from the arguments, and the plan they make: what each photo writes, and the
+// runs refused before any work because they would write over a photo or into the wrong place.
+#include <sys/stat.h>
+
+#include "apoyo.hpp"
+#include "app/opciones.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+LecturaOpciones leer(std::vector<std::string> argumentos) {
+    argumentos.insert(argumentos.begin(), "escaner");
+    std::vector<const char*> argv;
+    for (const std::string& a : argumentos) argv.push_back(a.c_str());
+    return leerOpciones(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(Opciones, FinDeOpcionesYOpcionesRepetidasOVacias) {
+    const LecturaOpciones guion = leer({"--json", "--", "-x.jpg", "--cuenta"});
+    EXPECT_EQ(guion.error, "");
+    EXPECT_TRUE(guion.opciones.json);
+    EXPECT_FALSE(guion.opciones.cuenta);
+    EXPECT_EQ(guion.opciones.fotos, (std::vector<fs::path>{"-x.jpg", "--cuenta"}));
+    // Only the first "--" ends the options; a second one is a photo's name.
+    const LecturaOpciones dos = leer({"--", "--", "a.jpg"});
+    EXPECT_EQ(dos.error, "");
+    EXPECT_EQ(dos.opciones.fotos, (std::vector<fs::path>{"--", "a.jpg"}));
+
+    const LecturaOpciones repetida = leer({"-o", "a.png", "--salida", "b.png", "x.jpg"});
+    EXPECT_NE(repetida.error.find("--salida se dio 2 veces"), std::string::npos) << repetida.error;
+    EXPECT_NE(leer({"-j", "2", "-j", "2", "x.jpg"}).error.find("--hilos se dio 2 veces"), std::string::npos);
+    for (const char* opcion : {"-o", "--etapas", "--calidad", "-j", "--detector", "--mapa", "--papel", "--ppp",
+                               "--mejorar"}) {
+        SCOPED_TRACE(opcion);
+        const LecturaOpciones vacia = leer({opcion, "", "x.jpg"});
+        EXPECT_NE(vacia.error.find("valor vacio"), std::string::npos) << vacia.error;
+    }
+}
+
+TEST(Opciones, LosLimitesDeCadaValorSeAceptan) {
+    struct Caso {
+        const char* opcion;
+        int minimo, maximo;
+    };
+    for (const Caso& c : {Caso{"--calidad", 1, 100}, Caso{"--ppp", 10, 1200}, Caso{"-j", 1, 1024}}) {
+        SCOPED_TRACE(c.opcion);
+        for (int valor : {c.minimo, c.maximo}) {
+            const LecturaOpciones l = leer({c.opcion, std::to_string(valor), "x.jpg"});
+            ASSERT_EQ(l.error, "");
+            const Opciones& o = l.opciones;
+            const std::string opcion = c.opcion;
+            EXPECT_EQ(opcion == "--calidad" ? o.calidad : opcion == "--ppp" ? o.pagina.ppp : o.hilos, valor);
+        }
+        for (int valor : {c.minimo - 1, c.maximo + 1})
+            EXPECT_NE(leer({c.opcion, std::to_string(valor), "x.jpg"}).error, "") << valor;
+    }
+}
+
+TEST(Opciones, NuncaMasFotosALaVezQueNucleos) {
+    EXPECT_EQ(fotosALaVez(32, 32, 4), 4);   // -j above the cores
+    EXPECT_EQ(fotosALaVez(0, 32, 4), 4);    // the cores by default
+    EXPECT_EQ(fotosALaVez(3, 32, 4), 3);
+    EXPECT_EQ(fotosALaVez(4, 32, 4), 4);
+    EXPECT_EQ(fotosALaVez(8, 2, 4), 2);     // no more than the photos
+    EXPECT_EQ(fotosALaVez(0, 5, 0), 1);     // at least one
+}
+
+TEST(Plan, LaCarpetaDeEtapasEsUnNombreLlano) {
+    EXPECT_EQ(nombreDeEtapas("fotos/IMG_1.jpg"), "IMG_1");
+    EXPECT_EQ(nombreDeEtapas("fotos/...jpg"), "__");  // its stem is ".."
+    EXPECT_EQ(nombreDeEtapas("..png"), "_");          // its stem is "."
+    EXPECT_EQ(nombreDeEtapas(".oculta"), ".oculta");
+    EXPECT_EQ(nombreDeEtapas("a.b.jpg"), "a.b");
+    Opciones o;
+    o.fotos = {"...jpg", "..png"};
+    o.etapas = "et";
+    const Plan plan = planear(o);
+    ASSERT_EQ(plan.error, "");
+    EXPECT_EQ(plan.destinos[0].etapas, fs::path("et/__"));
+    EXPECT_EQ(plan.destinos[1].etapas, fs::path("et/_"));
+}
+
+// A photo in `carpeta` under `nombre` (its content does not matter to the plan).
+fs::path foto(const apoyo::CarpetaTemporal& carpeta, const std::string& nombre) {
+    const fs::path ruta = carpeta / nombre;
+    fs::create_directories(ruta.parent_path());
+    apoyo::escribirArchivo(ruta, {'B', 'M'});
+    return ruta;
+}
+
+Plan planDe(std::vector<fs::path> fotos, std::optional<fs::path> salida = {}, std::optional<fs::path> etapas = {}) {
+    Opciones o;
+    o.fotos = std::move(fotos);
+    o.salida = std::move(salida);
+    o.etapas = std::move(etapas);
+    return planear(o);
+}
+
+TEST(Plan, NadaDeLoQueSeEscribeEsUnaFoto) {
+    apoyo::CarpetaTemporal c;
+    const fs::path x = foto(c, "x.bmp");
+    const fs::path et = c / "et";
+    // A photo under one of the stage images' names, given by that name or by another one.
+    const fs::path bordes = foto(c, "et/x/imagenBordes.bmp");
+    EXPECT_NE(planDe({x, bordes}, c / "lote", et).error.find("es una de las fotos"), std::string::npos);
+    fs::create_hard_link(bordes, c / "enlace.bmp");
+    const Plan duro = planDe({x, c / "enlace.bmp"}, c / "lote", et);
+    EXPECT_NE(duro.error.find("es la foto " + (c / "enlace.bmp").string()), std::string::npos) << duro.error;
+    // The photo's own stage images.
+    const fs::path propia = foto(c, "et/imagenReducida/imagenReducida.bmp");
+    EXPECT_NE(planDe({propia}, c / "s.png", et).error, "");
+    // A result beside its photo that is another photo (a link to it), and a PDF over a photo.
+    const fs::path y = foto(c, "y.bmp");
+    fs::create_symlink(y, c / "x-hoja.png");
+    EXPECT_NE(planDe({x, y}).error.find("es una de las fotos"), std::string::npos);
+    fs::remove(c / "x-hoja.png");
+    fs::create_hard_link(y, c / "x-hoja.png");
+    EXPECT_NE(planDe({x, y}).error.find("es la foto"), std::string::npos);
+    fs::remove(c / "x-hoja.png");
+    const fs::path pdf = foto(c, "x.pdf");
+    EXPECT_NE(planDe({pdf}, pdf).error.find("es una de las fotos"), std::string::npos);
+    EXPECT_NE(planDe({x, pdf}, pdf).error.find("es una de las fotos"), std::string::npos);
+    // A result that is one of the stage images: two files under one name.
+    EXPECT_NE(planDe({x}, et / "x" / "imagenHojaCarta.bmp", et).error.find("darian el mismo resultado"),
+              std::string::npos);
+    EXPECT_EQ(planDe({x, y}, c / "lote", et).error, "");
+}
+
+TEST(Plan, NoSeEscribeSobreUnaTuberiaNiUnDispositivo) {
+    apoyo::CarpetaTemporal c;
+    const fs::path x = foto(c, "x.bmp");
+    ASSERT_EQ(::mkfifo((c / "tubo.png").c_str(), 0600), 0);
+    EXPECT_NE(planDe({x}, c / "tubo.png").error.find("tuberia"), std::string::npos);
+    ASSERT_EQ(::mkfifo((c / "x-hoja.png").c_str(), 0600), 0);
+    EXPECT_NE(planDe({x}).error.find("tuberia"), std::string::npos);
+    ASSERT_EQ(::mkfifo((c / "todo.pdf").c_str(), 0600), 0);
+    EXPECT_NE(planDe({x}, c / "todo.pdf").error.find("tuberia"), std::string::npos);
+    fs::create_symlink("/dev/null", c / "nulo.png");  // a link is replaced, not written through
+    EXPECT_EQ(planDe({x}, c / "nulo.png").error, "");
+}
+
+TEST(Plan, LasFotosQueNoExistenNoChocan) {
+    apoyo::CarpetaTemporal c;
+    // Two patterns the shell left as they were: both stems are "*".
+    const Plan plan = planDe({c / "fotos/*.jpg", c / "fotos/*.png"});
+    EXPECT_EQ(plan.error, "");
+    EXPECT_EQ(plan.faltan, (std::vector<fs::path>{c / "fotos/*.jpg", c / "fotos/*.png"}));
+    EXPECT_EQ(plan.destinos.size(), 2u);
+    // Listed apart even when the run is refused for something else.
+    const fs::path a = foto(c, "a.bmp"), b = foto(c, "sub/a.bmp");
+    const Plan choque = planDe({a, c / "falta.bmp", b}, c / "lote");
+    EXPECT_NE(choque.error.find("darian el mismo resultado"), std::string::npos) << choque.error;
+    EXPECT_EQ(choque.faltan, (std::vector<fs::path>{c / "falta.bmp"}));
+}
+
+}  // namespace
