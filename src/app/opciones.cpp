@@ -61,6 +61,8 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     app.add_option("--papel", papel);
     app.add_option("--ppp", ppp);
     app.add_option("--mejorar", mejora);
+    std::string megapixeles;
+    app.add_option("--max-megapixeles", megapixeles);
     std::vector<std::string> fotos;
     app.add_option("fotos", fotos);
     try {
@@ -127,6 +129,14 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
         }
         o.pagina.ppp = *n;
     }
+    if (!megapixeles.empty()) {
+        const auto n = entero(megapixeles, 1, 900);
+        if (!n) {
+            r.error = "--max-megapixeles " + megapixeles + ": debe ser un entero de 1 a 900";
+            return r;
+        }
+        o.maxMegapixeles = *n;
+    }
     if (o.fotos.empty()) r.error = "falta la foto: escaner [OPCIONES] FOTO...";
     return r;
 }
@@ -162,6 +172,8 @@ std::string textoAyuda() {
            "      --papel P       tamano de la hoja: carta (por omision), a4, oficio o auto (medido)\n"
            "      --ppp N         pixeles por pulgada de la pagina (por omision, los de carta a 852 x 1103)\n"
            "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro)\n"
+           "      --max-megapixeles N  no lee fotos de mas de N millones de pixeles, de 1 a 900\n"
+           "                      (por omision 200)\n"
            "  -h, --help, --ayuda  esta ayuda\n"
            "      --version       la version\n"
            "\n"
