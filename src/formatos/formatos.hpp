@@ -118,7 +118,12 @@ struct PaginaPdf {
 
 // A PDF document of the pages, in order (at least one page), through libHaru. The JPEG bytes are
 // embedded as they are (no recompression), so forty pages stay a few megabytes.
-ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas);
+// libHaru takes its memory from `reservar` and gives it back through `liberar` when both are given
+// (a test gives an allocator that fails), else from the system's.
+using ReservaPdf = void* (*)(unsigned int bytes);
+using LiberacionPdf = void (*)(void* bloque);
+ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas, ReservaPdf reservar = nullptr,
+                               LiberacionPdf liberar = nullptr);
 
 enum class FormatoSalida { png, jpeg, bmp, pdf };
 

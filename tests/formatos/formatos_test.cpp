@@ -1,6 +1,7 @@
 // Photos read from JPEG, PNG and BMP files as a viewer shows them, damaged files refused, and the
 // files written back: PNG, JPEG, BMP and a PDF document read by poppler as a viewer would.
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -375,11 +376,43 @@ TEST(LeerFoto, PngDeTodasLasClases) {
         EXPECT_LE(mayorDiferencia(f, fotoDe(ancho, alto, [&](int, int) { return k.esperado; })), 1);
     }
 
+    // Over white, rounded to the nearest: gray 1 at alpha 128 is 128.5 - 0.5 / 255, so 128 exactly.
+    apoyo::escribirArchivo(carpeta / "redondeo.png",
+                           pngDe({ihdrDe(ancho, alto, 8, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA), lleno({1, 128})}));
+    EXPECT_EQ(mayorDiferencia(leida(carpeta / "redondeo.png"), fotoDe(ancho, alto, [](int, int) {
+                                  return std::array<int, 3>{128, 128, 128};
+                              })),
+              0);
+
     // Interlaced rows come out where they belong.
     const Foto d = degradado(33, 21);
     apoyo::escribirArchivo(carpeta / "entrelazada.png",
                            pngDe({ihdrDe(33, 21, 8, SPNG_COLOR_TYPE_TRUECOLOR, 1), d.rgb}));
     EXPECT_EQ(mayorDiferencia(leida(carpeta / "entrelazada.png"), d), 0);
+
+    // Interlaced or not, with varied transparency and every orientation: the same picture. Sides
+    // under a pass's step leave some passes empty.
+    for (const auto& [w, h] : {std::pair(37, 29), std::pair(3, 2)}) {
+        std::vector<std::uint8_t> grisAlfa;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                grisAlfa.push_back(std::uint8_t(7 * x + 11 * y));
+                grisAlfa.push_back(std::uint8_t(255 - 13 * x - 5 * y));
+            }
+        for (int o = 1; o <= 8; ++o) {
+            SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + ", orientacion " + std::to_string(o));
+            const Bytes exif = bloqueExif(o);
+            Png plana{ihdrDe(w, h, 8, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA), grisAlfa};
+            Png entrelazada{ihdrDe(w, h, 8, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 1), grisAlfa};
+            plana.exif.assign(exif.begin() + 6, exif.end());
+            entrelazada.exif = plana.exif;
+            apoyo::escribirArchivo(carpeta / "plana.png", pngDe(plana));
+            apoyo::escribirArchivo(carpeta / "entrelazada.png", pngDe(entrelazada));
+            const Foto a = leida(carpeta / "plana.png"), b = leida(carpeta / "entrelazada.png");
+            EXPECT_EQ(a.ancho, o >= 5 ? h : w);
+            EXPECT_EQ(a.rgb, b.rgb);
+        }
+    }
 }
 
 TEST(LeerFoto, UnaHojaEnBlancoSeLeeEnCualquierJpegComun) {
@@ -507,6 +540,7 @@ TEST(LeerFoto, ArchivosDanadosSeRefusanEnUnaLinea) {
         {"png de 2^31 x 1", pngConLados(png, 0x7FFFFFFF, 1), "entre 2 y 30000"},
         {"png desmedido", pngConLados(png, 30000, 30000), "no puede contener esa imagen"},
         {"png de 0 x 0", pngConLados(png, 0, 0), "0 x 0 pixeles"},
+        {"png de 1 x 48", pngConLados(png, 1, 48), "1 x 48 pixeles; el ancho y el alto deben estar entre 2 y 30000"},
     };
     for (const auto& k : casos) {
         SCOPED_TRACE(k.nombre);
@@ -530,6 +564,15 @@ TEST(Codificar, CalidadFueraDeRangoYExtensiones) {
     EXPECT_FALSE(codificarJpeg(img, 0).valido());
     EXPECT_FALSE(codificarJpeg(img, 101).valido());
     EXPECT_LT(codificarJpeg(img, 50).bytes.size(), codificarJpeg(img, 95).bytes.size());
+    // Chroma whole from quality 95 on, halved both ways below it.
+    for (const auto& [calidad, esperado] : {std::pair(94, TJSAMP_420), std::pair(95, TJSAMP_444), std::pair(100, TJSAMP_444)}) {
+        const ArchivoCodificado jpeg = codificarJpeg(img, calidad);
+        tjhandle tj = tjInitDecompress();
+        int ancho = 0, alto = 0, submuestreo = -1, color = 0;
+        EXPECT_EQ(tjDecompressHeader3(tj, jpeg.bytes.data(), jpeg.bytes.size(), &ancho, &alto, &submuestreo, &color), 0);
+        tjDestroy(tj);
+        EXPECT_EQ(submuestreo, esperado) << "calidad " << calidad;
+    }
     ImagenBmp corta = img;
     corta.plano1 = PlanoBytes(16, 15);
     EXPECT_FALSE(codificarPng(corta).valido());
@@ -731,6 +774,64 @@ TEST(LeerFoto, FotosRealesComoSusCopiasBmp) {
         EXPECT_LT(mayor, 20.0);
     }
     EXPECT_GE(vistas, 9);
+}
+
+}  // namespace
+
+namespace {
+
+// An allocator for libHaru that fails its call number fallaPdfEn (counted from 1) alone.
+long llamadasPdf = 0, fallaPdfEn = 0;
+void* reservaQueFalla(unsigned int bytes) {
+    if (++llamadasPdf == fallaPdfEn) return nullptr;
+    return std::malloc(bytes);
+}
+void liberaPdf(void* bloque) { std::free(bloque); }
+
+TEST(CodificarPdf, SinMemoriaEnCualquierPasoFallaYNombraLaPaginaQueSeHacia) {
+    // Two alike pages; libHaru runs out of memory at each of its allocations in turn. Every such
+    // document is refused in one line (none comes out short of a page or an image), and a failure
+    // while the first page is made names that page: the first page makes all a later one does and
+    // the document's first shared parts, so no fewer failures name it than name the second. Each
+    // try runs in a child process: libHaru's own handling of a failed allocation now and then reads
+    // memory it never set, and a crash there must not take the test program with it.
+    const ArchivoCodificado jpeg = codificarJpeg(imagenBmp(degradado(40, 52)), 90);
+    ASSERT_TRUE(jpeg.valido()) << jpeg.mensaje;
+    const std::vector<PaginaPdf> paginas(2, PaginaPdf{jpeg.bytes, 8.5, 11.0});
+    const ArchivoCodificado referencia = codificarPdf(paginas);
+    ASSERT_TRUE(referencia.valido()) << referencia.mensaje;
+    fallaPdfEn = 0;
+    llamadasPdf = 0;
+    EXPECT_EQ(codificarPdf(paginas, reservaQueFalla, liberaPdf).bytes, referencia.bytes);
+    const long total = llamadasPdf;
+    ASSERT_GT(total, 10);
+    enum Desenlace { igual = 0, sinPagina, primera, segunda, distinto, variasLineas };
+    int cuantos[6] = {}, caidas = 0;
+    for (fallaPdfEn = 1; fallaPdfEn <= total; ++fallaPdfEn) {
+        const pid_t hijo = ::fork();
+        ASSERT_GE(hijo, 0);
+        if (hijo == 0) {
+            llamadasPdf = 0;
+            const ArchivoCodificado pdf = codificarPdf(paginas, reservaQueFalla, liberaPdf);
+            if (pdf.valido()) ::_exit(pdf.bytes == referencia.bytes ? igual : distinto);
+            if (!pdf.bytes.empty() || pdf.mensaje.find('\n') != std::string::npos) ::_exit(variasLineas);
+            if (pdf.mensaje.find("la pagina 1") != std::string::npos) ::_exit(primera);
+            ::_exit(pdf.mensaje.find("la pagina 2") != std::string::npos ? segunda : sinPagina);
+        }
+        int estado = 0;
+        ASSERT_EQ(::waitpid(hijo, &estado, 0), hijo);
+        if (!WIFEXITED(estado) || WEXITSTATUS(estado) > variasLineas) {
+            ++caidas;
+            continue;
+        }
+        ++cuantos[WEXITSTATUS(estado)];
+    }
+    EXPECT_EQ(cuantos[igual], 0);
+    EXPECT_EQ(cuantos[distinto], 0);
+    EXPECT_EQ(cuantos[variasLineas], 0);
+    EXPECT_LE(caidas, 3);
+    EXPECT_GT(cuantos[segunda], 0);
+    EXPECT_GE(cuantos[primera] + caidas, cuantos[segunda]);
 }
 
 }  // namespace
