@@ -18,6 +18,7 @@
 #include <turbojpeg.h>
 
 #include "apoyo.hpp"
+#include "hijo.hpp"
 #include "formatos/formatos.hpp"
 #include "imagen/paralelo.hpp"
 #include "sistema/archivos.hpp"
@@ -557,6 +558,75 @@ TEST(LeerFoto, ArchivosDanadosSeRefusanEnUnaLinea) {
         EXPECT_EQ(r.mensaje, abrirEntrada(carpeta / nombre).mensaje);
         EXPECT_FALSE(r.imagen.has_value());
     }
+}
+
+TEST(LeerFoto, UnaFotoCuestaSusPlanosYUnaBandaNoSuArchivoEntero) {
+    // A 3000 x 3000 1-bit PNG of a few kilobytes: its planes take 27 MB, the picture as RGBA 36 MB
+    // more. Read under a limit of its planes and 20 MB, it is read whole.
+    apoyo::CarpetaTemporal carpeta;
+    const int lado = 3000;
+    const std::size_t porFila = (lado + 7) / 8;
+    for (const int entrelazado : {0, 1}) {
+        SCOPED_TRACE(entrelazado ? "entrelazada" : "por filas");
+        const fs::path archivo = carpeta / "grande.png";
+        apoyo::escribirArchivo(archivo, pngDe({ihdrDe(lado, lado, 1, SPNG_COLOR_TYPE_GRAYSCALE, entrelazado),
+                                               std::vector<std::uint8_t>(porFila * lado, 0xFF)}));
+        const std::uint64_t planos = 3ull * lado * lado;
+        EXPECT_EQ(apoyo::conMemoriaLimitada(planos + (20 << 20), [&] {
+                      const LecturaFoto r = leerFoto(archivo);
+                      if (!r.imagen) return std::printf("%s\n", r.mensaje.c_str()), 1;
+                      return r.imagen->plano1[0][0] == 255 && r.imagen->plano2[lado - 1][lado - 1] == 255 ? 0 : 2;
+                  }),
+                  0);
+    }
+
+    // Photos followed by a gigabyte of nothing (a sparse file): read in pieces as decoded, under a
+    // limit of 64 MB, never the whole file.
+    const Foto foto = degradado(64, 48);
+    const struct { const char* nombre; Bytes bytes; } casos[] = {
+        {"relleno.jpg", jpegDe(foto, 90, TJSAMP_420)},
+        {"relleno.png", pngDe({ihdrDe(64, 48, 8, SPNG_COLOR_TYPE_TRUECOLOR), foto.rgb})}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const fs::path archivo = carpeta / k.nombre;
+        apoyo::escribirArchivo(archivo, k.bytes);
+        const Foto sola = leida(archivo);
+        ASSERT_EQ(::truncate(archivo.c_str(), off_t{1} << 30), 0);
+        EXPECT_EQ(apoyo::conMemoriaLimitada(64 << 20, [&] {
+                      const LecturaFoto r = leerFoto(archivo);
+                      if (!r.imagen) return std::printf("%s\n", r.mensaje.c_str()), 1;
+                      return vista(*r.imagen).rgb == sola.rgb ? 0 : 2;
+                  }),
+                  0);
+    }
+}
+
+TEST(LeerFoto, MasMegapixelesQueElMaximoSeRefusanPorLaCabecera) {
+    // 2000 x 2000 photos cut right after their first rows: refused for their size against a
+    // maximum of 3 megapixels, from the header (the pixels, cut short, are never decoded); read
+    // whole with a maximum of 4.
+    apoyo::CarpetaTemporal carpeta;
+    const Foto foto = degradado(2000, 2000);
+    const Bytes jpeg = jpegDe(foto, 80, TJSAMP_420);
+    const Bytes png = pngDe({ihdrDe(2000, 2000, 8, SPNG_COLOR_TYPE_TRUECOLOR), foto.rgb});
+    Bytes bmp = codificarBmp(imagenBmp(foto)).bytes;
+    const struct { const char* nombre; const Bytes& bytes; std::size_t corte; } casos[] = {
+        {"foto.jpg", jpeg, jpeg.size() / 4}, {"foto.png", png, png.size() / 4}, {"foto.bmp", bmp, 1000}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const fs::path entera = carpeta / k.nombre, cortada = carpeta / ("cortada-" + std::string(k.nombre));
+        apoyo::escribirArchivo(entera, k.bytes);
+        apoyo::escribirArchivo(cortada, Bytes(k.bytes.begin(), k.bytes.begin() + std::ptrdiff_t(k.corte)));
+        for (const fs::path& archivo : {entera, cortada}) {
+            const LecturaFoto r = leerFoto(archivo, 3000000);
+            revisarRefusada(r, archivo, "mide 2000 x 2000 pixeles, mas de 3 megapixeles");
+            EXPECT_NE(r.mensaje.find("--max-megapixeles"), std::string::npos) << r.mensaje;
+        }
+        EXPECT_TRUE(leerFoto(entera, 4000000).imagen.has_value());
+        EXPECT_TRUE(leerFoto(entera).imagen.has_value());
+    }
+    // The default is 200 megapixels.
+    EXPECT_EQ(kMegapixelesMaximos, 200);
 }
 
 TEST(Codificar, CalidadFueraDeRangoYExtensiones) {
