@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -17,6 +19,7 @@
 
 #include "app/opciones.hpp"
 #include "app/recorrido.hpp"
+#include "app/turnos.hpp"
 #include "deteccion/deteccion.hpp"
 #include "formatos/formatos.hpp"
 #include "imagen/paralelo.hpp"
@@ -86,7 +89,7 @@ std::array<std::array<double, 2>, 4> esquinasVisibles(const std::array<Esquina, 
 
 Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     Resultado r;
-    LecturaFoto lectura = leerFoto(d.foto);
+    LecturaFoto lectura = leerFoto(d.foto, static_cast<std::uint64_t>(o.maxMegapixeles) * 1000000);
     if (!lectura.imagen) {
         r.mensaje = lectura.mensaje;
         return r;
@@ -454,6 +457,8 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
     dosMitadesALaVez = sobranHilos(hilos);
     std::atomic<int> ocupados{hilos};  // threads still taking photos
 
+    // Photos start in the order given, each once the ones being worked leave memory for it.
+    TurnosDeMemoria turnos(memoriaDisponible(hilos));
     std::atomic<std::size_t> siguiente{0};
     const auto trabajar = [&] {
         for (std::size_t i; (i = siguiente.fetch_add(1)) < total;) {
@@ -462,7 +467,21 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
                 progreso.actual = paraTerminal(plan.destinos[i].foto.string());
                 progreso.dibujar();
             }
-            Resultado r = escanear(plan.destinos[i], o, plan.pdf.has_value());
+            const Destino& d = plan.destinos[i];
+            const std::uint64_t costo = memoriaDeFoto(medirFoto(d.foto).value_or(MedidaFoto{}), o.pagina);
+            turnos.entrar(i, costo);
+            // Memory that runs out fails this photo alone: what it held is freed on the way out.
+            Resultado r;
+            try {
+                r = escanear(d, o, plan.pdf.has_value());
+            } catch (const std::bad_alloc&) {
+                r = Resultado{};
+                r.mensaje = entreComillas(d.foto) + " no cabe en la memoria libre";
+            } catch (const std::exception& e) {
+                r = Resultado{};
+                r.mensaje = entreComillas(d.foto) + ": fallo inesperado: " + e.what();
+            }
+            turnos.salir(costo);
             const std::lock_guard<std::mutex> l(cerrojo);
             resultados[i] = std::move(r);
             ++progreso.hechas;
@@ -473,7 +492,15 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         if (quedan > 0 && sobranHilos(quedan)) dosMitadesALaVez = true;
     };
     std::vector<std::thread> trabajadores;
-    for (int h = 1; h < hilos; ++h) trabajadores.emplace_back(trabajar);
+    for (int h = 1; h < hilos; ++h) {
+        try {
+            trabajadores.emplace_back(trabajar);
+        } catch (const std::system_error&) {
+            // No more threads to be had: the photos go to the ones there are.
+            ocupados -= hilos - h;
+            break;
+        }
+    }
     trabajar();
     for (std::thread& t : trabajadores) t.join();
     progreso.borrar();

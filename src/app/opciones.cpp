@@ -71,6 +71,8 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     opcion("--papel", papel);
     opcion("--ppp", ppp);
     opcion("--mejorar", mejora);
+    std::string megapixeles;
+    opcion("--max-megapixeles", megapixeles);
     std::vector<std::string> fotos;
     app.add_option("fotos", fotos);
     try {
@@ -154,6 +156,14 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
         }
         o.pagina.ppp = *n;
     }
+    if (!megapixeles.empty()) {
+        const auto n = entero(megapixeles, 1, 900);
+        if (!n) {
+            r.error = "--max-megapixeles " + megapixeles + ": debe ser un entero de 1 a 900";
+            return r;
+        }
+        o.maxMegapixeles = *n;
+    }
     if (o.fotos.empty()) r.error = "falta la foto: escaner [OPCIONES] FOTO...";
     return r;
 }
@@ -192,6 +202,8 @@ std::string textoAyuda() {
            "      --papel P       tamano de la hoja: carta (por omision), a4, oficio o auto (medido)\n"
            "      --ppp N         pixeles por pulgada de la pagina (por omision, los de carta a 852 x 1103)\n"
            "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro)\n"
+           "      --max-megapixeles N  no lee fotos de mas de N millones de pixeles, de 1 a 900\n"
+           "                      (por omision 200)\n"
            "  -h, --help, --ayuda  esta ayuda\n"
            "      --version       la version\n"
            "  --                  fin de las opciones: lo que sigue son fotos (aunque empiece por -)\n"

@@ -28,6 +28,7 @@ struct Opciones {
     Detector detector = Detector::robusto;          // --detector
     OpcionesPagina pagina;                          // --mapa, --papel, --ppp
     Mejora mejora = Mejora::ninguna;                // --mejorar
+    int maxMegapixeles = kMegapixelesMaximos;       // --max-megapixeles: larger photos are refused
     bool ayuda = false;
     bool version = false;
 };

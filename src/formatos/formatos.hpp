@@ -45,12 +45,15 @@ struct LecturaFoto {
 //                  eXIf chunk's orientation is applied as a JPEG's is.
 // Anything else is refused: "\"x.gif\" no es una foto que se pueda leer: se leen JPEG, PNG y BMP".
 //
-// A JPEG or PNG is read whole into memory and must be whole: a cut file, a bad checksum, corrupt
+// A JPEG or PNG is read in pieces as it is decoded (never held whole; a file that grows meanwhile is
+// read to the size it had when opened) and must be whole: a cut file, a bad checksum, corrupt
 // data, a warning of libjpeg-turbo (premature end of data, corrupt data), a colour space that has
 // no RGB (CMYK), a photo that does not fit in the memory left, are refused. Sides must lie between
-// kLadoMinimo and kLadoMaximo, as for a BMP, and no photo is allocated far beyond what its file can
-// hold; decoding takes at most 7 bytes per pixel at its peak (the decoded rows and the planes), so
-// the bounds below also bound memory per byte of file:
+// kLadoMinimo and kLadoMaximo, as for a BMP, and a photo of more than `pixelesMaximos` pixels is
+// refused from its header, before any pixel is decoded. Rows are decoded a band at a time straight
+// into the planes: a photo takes its planes (3 bytes per pixel) and a band of rows, and a
+// progressive JPEG also its coefficients (2 bytes per sample, as libjpeg-turbo keeps them). No
+// photo is allocated far beyond what its file can hold:
 //   JPEG  at most kPixelesPorByteJpeg pixels per byte of file. A blank white 4000 x 3000 page, the
 //         most a photo compresses, takes as libjpeg-turbo writes it at quality 75 to 100: 338
 //         pixels per byte in 4:2:0, 170 in 4:4:4, 508 in gray, 85 to 254 progressive. The bound
@@ -62,7 +65,21 @@ struct LecturaFoto {
 inline constexpr std::uint64_t kPixelesPorByteJpeg = 2048;
 inline constexpr std::uint64_t kRazonDeflate = 1032;
 
-LecturaFoto leerFoto(const std::filesystem::path& archivo);
+// The largest photo read unless told otherwise, in megapixels (a million pixels): about the most a
+// phone writes.
+inline constexpr int kMegapixelesMaximos = 200;
+
+LecturaFoto leerFoto(const std::filesystem::path& archivo,
+                     std::uint64_t pixelesMaximos = std::uint64_t{kMegapixelesMaximos} * 1000000);
+
+// What reading a photo will take, from its header alone: its sides as stored, and the memory its
+// decoder keeps beyond the planes and a band of rows (a progressive JPEG's coefficients). Nothing
+// when the header cannot be read or its sides are out of bounds (the reading then refuses it).
+struct MedidaFoto {
+    std::int64_t ancho = 0, alto = 0;
+    std::uint64_t bytesDecodificador = 0;
+};
+std::optional<MedidaFoto> medirFoto(const std::filesystem::path& archivo);
 
 // ---------------------------------------------------------------------------------------------
 // Writing
@@ -101,7 +118,12 @@ struct PaginaPdf {
 
 // A PDF document of the pages, in order (at least one page), through libHaru. The JPEG bytes are
 // embedded as they are (no recompression), so forty pages stay a few megabytes.
-ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas);
+// libHaru takes its memory from `reservar` and gives it back through `liberar` when both are given
+// (a test gives an allocator that fails), else from the system's.
+using ReservaPdf = void* (*)(unsigned int bytes);
+using LiberacionPdf = void (*)(void* bloque);
+ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas, ReservaPdf reservar = nullptr,
+                               LiberacionPdf liberar = nullptr);
 
 enum class FormatoSalida { png, jpeg, bmp, pdf };
 

@@ -15,6 +15,7 @@
 #include <libexif/exif-data.h>
 #include <spng.h>
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "formatos/formatos.hpp"
 #include "imagen/paralelo.hpp"
@@ -163,6 +164,29 @@ public:
         }
     }
 
+    // The pixels x0, x0 + paso, ... of stored row y, as they stand at those places of `fila` (a
+    // pass of an interlaced picture).
+    void puntos(const std::uint8_t* fila, int y, int x0, int paso) {
+        const int o = orientacion_, ancho = ancho_, alto = alto_;
+        const bool volteada = o == 2 || o == 3 || o == 6 || o == 7;
+        for (int x = x0; x < ancho; x += paso) {
+            int filaPlano = 0, columna = 0;
+            if (o <= 4) {
+                const int visto = o == 3 || o == 4 ? alto - 1 - y : y;
+                filaPlano = alto - 1 - visto;
+                columna = volteada ? ancho - 1 - x : x;
+            } else {
+                const int visto = o == 7 || o == 8 ? ancho - 1 - x : x;
+                filaPlano = ancho - 1 - visto;
+                columna = volteada ? alto - 1 - y : y;
+            }
+            const std::uint8_t* p = fila + static_cast<std::ptrdiff_t>(x) * kCanales;
+            imagen_.plano0[filaPlano][columna] = p[kAzul];
+            imagen_.plano1[filaPlano][columna] = p[kVerde];
+            imagen_.plano2[filaPlano][columna] = p[kRojo];
+        }
+    }
+
     ImagenBmp tomar() { return std::move(imagen_); }
 
 private:
@@ -184,6 +208,8 @@ struct ErroresJpeg {
     jpeg_error_mgr base{};
     std::jmp_buf salto{};
     char texto[JMSG_LENGTH_MAX] = {};
+    bool sinMemoria = false;  // the decoder could not have the memory it asked for
+    bool lectura = false;     // the file could not be read (`texto` is the system's reason)
 };
 
 // A progressive file may hold at most this many scans, so that a small file cannot keep the
@@ -197,6 +223,7 @@ struct ProgresoJpeg {
 [[noreturn]] void salirJpeg(j_common_ptr cinfo) {
     auto* e = reinterpret_cast<ErroresJpeg*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, e->texto);
+    e->sinMemoria = cinfo->err->msg_code == JERR_OUT_OF_MEMORY;
     std::longjmp(e->salto, 1);
 }
 
@@ -213,6 +240,63 @@ void progresoJpeg(j_common_ptr cinfo) {
     }
 }
 
+// The file read in pieces, up to the size it had when it was opened (a file that grows meanwhile is
+// read to that size; one that shrinks, as far as it goes). Each decoder keeps its own place in it,
+// so that two may read one file at once; the file is never held whole.
+constexpr std::size_t kTrozoJpeg = std::size_t{64} << 10;
+
+struct FuenteJpeg {
+    jpeg_source_mgr base{};
+    int fd = -1;
+    std::uint64_t siguiente = 0;  // where the next piece starts
+    std::uint64_t fin = 0;
+    std::vector<JOCTET> trozo = std::vector<JOCTET>(kTrozoJpeg);
+};
+
+boolean llenarJpeg(j_decompress_ptr cinfo) {
+    auto* f = reinterpret_cast<FuenteJpeg*>(cinfo->src);
+    const std::uint64_t quedan = f->fin > f->siguiente ? f->fin - f->siguiente : 0;
+    ssize_t n = 0;
+    if (quedan > 0) {
+        n = leerCompleto(f->fd, f->trozo.data(), static_cast<std::size_t>(std::min<std::uint64_t>(quedan, kTrozoJpeg)),
+                         f->siguiente);
+    }
+    if (n < 0) {
+        auto* e = reinterpret_cast<ErroresJpeg*>(cinfo->err);
+        std::snprintf(e->texto, sizeof e->texto, "%s", std::strerror(errno));
+        e->lectura = true;
+        std::longjmp(e->salto, 1);
+    }
+    if (n == 0) {
+        // The end of the file inside the picture: a warning, and an end marker in place of the
+        // data, as libjpeg's own sources do.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        f->trozo[0] = 0xFF;
+        f->trozo[1] = JPEG_EOI;
+        n = 2;
+    } else {
+        f->siguiente += static_cast<std::uint64_t>(n);
+    }
+    f->base.next_input_byte = f->trozo.data();
+    f->base.bytes_in_buffer = static_cast<std::size_t>(n);
+    return TRUE;
+}
+
+void saltarJpeg(j_decompress_ptr cinfo, long cuantos) {
+    if (cuantos <= 0) return;
+    auto* f = reinterpret_cast<FuenteJpeg*>(cinfo->src);
+    const auto n = static_cast<std::uint64_t>(cuantos);
+    if (n <= f->base.bytes_in_buffer) {
+        f->base.next_input_byte += n;
+        f->base.bytes_in_buffer -= static_cast<std::size_t>(n);
+        return;
+    }
+    f->siguiente += n - f->base.bytes_in_buffer;
+    f->base.bytes_in_buffer = 0;
+}
+
+void nadaJpeg(j_decompress_ptr) {}
+
 // The decoder and its fault handling. `protegido` runs one step of libjpeg and answers whether it
 // ended without a fault; the step must hold nothing that needs destroying, since a fault leaves it
 // by a jump.
@@ -220,6 +304,8 @@ struct DecodificadorJpeg {
     jpeg_decompress_struct cinfo{};
     ErroresJpeg errores;
     ProgresoJpeg progreso;
+    FuenteJpeg fuente;
+    std::vector<std::uint8_t> exif;  // the first APP1 segment that holds EXIF ("Exif\0\0" on), if asked
     bool creado = false;
 
     DecodificadorJpeg() {
@@ -227,6 +313,11 @@ struct DecodificadorJpeg {
         errores.base.error_exit = salirJpeg;
         errores.base.emit_message = avisoJpeg;
         progreso.base.progress_monitor = progresoJpeg;
+        fuente.base.init_source = nadaJpeg;
+        fuente.base.fill_input_buffer = llenarJpeg;
+        fuente.base.skip_input_data = saltarJpeg;
+        fuente.base.resync_to_restart = jpeg_resync_to_restart;
+        fuente.base.term_source = nadaJpeg;
     }
     ~DecodificadorJpeg() {
         if (creado) jpeg_destroy_decompress(&cinfo);
@@ -243,10 +334,52 @@ struct DecodificadorJpeg {
     std::string motivo() const { return enUnaLinea(errores.texto); }
 };
 
+// A byte of the file, for a marker's reader (the source never suspends: at the end of the file it
+// gives an end marker, after the warning that stops the decoding).
+int byteJpeg(j_decompress_ptr cinfo) {
+    jpeg_source_mgr* f = cinfo->src;
+    if (f->bytes_in_buffer == 0) (*f->fill_input_buffer)(cinfo);
+    --f->bytes_in_buffer;
+    return *f->next_input_byte++;
+}
+
+// Keeps the first APP1 segment that holds EXIF and passes over every other one: a file of many such
+// segments takes no more memory than one.
+boolean leerApp1(j_decompress_ptr cinfo) {
+    auto* d = static_cast<DecodificadorJpeg*>(cinfo->client_data);
+    const int alto = byteJpeg(cinfo);
+    const long largo = static_cast<long>(alto) << 8 | byteJpeg(cinfo);
+    long resto = largo - 2;
+    if (resto <= 0) return TRUE;
+    static constexpr std::uint8_t kCabecera[] = {'E', 'x', 'i', 'f', 0, 0};
+    if (d->exif.empty() && resto >= static_cast<long>(sizeof kCabecera)) {
+        // Room for the largest segment was made beforehand: nothing is allocated in here.
+        for (; resto > 0; --resto) d->exif.push_back(static_cast<std::uint8_t>(byteJpeg(cinfo)));
+        if (!std::equal(std::begin(kCabecera), std::end(kCabecera), d->exif.begin())) d->exif.clear();
+        return TRUE;
+    }
+    (*cinfo->src->skip_input_data)(cinfo, resto);
+    return TRUE;
+}
+
+// An open file: its descriptor and its size when it was opened.
+struct Archivo {
+    int fd = -1;
+    std::uint64_t tamano = 0;
+};
+
 using PlanosJpeg = PlanosOrientados<3, 0, 1, 2>;
 
-// Starts `d` on the file and reads its header; the text of the fault when it cannot.
-std::optional<std::string> abrirJpeg(DecodificadorJpeg& d, const Bytes& archivo) {
+// What a fault of the decoder means to the user, after `texto` (what was being done).
+std::string faltaJpeg(const DecodificadorJpeg& d, const std::string& texto) {
+    if (d.errores.sinMemoria) return "no cabe en la memoria libre";
+    if (d.errores.lectura) return "no se puede leer: " + d.motivo();
+    return texto + d.motivo();
+}
+
+// Starts `d` on the file and reads its header, keeping the EXIF segment when `conExif`; the text of
+// the fault when it cannot.
+std::optional<std::string> abrirJpeg(DecodificadorJpeg& d, const Archivo& archivo, bool conExif) {
     jpeg_decompress_struct& c = d.cinfo;
     if (!d.protegido([&] {
             jpeg_create_decompress(&c);
@@ -255,11 +388,16 @@ std::optional<std::string> abrirJpeg(DecodificadorJpeg& d, const Bytes& archivo)
         return "no se puede leer: no hay memoria para el decodificador JPEG";
     }
     c.progress = &d.progreso.base;
-    if (!d.protegido([&] {
-            jpeg_mem_src(&c, archivo.data(), static_cast<unsigned long>(archivo.size()));
-            jpeg_read_header(&c, TRUE);
-        })) {
-        return "no es un JPEG que se pueda leer: " + d.motivo();
+    c.client_data = &d;
+    d.fuente.fd = archivo.fd;
+    d.fuente.fin = archivo.tamano;
+    c.src = &d.fuente.base;
+    if (conExif) {
+        d.exif.reserve(0xFFFF);
+        jpeg_set_marker_processor(&c, JPEG_APP0 + 1, leerApp1);
+    }
+    if (!d.protegido([&] { jpeg_read_header(&c, TRUE); })) {
+        return faltaJpeg(d, "no es un JPEG que se pueda leer: ");
     }
     return std::nullopt;
 }
@@ -269,6 +407,7 @@ struct ParteJpeg {
     bool bien = false;
     bool sinFilas = false;  // the decoder gave no more rows, without a fault
     std::string motivo;
+    std::string ajeno;      // the whole text, when the fault is not in the data (memory, reading)
 };
 
 // Stored rows [desde, hasta) into `planos`, by `d` with its header read. The rows above `desde` are
@@ -276,7 +415,10 @@ struct ParteJpeg {
 // reads the file to its end.
 ParteJpeg decodificarFilas(DecodificadorJpeg& d, int desde, int hasta, PlanosJpeg& planos) {
     jpeg_decompress_struct& c = d.cinfo;
-    const auto fallida = [&] { return ParteJpeg{false, false, d.motivo()}; };
+    const auto fallida = [&] {
+        return ParteJpeg{false, false, d.motivo(),
+                         d.errores.sinMemoria || d.errores.lectura ? faltaJpeg(d, "") : std::string()};
+    };
     // The exact inverse transform and smooth chroma upsampling: the decoder's defaults, named here
     // because the pixels depend on them.
     c.out_color_space = JCS_EXT_BGR;
@@ -288,7 +430,7 @@ ParteJpeg decodificarFilas(DecodificadorJpeg& d, int desde, int hasta, PlanosJpe
         if (!d.protegido([&] { pasadas = jpeg_skip_scanlines(&c, static_cast<JDIMENSION>(desde)); })) {
             return fallida();
         }
-        if (pasadas != static_cast<JDIMENSION>(desde)) return ParteJpeg{false, true, {}};
+        if (pasadas != static_cast<JDIMENSION>(desde)) return ParteJpeg{false, true, {}, {}};
     }
     const std::size_t porFila = static_cast<std::size_t>(c.output_width) * 3;
     std::vector<std::uint8_t> banda(kFilasPorBanda * porFila);
@@ -305,7 +447,7 @@ ParteJpeg decodificarFilas(DecodificadorJpeg& d, int desde, int hasta, PlanosJpe
                 })) {
                 return fallida();
             }
-            if (n == 0) return ParteJpeg{false, true, {}};
+            if (n == 0) return ParteJpeg{false, true, {}, {}};
             leidas += static_cast<int>(n);
         }
         planos.banda(banda.data(), porFila, primera, leidas);
@@ -313,7 +455,7 @@ ParteJpeg decodificarFilas(DecodificadorJpeg& d, int desde, int hasta, PlanosJpe
     if (hasta == static_cast<int>(c.output_height) && !d.protegido([&] { jpeg_finish_decompress(&c); })) {
         return fallida();
     }
-    return ParteJpeg{true, false, {}};
+    return ParteJpeg{true, false, {}, {}};
 }
 
 // Photos of at least this many pixels are decoded in two parts at once, when they are stored in one
@@ -322,23 +464,37 @@ ParteJpeg decodificarFilas(DecodificadorJpeg& d, int desde, int hasta, PlanosJpe
 // larger one, 5/8 of the rows.
 constexpr std::uint64_t kPixelesJpegEnDosPartes = 1024 * 1024;
 
-LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
+std::string mensajeMegapixeles(const std::string& nombre, std::int64_t ancho, std::int64_t alto,
+                               std::uint64_t pixelesMaximos) {
+    return nombre + " mide " + std::to_string(ancho) + " x " + std::to_string(alto) + " pixeles, mas de " +
+           std::to_string(pixelesMaximos / 1000000) + " megapixeles: se leen fotos de hasta " +
+           std::to_string(pixelesMaximos / 1000000) + " megapixeles (--max-megapixeles)";
+}
+
+bool demasiadosPixeles(std::int64_t ancho, std::int64_t alto, std::uint64_t pixelesMaximos) {
+    return static_cast<std::uint64_t>(ancho) * static_cast<std::uint64_t>(alto) > pixelesMaximos;
+}
+
+LecturaFoto leerJpeg(const std::string& nombre, const Archivo& archivo, std::uint64_t pixelesMaximos) {
     const auto refusar = [&](std::string texto) { return fallo(FormatoFoto::jpeg, nombre + " " + texto); };
     DecodificadorJpeg d;
     jpeg_decompress_struct& c = d.cinfo;
-    if (const auto e = abrirJpeg(d, archivo)) return refusar(*e);
+    if (const auto e = abrirJpeg(d, archivo, true)) return refusar(*e);
     const std::int64_t ancho = c.image_width, alto = c.image_height;
     if (ancho <= 0 || alto <= 0) return refusar("no es un JPEG que se pueda leer: no dice su tamano");
     if (!ladosValidos(ancho, alto)) return fallo(FormatoFoto::jpeg, mensajeTamano(nombre, ancho, alto));
     const std::uint64_t pixeles = static_cast<std::uint64_t>(ancho) * static_cast<std::uint64_t>(alto);
-    if (pixeles > kPixelesPorByteJpeg * archivo.size()) {
-        return fallo(FormatoFoto::jpeg, mensajeDesmedido(nombre, ancho, alto, archivo.size()));
+    if (pixeles > kPixelesPorByteJpeg * archivo.tamano) {
+        return fallo(FormatoFoto::jpeg, mensajeDesmedido(nombre, ancho, alto, archivo.tamano));
+    }
+    if (demasiadosPixeles(ancho, alto, pixelesMaximos)) {
+        return fallo(FormatoFoto::jpeg, mensajeMegapixeles(nombre, ancho, alto, pixelesMaximos));
     }
     if (c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK) {
         return refusar("es un JPEG en CMYK; solo se leen JPEG en color RGB o en grises");
     }
 
-    const DatosExif exif = leerExif(archivo.data(), archivo.size());
+    const DatosExif exif = d.exif.empty() ? DatosExif{} : leerExif(d.exif.data(), d.exif.size());
     const int w = static_cast<int>(ancho), h = static_cast<int>(alto);
     LecturaFoto r;
     r.formato = FormatoFoto::jpeg;
@@ -348,7 +504,7 @@ LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
 
     // The upper part on `d`, the lower one on a decoder of its own. A fault in the upper part is
     // the one reported, as a decoding from the top would meet it first.
-    ParteJpeg arriba, abajo{true, false, {}};
+    ParteJpeg arriba, abajo{true, false, {}, {}};
     const bool enDos = pixeles >= kPixelesJpegEnDosPartes && !c.progressive_mode && !c.arith_code &&
                        dosMitadesALaVez.load(std::memory_order_relaxed);
     enDosPartesSiVale(enDos, h, h * 5 / 8 / 16 * 16, [&](int desde, int hasta) {
@@ -357,14 +513,15 @@ LecturaFoto leerJpeg(const std::string& nombre, const Bytes& archivo) {
             return;
         }
         DecodificadorJpeg otro;
-        if (const auto e = abrirJpeg(otro, archivo)) {
-            abajo = ParteJpeg{false, false, *e};
+        if (const auto e = abrirJpeg(otro, archivo, false)) {
+            abajo = ParteJpeg{false, false, {}, *e};
         } else {
             abajo = decodificarFilas(otro, desde, hasta, planos);
         }
     });
     const ParteJpeg& parte = !arriba.bien ? arriba : abajo;
     if (!parte.bien) {
+        if (!parte.ajeno.empty()) return refusar(parte.ajeno);
         if (parte.sinFilas) return refusar("es un JPEG danado: el decodificador no da mas filas");
         if (parte.motivo.find("Premature end") != std::string::npos) {
             return refusar("esta cortada: el JPEG termina antes que sus datos (" + parte.motivo + ")");
@@ -393,28 +550,78 @@ int canalesPng(std::uint8_t tipo) {
     }
 }
 
-LecturaFoto leerPng(const std::string& nombre, const Bytes& archivo) {
+// The file through spng's stream reader, up to the size it had when it was opened.
+struct FuentePng {
+    Archivo archivo;
+    std::uint64_t siguiente = 0;
+    int numero = 0;  // errno of a failed read
+};
+
+int leerTrozoPng(spng_ctx*, void* datos, void* destino, std::size_t cantidad) {
+    auto* f = static_cast<FuentePng*>(datos);
+    if (f->siguiente >= f->archivo.tamano || cantidad > f->archivo.tamano - f->siguiente) return SPNG_IO_EOF;
+    const ssize_t n = leerCompleto(f->archivo.fd, static_cast<std::uint8_t*>(destino), cantidad, f->siguiente);
+    if (n < 0) {
+        f->numero = errno;
+        return SPNG_IO_ERROR;
+    }
+    if (static_cast<std::size_t>(n) < cantidad) return SPNG_IO_EOF;
+    f->siguiente += cantidad;
+    return 0;
+}
+
+// Where each pass of an interlaced (Adam7) picture puts its pixels along a row.
+constexpr int kInicioAdam7[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr int kPasoAdam7[7] = {8, 8, 4, 4, 2, 2, 1};
+
+// Transparent pixels over a white sheet of paper: `cuantos` RGBA pixels, `paso` pixels apart.
+void sobreBlanco(std::uint8_t* rgba, std::size_t cuantos, std::size_t paso) {
+    for (std::size_t k = 0; k < cuantos; ++k) {
+        std::uint8_t* p = rgba + 4 * k * paso;
+        const unsigned a = p[3];
+        if (a == 255) continue;
+        for (std::size_t c = 0; c < 3; ++c) {
+            p[c] = static_cast<std::uint8_t>((p[c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    }
+}
+
+LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint64_t pixelesMaximos) {
     const auto refusar = [&](std::string texto) { return fallo(FormatoFoto::png, nombre + " " + texto); };
+    const auto falla = [&](int e, const char* danado) {
+        if (e == SPNG_EMEM) return refusar("no cabe en la memoria libre");
+        return refusar(danado + enUnaLinea(spng_strerror(e)));
+    };
     std::unique_ptr<spng_ctx, BorrarSpng> ctx(spng_ctx_new(0));
     if (!ctx) return refusar("no se puede leer: no hay memoria para el decodificador PNG");
     // Sides beyond the limit are refused on reading the header; no chunk may claim more than the
     // file holds, nor may the kept ancillary chunks together.
     spng_set_image_limits(ctx.get(), kLadoMaximo, kLadoMaximo);
-    spng_set_chunk_limits(ctx.get(), archivo.size(), archivo.size());
-    spng_set_png_buffer(ctx.get(), archivo.data(), archivo.size());
+    const std::size_t tope = static_cast<std::size_t>(std::min<std::uint64_t>(archivo.tamano, SIZE_MAX));
+    spng_set_chunk_limits(ctx.get(), tope, tope);
+    FuentePng fuente{archivo};
+    spng_set_png_stream(ctx.get(), leerTrozoPng, &fuente);
+    const auto leida = [&](int e) {
+        if (e == SPNG_IO_ERROR && fuente.numero != 0) return refusar(std::string("no se puede leer: ") + std::strerror(fuente.numero));
+        return LecturaFoto{};
+    };
 
     spng_ihdr ihdr{};
     if (const int e = spng_get_ihdr(ctx.get(), &ihdr); e != 0) {
         if ((e == SPNG_EWIDTH || e == SPNG_EHEIGHT || e == SPNG_EUSER_WIDTH || e == SPNG_EUSER_HEIGHT) &&
-            archivo.size() >= 24) {
+            archivo.tamano >= 24) {
             // The sides as the header gives them (big-endian, right after "IHDR").
-            const auto lado = [&](std::size_t en) {
-                return static_cast<std::int64_t>(archivo[en]) << 24 | archivo[en + 1] << 16 |
-                       archivo[en + 2] << 8 | archivo[en + 3];
-            };
-            return fallo(FormatoFoto::png, mensajeTamano(nombre, lado(16), lado(20)));
+            std::array<std::uint8_t, 8> lados{};
+            if (leerCompleto(archivo.fd, lados.data(), lados.size(), 16) == 8) {
+                const auto lado = [&](std::size_t en) {
+                    return static_cast<std::int64_t>(lados[en]) << 24 | lados[en + 1] << 16 | lados[en + 2] << 8 |
+                           lados[en + 3];
+                };
+                return fallo(FormatoFoto::png, mensajeTamano(nombre, lado(0), lado(4)));
+            }
         }
-        return refusar("no es un PNG que se pueda leer: " + enUnaLinea(spng_strerror(e)));
+        if (LecturaFoto r = leida(e); !r.mensaje.empty()) return r;
+        return falla(e, "no es un PNG que se pueda leer: ");
     }
     if (!ladosValidos(ihdr.width, ihdr.height)) {
         return fallo(FormatoFoto::png, mensajeTamano(nombre, ihdr.width, ihdr.height));
@@ -422,31 +629,14 @@ LecturaFoto leerPng(const std::string& nombre, const Bytes& archivo) {
     const std::uint64_t bitsFila =
         static_cast<std::uint64_t>(ihdr.width) * canalesPng(ihdr.color_type) * ihdr.bit_depth;
     const std::uint64_t filas = static_cast<std::uint64_t>(ihdr.height) * (1 + (bitsFila + 7) / 8);
-    if (filas > kRazonDeflate * archivo.size()) {
-        return fallo(FormatoFoto::png, mensajeDesmedido(nombre, ihdr.width, ihdr.height, archivo.size()));
+    if (filas > kRazonDeflate * archivo.tamano) {
+        return fallo(FormatoFoto::png, mensajeDesmedido(nombre, ihdr.width, ihdr.height, archivo.tamano));
+    }
+    if (demasiadosPixeles(ihdr.width, ihdr.height, pixelesMaximos)) {
+        return fallo(FormatoFoto::png, mensajeMegapixeles(nombre, ihdr.width, ihdr.height, pixelesMaximos));
     }
 
-    std::size_t tamano = 0;
-    if (const int e = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &tamano); e != 0) {
-        return refusar("no es un PNG que se pueda leer: " + enUnaLinea(spng_strerror(e)));
-    }
-    Bytes rgba;
-    rgba.resize(tamano);
-    if (const int e = spng_decode_image(ctx.get(), rgba.data(), rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
-        e != 0) {
-        if (e == SPNG_EOF || e == SPNG_IO_EOF) return refusar("esta cortada: el PNG termina antes que sus datos");
-        return refusar("es un PNG danado: " + enUnaLinea(spng_strerror(e)));
-    }
-
-    // Transparent pixels over a white sheet of paper.
-    for (std::size_t i = 0; i + 3 < rgba.size(); i += 4) {
-        const unsigned a = rgba[i + 3];
-        if (a == 255) continue;
-        for (std::size_t c = 0; c < 3; ++c) {
-            rgba[i + c] = static_cast<std::uint8_t>((rgba[i + c] * a + 255 * (255 - a) + 127) / 255);
-        }
-    }
-
+    // The orientation, from an eXIf chunk before the pixels.
     int orientacion = 1;
     spng_exif exif{};
     if (spng_get_exif(ctx.get(), &exif) == 0 && exif.data != nullptr && exif.length > 0) {
@@ -454,15 +644,54 @@ LecturaFoto leerPng(const std::string& nombre, const Bytes& archivo) {
         bloque.insert(bloque.end(), exif.data, exif.data + exif.length);
         orientacion = leerExif(bloque.data(), bloque.size()).orientacion;
     }
+
+    // Rows decoded one at a time as RGBA, a band of them at a time into the planes: the photo costs
+    // its planes and a band.
+    if (const int e = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8,
+                                        SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+        e != 0) {
+        if (LecturaFoto r = leida(e); !r.mensaje.empty()) return r;
+        if (e == SPNG_EOF || e == SPNG_IO_EOF) return refusar("esta cortada: el PNG termina antes que sus datos");
+        return falla(e, "es un PNG danado: ");
+    }
+    const int w = static_cast<int>(ihdr.width), h = static_cast<int>(ihdr.height);
+    const std::size_t porFila = static_cast<std::size_t>(w) * 4;
+    const bool entrelazada = ihdr.interlace_method != SPNG_INTERLACE_NONE;
+    Bytes banda(porFila * (entrelazada ? 1 : kFilasPorBanda));
+    PlanosOrientados<4, 2, 1, 0> planos(w, h, orientacion);
+    int enBanda = 0, primera = 0;
+    for (;;) {
+        spng_row_info fila{};
+        int e = spng_get_row_info(ctx.get(), &fila);
+        if (e == 0) e = spng_decode_row(ctx.get(), banda.data() + enBanda * porFila, porFila);
+        if (e != 0 && e != SPNG_EOI) {
+            if (LecturaFoto r = leida(e); !r.mensaje.empty()) return r;
+            if (e == SPNG_EOF || e == SPNG_IO_EOF) return refusar("esta cortada: el PNG termina antes que sus datos");
+            return falla(e, "es un PNG danado: ");
+        }
+        if (entrelazada) {
+            // A pass fills every kPasoAdam7-th pixel of the row from kInicioAdam7 on; only those go.
+            const int x0 = kInicioAdam7[fila.pass], paso = kPasoAdam7[fila.pass];
+            if (x0 < w) {
+                const auto cuantos = static_cast<std::size_t>((w - x0 + paso - 1) / paso);
+                sobreBlanco(banda.data() + 4 * static_cast<std::size_t>(x0), cuantos, static_cast<std::size_t>(paso));
+                planos.puntos(banda.data(), static_cast<int>(fila.row_num), x0, paso);
+            }
+        } else {
+            if (enBanda == 0) primera = static_cast<int>(fila.row_num);
+            ++enBanda;
+            if (enBanda == kFilasPorBanda || e == SPNG_EOI) {
+                sobreBlanco(banda.data(), porFila / 4 * static_cast<std::size_t>(enBanda), 1);
+                planos.banda(banda.data(), porFila, primera, enBanda);
+                enBanda = 0;
+            }
+        }
+        if (e == SPNG_EOI) break;
+    }
+
     LecturaFoto r;
     r.formato = FormatoFoto::png;
     r.orientacion = orientacion;
-    const int w = static_cast<int>(ihdr.width), h = static_cast<int>(ihdr.height);
-    const std::size_t porFila = static_cast<std::size_t>(w) * 4;
-    PlanosOrientados<4, 2, 1, 0> planos(w, h, orientacion);
-    for (int y = 0; y < h; y += kFilasPorBanda) {
-        planos.banda(rgba.data() + static_cast<std::size_t>(y) * porFila, porFila, y, std::min(kFilasPorBanda, h - y));
-    }
     r.imagen = planos.tomar();
     return r;
 }
@@ -478,12 +707,12 @@ const char* nombreFormato(FormatoFoto formato) {
     return "?";
 }
 
-LecturaFoto leerFoto(const std::filesystem::path& archivo) {
+LecturaFoto leerFoto(const std::filesystem::path& archivo, std::uint64_t pixelesMaximos) {
     const std::string nombre = entreComillas(archivo);
     Entrada entrada = abrirEntrada(archivo);
     if (entrada.fd.valor < 0) return fallo(std::nullopt, entrada.mensaje);
 
-    std::array<std::uint8_t, 8> firma{};
+    std::array<std::uint8_t, 26> firma{};
     const ssize_t leidos = leerCompleto(entrada.fd.valor, firma.data(), firma.size(), 0);
     if (leidos < 0) {
         return fallo(std::nullopt, "no se puede leer " + nombre + ": " + std::strerror(errno));
@@ -494,7 +723,7 @@ LecturaFoto leerFoto(const std::filesystem::path& archivo) {
         formato = FormatoFoto::bmp;
     } else if (n >= 3 && firma[0] == 0xFF && firma[1] == 0xD8 && firma[2] == 0xFF) {
         formato = FormatoFoto::jpeg;
-    } else if (n == kFirmaPng.size() && firma == kFirmaPng) {
+    } else if (n >= kFirmaPng.size() && std::equal(kFirmaPng.begin(), kFirmaPng.end(), firma.begin())) {
         formato = FormatoFoto::png;
     }
     if (!formato) {
@@ -504,6 +733,18 @@ LecturaFoto leerFoto(const std::filesystem::path& archivo) {
 
     if (*formato == FormatoFoto::bmp) {
         entrada.fd = Descriptor{};
+        // Its sides from the header, when it has them, against the limit before any pixel is read;
+        // the reader judges everything else.
+        if (n == firma.size()) {
+            const auto lado = [&](std::size_t en) {
+                return std::abs(static_cast<std::int64_t>(static_cast<std::int32_t>(
+                    firma[en] | firma[en + 1] << 8 | firma[en + 2] << 16 | static_cast<std::uint32_t>(firma[en + 3]) << 24)));
+            };
+            const std::int64_t ancho = lado(bmp::kAncho), alto = lado(bmp::kAlto);
+            if (ladosValidos(ancho, alto) && demasiadosPixeles(ancho, alto, pixelesMaximos)) {
+                return fallo(formato, mensajeMegapixeles(nombre, ancho, alto, pixelesMaximos));
+            }
+        }
         LecturaBmp bmp = leerImagen(archivo);
         LecturaFoto r;
         r.formato = FormatoFoto::bmp;
@@ -513,17 +754,60 @@ LecturaFoto leerFoto(const std::filesystem::path& archivo) {
         return r;
     }
 
-    // The whole file in memory: as many bytes as the file system said when it was opened (a file
-    // that shrinks meanwhile is read as far as it goes; one that grows, to the size it had).
+    // Read in pieces as the decoder asks for them, never whole.
     try {
-        Bytes contenido;
-        contenido.resize(entrada.tamano);
-        const ssize_t total = leerCompleto(entrada.fd.valor, contenido.data(), contenido.size(), 0);
-        if (total < 0) return fallo(formato, "no se puede leer " + nombre + ": " + std::strerror(errno));
-        contenido.resize(static_cast<std::size_t>(total));
-        entrada.fd = Descriptor{};
-        return *formato == FormatoFoto::jpeg ? leerJpeg(nombre, contenido) : leerPng(nombre, contenido);
+        const Archivo abierto{entrada.fd.valor, entrada.tamano};
+        return *formato == FormatoFoto::jpeg ? leerJpeg(nombre, abierto, pixelesMaximos)
+                                             : leerPng(nombre, abierto, pixelesMaximos);
     } catch (const std::bad_alloc&) {
         return fallo(formato, nombre + " no cabe en la memoria libre");
     }
+}
+
+std::optional<MedidaFoto> medirFoto(const std::filesystem::path& archivo) {
+    Entrada entrada = abrirEntrada(archivo);
+    if (entrada.fd.valor < 0) return std::nullopt;
+    std::array<std::uint8_t, 26> cabecera{};
+    if (leerCompleto(entrada.fd.valor, cabecera.data(), cabecera.size(), 0) != static_cast<ssize_t>(cabecera.size())) {
+        return std::nullopt;
+    }
+    MedidaFoto m;
+    if (cabecera[0] == 'B' && cabecera[1] == 'M') {
+        const auto lado = [&](std::size_t en) {
+            return std::abs(static_cast<std::int64_t>(static_cast<std::int32_t>(
+                cabecera[en] | cabecera[en + 1] << 8 | cabecera[en + 2] << 16 |
+                static_cast<std::uint32_t>(cabecera[en + 3]) << 24)));
+        };
+        m.ancho = lado(bmp::kAncho);
+        m.alto = lado(bmp::kAlto);
+    } else if (std::equal(kFirmaPng.begin(), kFirmaPng.end(), cabecera.begin())) {
+        const auto lado = [&](std::size_t en) {
+            return static_cast<std::int64_t>(cabecera[en]) << 24 | cabecera[en + 1] << 16 | cabecera[en + 2] << 8 |
+                   cabecera[en + 3];
+        };
+        m.ancho = lado(16);
+        m.alto = lado(20);
+    } else if (cabecera[0] == 0xFF && cabecera[1] == 0xD8 && cabecera[2] == 0xFF) {
+        try {
+            DecodificadorJpeg d;
+            if (abrirJpeg(d, Archivo{entrada.fd.valor, entrada.tamano}, false)) return std::nullopt;
+            const jpeg_decompress_struct& c = d.cinfo;
+            m.ancho = c.image_width;
+            m.alto = c.image_height;
+            // A progressive picture is decoded from all its coefficients, kept at once: 64 of two
+            // bytes each per block of every component.
+            if (c.progressive_mode) {
+                for (int i = 0; i < c.num_components; ++i) {
+                    m.bytesDecodificador += std::uint64_t{128} * c.comp_info[i].width_in_blocks *
+                                            c.comp_info[i].height_in_blocks;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            return std::nullopt;
+        }
+    } else {
+        return std::nullopt;
+    }
+    if (!ladosValidos(m.ancho, m.alto)) return std::nullopt;
+    return m;
 }

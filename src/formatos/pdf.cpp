@@ -42,7 +42,7 @@ constexpr double kLadoMaximoPagina = 14400.0;
 
 }  // namespace
 
-ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas) {
+ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas, ReservaPdf reservar, LiberacionPdf liberar) {
     ArchivoCodificado r;
     const auto falla = [&](std::string mensaje) {
         ArchivoCodificado f;
@@ -52,7 +52,8 @@ ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas) {
     if (paginas.empty()) return falla("no tiene paginas");
 
     ErrorHaru error;
-    Documento pdf{HPDF_New(alFallar, &error)};
+    const bool propia = reservar != nullptr && liberar != nullptr;
+    Documento pdf{HPDF_NewEx(alFallar, propia ? reservar : nullptr, propia ? liberar : nullptr, 0, &error)};
     if (pdf.doc == nullptr) return falla("no hay memoria para el documento");
     // The page contents are a few operators; the images are JPEG as they are.
     HPDF_SetCompressionMode(pdf.doc, HPDF_COMP_ALL);

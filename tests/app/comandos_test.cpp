@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
+#include <spng.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,13 +15,17 @@
 #include <functional>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "apoyo.hpp"
 #include "app/comandos.hpp"
 #include "app/escaner.hpp"
 #include "app/recorrido.hpp"
+#include "app/turnos.hpp"
 #include "escena.hpp"
+#include "hijo.hpp"
 #include "formatos/formatos.hpp"
 #include "imagen/paralelo.hpp"
 #include "sistema/archivos.hpp"
@@ -661,6 +666,117 @@ TEST(Comandos, ElProgresoEnUnaTerminal) {
     EXPECT_NE(texto.find("1/2  " + argumentos[6] + "  quedan "), std::string::npos) << texto;
     EXPECT_EQ(texto.find("quedan -"), std::string::npos) << texto;
     EXPECT_TRUE(texto.ends_with("\r\x1b[K")) << texto;
+}
+
+// A run of the command line in a child process under an address-space limit of `deMas` bytes
+// beyond what it holds at the start; its status, or 128 plus the signal that ended it.
+Corrida correrConMemoria(std::uint64_t deMas, std::vector<std::string> argumentos) {
+    argumentos.insert(argumentos.begin(), "escaner");
+    std::vector<const char*> argv;
+    for (const std::string& a : argumentos) argv.push_back(a.c_str());
+    apoyo::Captura salida, errores;
+    Corrida c;
+    c.estado = apoyo::conMemoriaLimitada(deMas, [&] {
+        return ejecutarComandos(static_cast<int>(argv.size()), argv.data(), salida.f, errores.f);
+    });
+    c.salida = salida.texto();
+    c.errores = errores.texto();
+    return c;
+}
+
+TEST(Comandos, SinMemoriaParaUnaFotoFallaEsaFotoYElLoteSigue) {
+    // A photo with a sheet whose page, at 1200 pixels per inch, takes 400 MB; the next photo has no
+    // sheet and needs no page. Under a limit of 150 MB the first fails for memory, alone, in one
+    // line, and the second is worked as ever.
+    apoyo::CarpetaTemporal carpeta;
+    const std::string hoja = (carpeta / "hoja.bmp").string(), gris = (carpeta / "gris.bmp").string();
+    ASSERT_EQ(grabarImagen(fotoDeEscena(1), hoja), std::nullopt);
+    ASSERT_EQ(grabarImagen(imagenNueva(640, 480, 128), gris), std::nullopt);
+    const Corrida c = correrConMemoria(150 << 20, {"-j", "1", "--ppp", "1200", "-o", (carpeta / "lote").string(), hoja, gris});
+    EXPECT_EQ(c.estado, 1) << c.errores;
+    EXPECT_EQ(lineas(c.errores), 2) << c.errores;
+    const std::size_t corte = c.errores.find('\n');
+    const std::string primera = c.errores.substr(0, corte), segunda = c.errores.substr(corte + 1);
+    EXPECT_NE(primera.find("hoja.bmp\" no cabe en la memoria libre"), std::string::npos) << c.errores;
+    EXPECT_NE(segunda.find("gris.bmp\": no se encontraron las cuatro esquinas"), std::string::npos) << c.errores;
+    EXPECT_FALSE(fs::exists(carpeta / "lote" / "hoja-hoja.png"));
+}
+
+TEST(Comandos, LasFotosSeTrabajanALaVezSoloSiCabenEnLaMemoria) {
+    // Two 24-megapixel PNG photos: each takes 72 MB of planes; two at once do not fit in 130 MB,
+    // one does. With -j 2 the second waits for the first, and both are worked.
+    // Gray, written by spng from a plain buffer: no plane of the photos' size is made here, where
+    // the child would find it kept for reuse.
+    apoyo::CarpetaTemporal carpeta;
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{6000, 4000, 8, SPNG_COLOR_TYPE_GRAYSCALE, 0, 0, 0};
+    spng_set_ihdr(ctx, &ihdr);
+    std::vector<std::uint8_t> gris(6000 * 4000, 200);
+    ASSERT_EQ(spng_encode_image(ctx, gris.data(), gris.size(), SPNG_FMT_RAW, SPNG_ENCODE_FINALIZE), 0);
+    std::size_t tamano = 0;
+    int error = 0;
+    auto* datos = static_cast<std::uint8_t*>(spng_get_png_buffer(ctx, &tamano, &error));
+    const apoyo::Bytes png(datos, datos + tamano);
+    std::free(datos);
+    spng_ctx_free(ctx);
+    std::vector<std::string> argumentos = {"-j", "2", "-o", (carpeta / "lote").string()};
+    for (const char* nombre : {"a.png", "b.png"}) {
+        apoyo::escribirArchivo(carpeta / nombre, png);
+        argumentos.push_back((carpeta / nombre).string());
+    }
+    const Corrida c = correrConMemoria(130 << 20, argumentos);
+    EXPECT_EQ(c.estado, 1) << c.errores;
+    EXPECT_EQ(lineas(c.errores), 2) << c.errores;
+    EXPECT_EQ(c.errores.find("memoria"), std::string::npos) << c.errores;
+    EXPECT_NE(c.errores.find("a.png\": no se encontraron las cuatro esquinas"), std::string::npos) << c.errores;
+    EXPECT_NE(c.errores.find("b.png\": no se encontraron las cuatro esquinas"), std::string::npos) << c.errores;
+
+    // The turns themselves: a photo waits for those before it, and one alone always starts.
+    TurnosDeMemoria turnos(100);
+    turnos.entrar(0, 1000);
+    std::vector<int> orden;
+    std::mutex cerrojo;
+    std::thread segunda([&] {
+        turnos.entrar(1, 60);
+        const std::lock_guard<std::mutex> l(cerrojo);
+        orden.push_back(1);
+    });
+    {
+        const std::lock_guard<std::mutex> l(cerrojo);
+        orden.push_back(0);
+    }
+    turnos.salir(1000);
+    segunda.join();
+    EXPECT_EQ(orden, (std::vector<int>{0, 1}));
+    turnos.entrar(2, 40);  // 60 + 40 fit in 100
+    turnos.salir(60);
+    turnos.salir(40);
+}
+
+TEST(Comandos, MaxMegapixeles) {
+    apoyo::CarpetaTemporal carpeta;
+    const std::string foto = (carpeta / "foto.bmp").string();
+    ASSERT_EQ(grabarImagen(fotoDeEscena(1), foto), std::nullopt);  // 640 x 480
+    EXPECT_NE(correr({"--help"}).salida.find("--max-megapixeles N"), std::string::npos);
+    for (const char* malo : {"0", "901", "abc", "1.5"}) {
+        const Corrida c = correr({"--max-megapixeles", malo, foto});
+        EXPECT_EQ(c.estado, kSalidaUso) << malo;
+        EXPECT_NE(c.errores.find("--max-megapixeles " + std::string(malo) + ": debe ser un entero de 1 a 900"),
+                  std::string::npos)
+            << c.errores;
+    }
+    for (const char* bueno : {"1", "900"}) {
+        const Corrida c = correr({"--max-megapixeles", bueno, "-o", (carpeta / "hoja.png").string(), foto});
+        EXPECT_EQ(c.estado, 0) << c.errores;
+    }
+    // A megapixel is a million pixels: 640 x 480 is 0.31 of one; 2000 x 600 is more than one.
+    const std::string grande = (carpeta / "grande.bmp").string();
+    ASSERT_EQ(grabarImagen(imagenNueva(2000, 600, 90), grande), std::nullopt);
+    const Corrida c = correr({"--max-megapixeles", "1", "--json", "-o", (carpeta / "lote").string(), foto, grande});
+    EXPECT_EQ(c.estado, 1);
+    EXPECT_EQ(c.errores, "escaner: \"" + grande + "\" mide 2000 x 600 pixeles, mas de 1 megapixeles: se leen fotos de hasta 1 megapixeles (--max-megapixeles)\n");
+    EXPECT_EQ(lineas(c.salida), 2);
 }
 
 }  // namespace

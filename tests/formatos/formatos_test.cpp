@@ -1,6 +1,7 @@
 // Photos read from JPEG, PNG and BMP files as a viewer shows them, damaged files refused, and the
 // files written back: PNG, JPEG, BMP and a PDF document read by poppler as a viewer would.
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <turbojpeg.h>
 
 #include "apoyo.hpp"
+#include "hijo.hpp"
 #include "formatos/formatos.hpp"
 #include "imagen/paralelo.hpp"
 #include "sistema/archivos.hpp"
@@ -375,11 +377,43 @@ TEST(LeerFoto, PngDeTodasLasClases) {
         EXPECT_LE(mayorDiferencia(f, fotoDe(ancho, alto, [&](int, int) { return k.esperado; })), 1);
     }
 
+    // Over white, rounded to the nearest: gray 1 at alpha 128 is 128.5 - 0.5 / 255, so 128 exactly.
+    apoyo::escribirArchivo(carpeta / "redondeo.png",
+                           pngDe({ihdrDe(ancho, alto, 8, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA), lleno({1, 128})}));
+    EXPECT_EQ(mayorDiferencia(leida(carpeta / "redondeo.png"), fotoDe(ancho, alto, [](int, int) {
+                                  return std::array<int, 3>{128, 128, 128};
+                              })),
+              0);
+
     // Interlaced rows come out where they belong.
     const Foto d = degradado(33, 21);
     apoyo::escribirArchivo(carpeta / "entrelazada.png",
                            pngDe({ihdrDe(33, 21, 8, SPNG_COLOR_TYPE_TRUECOLOR, 1), d.rgb}));
     EXPECT_EQ(mayorDiferencia(leida(carpeta / "entrelazada.png"), d), 0);
+
+    // Interlaced or not, with varied transparency and every orientation: the same picture. Sides
+    // under a pass's step leave some passes empty.
+    for (const auto& [w, h] : {std::pair(37, 29), std::pair(3, 2)}) {
+        std::vector<std::uint8_t> grisAlfa;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                grisAlfa.push_back(std::uint8_t(7 * x + 11 * y));
+                grisAlfa.push_back(std::uint8_t(255 - 13 * x - 5 * y));
+            }
+        for (int o = 1; o <= 8; ++o) {
+            SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + ", orientacion " + std::to_string(o));
+            const Bytes exif = bloqueExif(o);
+            Png plana{ihdrDe(w, h, 8, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA), grisAlfa};
+            Png entrelazada{ihdrDe(w, h, 8, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA, 1), grisAlfa};
+            plana.exif.assign(exif.begin() + 6, exif.end());
+            entrelazada.exif = plana.exif;
+            apoyo::escribirArchivo(carpeta / "plana.png", pngDe(plana));
+            apoyo::escribirArchivo(carpeta / "entrelazada.png", pngDe(entrelazada));
+            const Foto a = leida(carpeta / "plana.png"), b = leida(carpeta / "entrelazada.png");
+            EXPECT_EQ(a.ancho, o >= 5 ? h : w);
+            EXPECT_EQ(a.rgb, b.rgb);
+        }
+    }
 }
 
 TEST(LeerFoto, UnaHojaEnBlancoSeLeeEnCualquierJpegComun) {
@@ -507,6 +541,7 @@ TEST(LeerFoto, ArchivosDanadosSeRefusanEnUnaLinea) {
         {"png de 2^31 x 1", pngConLados(png, 0x7FFFFFFF, 1), "entre 2 y 30000"},
         {"png desmedido", pngConLados(png, 30000, 30000), "no puede contener esa imagen"},
         {"png de 0 x 0", pngConLados(png, 0, 0), "0 x 0 pixeles"},
+        {"png de 1 x 48", pngConLados(png, 1, 48), "1 x 48 pixeles; el ancho y el alto deben estar entre 2 y 30000"},
     };
     for (const auto& k : casos) {
         SCOPED_TRACE(k.nombre);
@@ -525,11 +560,89 @@ TEST(LeerFoto, ArchivosDanadosSeRefusanEnUnaLinea) {
     }
 }
 
+TEST(LeerFoto, UnaFotoCuestaSusPlanosYUnaBandaNoSuArchivoEntero) {
+    // A 3000 x 3000 1-bit PNG of a few kilobytes: its planes take 27 MB, the picture as RGBA 36 MB
+    // more. Read under a limit of its planes and 20 MB, it is read whole.
+    apoyo::CarpetaTemporal carpeta;
+    const int lado = 3000;
+    const std::size_t porFila = (lado + 7) / 8;
+    for (const int entrelazado : {0, 1}) {
+        SCOPED_TRACE(entrelazado ? "entrelazada" : "por filas");
+        const fs::path archivo = carpeta / "grande.png";
+        apoyo::escribirArchivo(archivo, pngDe({ihdrDe(lado, lado, 1, SPNG_COLOR_TYPE_GRAYSCALE, entrelazado),
+                                               std::vector<std::uint8_t>(porFila * lado, 0xFF)}));
+        const std::uint64_t planos = 3ull * lado * lado;
+        EXPECT_EQ(apoyo::conMemoriaLimitada(planos + (20 << 20), [&] {
+                      const LecturaFoto r = leerFoto(archivo);
+                      if (!r.imagen) return std::printf("%s\n", r.mensaje.c_str()), 1;
+                      return r.imagen->plano1[0][0] == 255 && r.imagen->plano2[lado - 1][lado - 1] == 255 ? 0 : 2;
+                  }),
+                  0);
+    }
+
+    // Photos followed by a gigabyte of nothing (a sparse file): read in pieces as decoded, under a
+    // limit of 64 MB, never the whole file.
+    const Foto foto = degradado(64, 48);
+    const struct { const char* nombre; Bytes bytes; } casos[] = {
+        {"relleno.jpg", jpegDe(foto, 90, TJSAMP_420)},
+        {"relleno.png", pngDe({ihdrDe(64, 48, 8, SPNG_COLOR_TYPE_TRUECOLOR), foto.rgb})}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const fs::path archivo = carpeta / k.nombre;
+        apoyo::escribirArchivo(archivo, k.bytes);
+        const Foto sola = leida(archivo);
+        ASSERT_EQ(::truncate(archivo.c_str(), off_t{1} << 30), 0);
+        EXPECT_EQ(apoyo::conMemoriaLimitada(64 << 20, [&] {
+                      const LecturaFoto r = leerFoto(archivo);
+                      if (!r.imagen) return std::printf("%s\n", r.mensaje.c_str()), 1;
+                      return vista(*r.imagen).rgb == sola.rgb ? 0 : 2;
+                  }),
+                  0);
+    }
+}
+
+TEST(LeerFoto, MasMegapixelesQueElMaximoSeRefusanPorLaCabecera) {
+    // 2000 x 2000 photos cut right after their first rows: refused for their size against a
+    // maximum of 3 megapixels, from the header (the pixels, cut short, are never decoded); read
+    // whole with a maximum of 4.
+    apoyo::CarpetaTemporal carpeta;
+    const Foto foto = degradado(2000, 2000);
+    const Bytes jpeg = jpegDe(foto, 80, TJSAMP_420);
+    const Bytes png = pngDe({ihdrDe(2000, 2000, 8, SPNG_COLOR_TYPE_TRUECOLOR), foto.rgb});
+    Bytes bmp = codificarBmp(imagenBmp(foto)).bytes;
+    const struct { const char* nombre; const Bytes& bytes; std::size_t corte; } casos[] = {
+        {"foto.jpg", jpeg, jpeg.size() / 4}, {"foto.png", png, png.size() / 4}, {"foto.bmp", bmp, 1000}};
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        const fs::path entera = carpeta / k.nombre, cortada = carpeta / ("cortada-" + std::string(k.nombre));
+        apoyo::escribirArchivo(entera, k.bytes);
+        apoyo::escribirArchivo(cortada, Bytes(k.bytes.begin(), k.bytes.begin() + std::ptrdiff_t(k.corte)));
+        for (const fs::path& archivo : {entera, cortada}) {
+            const LecturaFoto r = leerFoto(archivo, 3000000);
+            revisarRefusada(r, archivo, "mide 2000 x 2000 pixeles, mas de 3 megapixeles");
+            EXPECT_NE(r.mensaje.find("--max-megapixeles"), std::string::npos) << r.mensaje;
+        }
+        EXPECT_TRUE(leerFoto(entera, 4000000).imagen.has_value());
+        EXPECT_TRUE(leerFoto(entera).imagen.has_value());
+    }
+    // The default is 200 megapixels.
+    EXPECT_EQ(kMegapixelesMaximos, 200);
+}
+
 TEST(Codificar, CalidadFueraDeRangoYExtensiones) {
     const ImagenBmp img = imagenBmp(degradado(16, 16));
     EXPECT_FALSE(codificarJpeg(img, 0).valido());
     EXPECT_FALSE(codificarJpeg(img, 101).valido());
     EXPECT_LT(codificarJpeg(img, 50).bytes.size(), codificarJpeg(img, 95).bytes.size());
+    // Chroma whole from quality 95 on, halved both ways below it.
+    for (const auto& [calidad, esperado] : {std::pair(94, TJSAMP_420), std::pair(95, TJSAMP_444), std::pair(100, TJSAMP_444)}) {
+        const ArchivoCodificado jpeg = codificarJpeg(img, calidad);
+        tjhandle tj = tjInitDecompress();
+        int ancho = 0, alto = 0, submuestreo = -1, color = 0;
+        EXPECT_EQ(tjDecompressHeader3(tj, jpeg.bytes.data(), jpeg.bytes.size(), &ancho, &alto, &submuestreo, &color), 0);
+        tjDestroy(tj);
+        EXPECT_EQ(submuestreo, esperado) << "calidad " << calidad;
+    }
     ImagenBmp corta = img;
     corta.plano1 = PlanoBytes(16, 15);
     EXPECT_FALSE(codificarPng(corta).valido());
@@ -731,6 +844,64 @@ TEST(LeerFoto, FotosRealesComoSusCopiasBmp) {
         EXPECT_LT(mayor, 20.0);
     }
     EXPECT_GE(vistas, 9);
+}
+
+}  // namespace
+
+namespace {
+
+// An allocator for libHaru that fails its call number fallaPdfEn (counted from 1) alone.
+long llamadasPdf = 0, fallaPdfEn = 0;
+void* reservaQueFalla(unsigned int bytes) {
+    if (++llamadasPdf == fallaPdfEn) return nullptr;
+    return std::malloc(bytes);
+}
+void liberaPdf(void* bloque) { std::free(bloque); }
+
+TEST(CodificarPdf, SinMemoriaEnCualquierPasoFallaYNombraLaPaginaQueSeHacia) {
+    // Two alike pages; libHaru runs out of memory at each of its allocations in turn. Every such
+    // document is refused in one line (none comes out short of a page or an image), and a failure
+    // while the first page is made names that page: the first page makes all a later one does and
+    // the document's first shared parts, so no fewer failures name it than name the second. Each
+    // try runs in a child process: libHaru's own handling of a failed allocation now and then reads
+    // memory it never set, and a crash there must not take the test program with it.
+    const ArchivoCodificado jpeg = codificarJpeg(imagenBmp(degradado(40, 52)), 90);
+    ASSERT_TRUE(jpeg.valido()) << jpeg.mensaje;
+    const std::vector<PaginaPdf> paginas(2, PaginaPdf{jpeg.bytes, 8.5, 11.0});
+    const ArchivoCodificado referencia = codificarPdf(paginas);
+    ASSERT_TRUE(referencia.valido()) << referencia.mensaje;
+    fallaPdfEn = 0;
+    llamadasPdf = 0;
+    EXPECT_EQ(codificarPdf(paginas, reservaQueFalla, liberaPdf).bytes, referencia.bytes);
+    const long total = llamadasPdf;
+    ASSERT_GT(total, 10);
+    enum Desenlace { igual = 0, sinPagina, primera, segunda, distinto, variasLineas };
+    int cuantos[6] = {}, caidas = 0;
+    for (fallaPdfEn = 1; fallaPdfEn <= total; ++fallaPdfEn) {
+        const pid_t hijo = ::fork();
+        ASSERT_GE(hijo, 0);
+        if (hijo == 0) {
+            llamadasPdf = 0;
+            const ArchivoCodificado pdf = codificarPdf(paginas, reservaQueFalla, liberaPdf);
+            if (pdf.valido()) ::_exit(pdf.bytes == referencia.bytes ? igual : distinto);
+            if (!pdf.bytes.empty() || pdf.mensaje.find('\n') != std::string::npos) ::_exit(variasLineas);
+            if (pdf.mensaje.find("la pagina 1") != std::string::npos) ::_exit(primera);
+            ::_exit(pdf.mensaje.find("la pagina 2") != std::string::npos ? segunda : sinPagina);
+        }
+        int estado = 0;
+        ASSERT_EQ(::waitpid(hijo, &estado, 0), hijo);
+        if (!WIFEXITED(estado) || WEXITSTATUS(estado) > variasLineas) {
+            ++caidas;
+            continue;
+        }
+        ++cuantos[WEXITSTATUS(estado)];
+    }
+    EXPECT_EQ(cuantos[igual], 0);
+    EXPECT_EQ(cuantos[distinto], 0);
+    EXPECT_EQ(cuantos[variasLineas], 0);
+    EXPECT_LE(caidas, 3);
+    EXPECT_GT(cuantos[segunda], 0);
+    EXPECT_GE(cuantos[primera] + caidas, cuantos[segunda]);
 }
 
 }  // namespace
