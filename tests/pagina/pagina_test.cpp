@@ -133,6 +133,8 @@ TEST(Forma, TamanosDePapelYPixelesPorPulgada) {
         {Papel::oficio, 0, 852, 1404, 8.5, 14.0},
         {Papel::carta, 200, 1700, 2200, 8.5, 11.0},
         {Papel::a4, 300, 2480, 3508, 210 / 25.4, 297 / 25.4},
+        // Both sides rounded: 793.7 x 1122.5 pixels.
+        {Papel::a4, 96, 794, 1123, 210 / 25.4, 297 / 25.4},
     };
     for (const Caso& k : casos) {
         OpcionesPagina o;
@@ -252,6 +254,33 @@ TEST(Forma, LaHojaLejosDelCentroSeMideDesdeElCentroDeLaFoto) {
     EXPECT_EQ(casos, 96);
 }
 
+TEST(Forma, UnaHojaApenasInclinadaUsaLaFocalDelTelefono) {
+    // Tilted 0.5 to 2 degrees both ways and found within a pixel, a sheet's sides hardly converge:
+    // a focal length measured from them would follow the pixel's error, so the phone's usual one
+    // stands in, and the proportion comes out right within 1 %.
+    const double porOmision = focalEnPixeles(kFocalTelefono35mm, 1280, 960);
+    medida::Azar azar{5};
+    for (const double inclinacion : {0.5, 1.0, 1.5, 2.0})
+        for (const double direccion : {45.0, 135.0, 200.0, 290.0}) {
+            escena::Camara c;
+            c.rigida = true;
+            c.centro = {639.5, 479.5};
+            c.altoHoja = 700;
+            c.distancia = 1.5;
+            c.giro = 5;
+            c.inclinacion = inclinacion * escena::cosenoGrados(direccion);
+            c.ladeo = inclinacion * escena::senoGrados(direccion);
+            const escena::Esquinas v = escena::esquinasDeCamara(c);
+            std::array<Esquina, 4> e{};
+            for (int i = 0; i < 4; ++i) e[i] = {v[i].x + azar.real(-1.0, 1.0), v[i].y + azar.real(-1.0, 1.0)};
+            const auto p = medirProporcion(e, principalDeFoto(1280, 960), std::nullopt, porOmision);
+            ASSERT_TRUE(p);
+            EXPECT_FALSE(p->focalMedida) << inclinacion << " toward " << direccion << ": " << p->focal;
+            EXPECT_NEAR(p->focal, porOmision, 1e-6);
+            EXPECT_NEAR(p->valor / escena::kProporcionHoja, 1.0, 0.01) << inclinacion << " toward " << direccion;
+        }
+}
+
 TEST(Muestreo, LaLetraFinaSePromediaEnVezDeSolaparse) {
     // Stripes one pixel wide (0 and 240) across a photo reduced 2.6 times: every output pixel
     // covers a few of them and should show their mean, 120; picking 4 pixels gives bands.
@@ -313,6 +342,36 @@ TEST(Muestreo, UnaRampaQuedaEnSuSitioACualquierEscala) {
             const double x = (c + 0.5) * 2000.0 / ancho - 0.5;  // the photo column it shows
             EXPECT_NEAR(p->imagen.plano1[p->imagen.alto() / 2][c], x / 10 - 0.45, 0.7) << "ppp " << ppp << " column " << c;
         }
+    }
+}
+
+TEST(Muestreo, UnaFotoSimetricaDaUnaPaginaSimetrica) {
+    // Sharp bars, the same mirrored left to right and top to bottom, over the whole photo, reduced
+    // 2 to 16 times: every level and blend must stay centred on the photo points it stands for, or
+    // the bars' edges move one way on one half of the page and the other way on the other.
+    const int ancho = 2048, alto = 2560;  // each level's pixels lie as symmetrically as the photo's
+    ImagenBmp foto = imagenLisa(ancho, alto);
+    for (int f = 0; f < alto; ++f)
+        for (int c = 0; c < ancho; ++c) {
+            const int dc = std::abs(2 * c - (ancho - 1)), df = std::abs(2 * f - (alto - 1));
+            const std::uint8_t v = ((dc % 74 < 18) != (df % 106 < 26)) ? 230 : 20;
+            foto.plano0[f][c] = foto.plano1[f][c] = foto.plano2[f][c] = v;
+        }
+    const std::array<Esquina, 4> e{{{-0.5, -0.5}, {ancho - 0.5, -0.5}, {ancho - 0.5, alto - 0.5}, {-0.5, alto - 0.5}}};
+    for (const double ppp : {120.0, 60.0, 30.0, 15.0}) {
+        OpcionesPagina o;
+        o.ppp = ppp;
+        const auto p = enderezarPagina(foto, e, o);
+        ASSERT_TRUE(p);
+        const PlanoBytes& g = p->imagen.plano1;
+        int columnas = 0, filas = 0;
+        for (int f = 0; f < g.alto; ++f)
+            for (int c = 0; c < g.ancho; ++c) {
+                columnas = std::max(columnas, std::abs(g[f][c] - g[f][g.ancho - 1 - c]));
+                filas = std::max(filas, std::abs(g[f][c] - g[g.alto - 1 - f][c]));
+            }
+        EXPECT_LE(columnas, 2) << "ppp " << ppp;
+        EXPECT_LE(filas, 2) << "ppp " << ppp;
     }
 }
 
