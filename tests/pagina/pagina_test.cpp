@@ -473,4 +473,42 @@ TEST(Mejora, LaSombraSeAplanaYElTextoQuedaOscuro) {
     }
 }
 
+TEST(Mejora, GrisConSusPesosYEnBlancoYNegroSoloLaTinta) {
+    // Paper at 240 with small marks, narrower than a line of text: a dark stroke (reflectance 0.3),
+    // a faint gray mark (0.82), a red and a blue one (their own plane at 230, the others at 60).
+    ImagenBmp pagina = imagenNueva(600, 800, 240);
+    const auto marca = [&](int c0, int f0, int ancho, int alto, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+        for (int f = f0; f < f0 + alto; ++f)
+            for (int c = c0; c < c0 + ancho; ++c) {
+                pagina.plano0[f][c] = b;
+                pagina.plano1[f][c] = g;
+                pagina.plano2[f][c] = r;
+            }
+    };
+    marca(100, 100, 40, 3, 72, 72, 72);
+    marca(300, 100, 6, 6, 197, 197, 197);
+    marca(100, 400, 8, 8, 60, 60, 230);
+    marca(300, 400, 8, 8, 230, 60, 60);
+
+    // Gray weighs red 0.299, green 0.587 and blue 0.114: the red mark is 0.46 of the paper, a dark
+    // gray (tone 25), the blue one 0.33, under the ink's level (black).
+    ImagenBmp gris = pagina;
+    mejorarPagina(gris, Mejora::gris);
+    EXPECT_NEAR(gris.plano1[404][104], 25, 3);
+    EXPECT_EQ(gris.plano1[404][304], 0);
+    EXPECT_EQ(gris.plano1[101][120], 0);
+    EXPECT_EQ(gris.plano1[250][250], 255);
+
+    // Black and white: the stroke and both coloured marks are ink; the faint mark, though well
+    // under its neighbourhood, is lighter than ink ever is and stays white, as the paper does.
+    ImagenBmp bn = pagina;
+    mejorarPagina(bn, Mejora::bn);
+    EXPECT_EQ(bn.plano1[101][120], 0);
+    EXPECT_EQ(bn.plano1[404][104], 0);
+    EXPECT_EQ(bn.plano1[404][304], 0);
+    for (int f = 100; f < 106; ++f)
+        for (int c = 300; c < 306; ++c) EXPECT_EQ(bn.plano1[f][c], 255) << f << " " << c;
+    EXPECT_EQ(bn.plano1[250][250], 255);
+}
+
 }  // namespace
