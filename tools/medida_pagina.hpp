@@ -160,17 +160,46 @@ struct Azar {
     }
 };
 
+// The corners as the camera sees them once turned about its own centre so that what lay at the
+// principal point `principal` shows at principal + (dx, dy) (focal length `focal`, pixels): a
+// sheet photographed off the camera's axis, as tilted against its own line of sight as before.
+// Nothing when a corner would fall behind the camera.
+inline std::optional<escena::Esquinas> girarCamara(const escena::Esquinas& esquinas, escena::Punto principal,
+                                                   double focal, double dx, double dy) {
+    // The turn taking the axis (0, 0, 1) to u, about the axis square to both (Rodrigues).
+    const double largo = std::sqrt(dx * dx + dy * dy + focal * focal);
+    const double ux = dx / largo, uy = dy / largo, coseno = focal / largo;
+    const double seno = std::sqrt(ux * ux + uy * uy);
+    const double kx = seno > 0 ? -uy / seno : 0.0, ky = seno > 0 ? ux / seno : 0.0;  // kz = 0
+    escena::Esquinas r{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const double vx = esquinas[i].x - principal.x, vy = esquinas[i].y - principal.y, vz = focal;
+        const double kv = kx * vx + ky * vy;
+        // k x v, with kz = 0.
+        const double cx = ky * vz, cy = -kx * vz, cz = kx * vy - ky * vx;
+        const double x = vx * coseno + cx * seno + kx * kv * (1 - coseno);
+        const double y = vy * coseno + cy * seno + ky * kv * (1 - coseno);
+        const double z = vz * coseno + cz * seno;
+        if (!(z > 0)) return std::nullopt;
+        r[i] = {principal.x + focal * x / z, principal.y + focal * y / z};
+    }
+    return r;
+}
+
 // A sheet of `papel` (inches as the page reads) seen by a rigid camera tilted between `desde` and
 // `hasta` degrees in a random direction, turned a little, on a photo ancho x alto, wholly inside
-// it with a margin; the camera's distance is 1.4 to 3 sheet heights. Nothing when no such camera
-// was found in a few tries.
+// it with a margin; the camera's distance is 1.4 to 3 sheet heights. The camera's principal point
+// is the photo's centre, as a phone's is; the camera is aimed a little beside the sheet, whose
+// centre lands up to `descentrado` of each side away from the photo's centre. Nothing when no
+// such camera was found in a few tries.
 struct EscenaInclinada {
     escena::Escena escena;
-    escena::Camara camara;
+    escena::Camara camara;  // before it was turned: centred on the photo and on the sheet
     double inclinacion = 0.0;
 };
 inline std::optional<EscenaInclinada> escenaInclinada(std::uint64_t semilla, double desde, double hasta,
-                                                      escena::Papel papel, int ancho = 1280, int alto = 960) {
+                                                      escena::Papel papel, int ancho = 1280, int alto = 960,
+                                                      double descentrado = 0.04) {
     Azar azar{semilla * 7919 + 17};
     for (int intento = 0; intento < 200; ++intento) {
         escena::Camara c;
@@ -182,20 +211,24 @@ inline std::optional<EscenaInclinada> escenaInclinada(std::uint64_t semilla, dou
         c.ladeo = tilt * escena::senoGrados(direccion);
         c.giro = azar.real(-8.0, 8.0);
         c.distancia = azar.real(1.4, 3.0);
-        c.centro = {ancho / 2.0 + azar.real(-0.04, 0.04) * ancho, alto / 2.0 + azar.real(-0.04, 0.04) * alto};
+        c.centro = {(ancho - 1) / 2.0, (alto - 1) / 2.0};
+        const double dx = azar.real(-descentrado, descentrado) * ancho;
+        const double dy = azar.real(-descentrado, descentrado) * alto;
         const double lado = std::min(ancho / c.proporcion, static_cast<double>(alto));
         c.altoHoja = lado * azar.real(0.55, 0.8);
         const double t = escena::inclinacionDeCamara(c);
         if (t < desde || t >= hasta) continue;
-        for (int achique = 0; achique < 12; ++achique, c.altoHoja *= 0.92) {
-            const escena::Esquinas e = escena::esquinasDeCamara(c);
+        for (int achique = 0; achique < 16; ++achique, c.altoHoja *= 0.92) {
+            const auto e = girarCamara(escena::esquinasDeCamara(c), c.centro, c.distancia * c.altoHoja, dx, dy);
+            if (!e) continue;
             bool dentro = true;
             const double margen = 0.03 * std::min(ancho, alto);
-            for (const escena::Punto& p : e)
+            for (const escena::Punto& p : *e)
                 dentro = dentro && p.x > margen && p.x < ancho - 1 - margen && p.y > margen && p.y < alto - 1 - margen;
             if (!dentro) continue;
             EscenaInclinada r;
             r.escena = escena::escenaConCamara(ancho, alto, c, semilla);
+            r.escena.esquinas = *e;
             r.escena.anchoPapel = papel.ancho;
             r.escena.altoPapel = papel.alto;
             r.camara = c;

@@ -119,12 +119,14 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     };
 
     // The sheet's corners: the fixed-threshold stages (whose account and stage images are also
-    // wanted with --cuenta and --etapas, whichever detector is used), or the robust detector.
+    // wanted with --cuenta and --etapas, whichever detector is used), or the robust detector, whose
+    // corners the outline image then shows.
     Memoria cuenta;
     const ImagenBmp& foto = *lectura.imagen;
     ResultadoRecorrido recorrido;
     if (o.detector == Detector::espec || o.cuenta || etapas) {
-        recorrido = buscarHojaPorEtapas(foto, cuenta.f, etapas, Orientaciones::deBordes);
+        recorrido = buscarHojaPorEtapas(foto, cuenta.f, etapas, Orientaciones::deBordes,
+                                        o.detector == Detector::espec);
         if (recorrido.hallazgo == Hallazgo::error) {
             r.mensaje = nombrada(recorrido.error);
             return r;
@@ -134,6 +136,13 @@ Resultado escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         const HojaDetectada h = detectarHojaRobusta(foto);
         recorrido.hallazgo = h.encontrada ? Hallazgo::hoja : Hallazgo::sinHoja;
         recorrido.esquinas = h.esquinas;
+        if (h.encontrada && recorrido.trabajo) {
+            auto error = grabarContorno(std::move(*recorrido.trabajo), foto, h.esquinas, *etapas / kImagenesEtapas[3]);
+            if (error) {
+                r.mensaje = nombrada(*error);
+                return r;
+            }
+        }
         if (h.encontrada) {
             std::fprintf(cuenta.f, "\n\nEsquinas de la hoja segun el detector robusto (pixeles de la foto):");
             for (const Esquina& e : h.esquinas) std::fprintf(cuenta.f, "\n(%g,%g)", e.x, e.y);

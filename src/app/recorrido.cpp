@@ -106,7 +106,7 @@ bool grabarImagenEtapa(const std::optional<std::filesystem::path>& carpeta, cons
 
 ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
                                        const std::optional<std::filesystem::path>& carpetaEtapas,
-                                       Orientaciones cuales) {
+                                       Orientaciones cuales, bool contornoPropio) {
     ResultadoRecorrido r;
     std::fprintf(cuenta, "\n  ");
     std::fprintf(cuenta, "\nLa imagen ha sido cargada ");
@@ -144,6 +144,7 @@ ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
         }
     }
 
+    if (!contornoPropio && carpetaEtapas) r.trabajo = trabajo;
     ListaEsquinas esquinas = buscarEsquinas(rectas, anchoTrabajo, altoTrabajo);
     if (esquinas.cuantas < 4) {
         std::fprintf(cuenta, "\n No se encontraron las cuatro esquinas de la hoja");
@@ -157,9 +158,39 @@ ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
         esquinas.esquinas[i].y *= factorReduccion;
         r.esquinas[i] = esquinas.esquinas[i];
     }
-    if (!grabarImagenEtapa(carpetaEtapas, kImagenesEtapas[3], r, trabajo)) return r;
+    if (contornoPropio && !grabarImagenEtapa(carpetaEtapas, kImagenesEtapas[3], r, trabajo)) return r;
     r.hallazgo = Hallazgo::hoja;
     return r;
+}
+
+std::optional<std::string> grabarContorno(ImagenBmp trabajo, const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
+                                          const std::filesystem::path& archivo) {
+    const double factor = factorDeReduccion(foto);
+    const double xmax = trabajo.ancho() - 1, ymax = trabajo.alto() - 1;
+    for (int k = 0; k < 4; ++k) {
+        const Esquina& a = esquinas[k];
+        const Esquina& b = esquinas[(k + 1) % 4];
+        // The side in the working image's pixels, clipped to it (Liang-Barsky).
+        const double x0 = a.x / factor, y0 = a.y / factor, dx = b.x / factor - x0, dy = b.y / factor - y0;
+        double desde = 0.0, hasta = 1.0;
+        const double p[4] = {-dx, dx, -dy, dy}, q[4] = {x0, xmax - x0, y0, ymax - y0};
+        bool fuera = !std::isfinite(x0 + y0 + dx + dy);
+        for (int i = 0; i < 4 && !fuera; ++i) {
+            if (p[i] == 0.0) {
+                fuera = q[i] < 0.0;
+            } else if (p[i] < 0.0) {
+                desde = std::max(desde, q[i] / p[i]);
+            } else {
+                hasta = std::min(hasta, q[i] / p[i]);
+            }
+        }
+        if (fuera || desde > hasta) continue;
+        // Rounded as the stages round their corners, and kept inside.
+        const auto columna = [&](double t) { return static_cast<int>(std::clamp(x0 + t * dx, 0.0, xmax) + 0.5); };
+        const auto fila = [&](double t) { return static_cast<int>(std::clamp(y0 + t * dy, 0.0, ymax) + 0.5); };
+        trazarSegmento(trabajo, columna(desde), fila(desde), columna(hasta), fila(hasta));
+    }
+    return grabarImagen(trabajo, archivo);
 }
 
 void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,

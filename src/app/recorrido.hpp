@@ -55,6 +55,8 @@ struct ResultadoRecorrido {
     std::string error;               // one line, when hallazgo is error
     std::array<Esquina, 4> esquinas{};  // photograph pixels, rows in file order; slot order of the map
     std::optional<ImagenBmp> hoja;   // the front-on sheet, when hallazgo is hoja
+    std::optional<ImagenBmp> trabajo;  // the working image without an outline, kept for another
+                                       // detector's outline (see buscarHojaPorEtapas)
 };
 
 // Runs the stages on `foto` (given up to the road, and released as soon as the sheet has been
@@ -69,9 +71,17 @@ ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
 // (up to the outline and its image; `hoja` stays empty; the edge directions worked out for the
 // pixels `cuales` says, which finds the same corners either way), then the sheet through the
 // bilinear map (its image last; with `usar`, the sheet is made as that reads it, as rectificarHoja
-// does).
+// does). Without `contornoPropio` (the page is made from another detector's corners) the stages'
+// outline is neither drawn nor written: with a stage folder, `trabajo` keeps the working image
+// for grabarContorno, whether the stages found corners or not.
 ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
                                        const std::optional<std::filesystem::path>& carpetaEtapas,
-                                       Orientaciones cuales = Orientaciones::todas);
+                                       Orientaciones cuales = Orientaciones::todas, bool contornoPropio = true);
+
+// Writes the outline image for corners found some other way (photograph pixels, slot order):
+// `trabajo`, the working image of `foto`, with the quadrilateral 0-1-2-3 drawn as the stages draw
+// theirs; sides running out of the image are drawn up to its edge. The failure, if any.
+std::optional<std::string> grabarContorno(ImagenBmp trabajo, const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
+                                          const std::filesystem::path& archivo);
 void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,
                          const std::optional<std::filesystem::path>& carpetaEtapas, const UsoDeImagen& usar = {});

@@ -97,15 +97,11 @@ double focalEnPixeles(double focal35mm, int ancho, int alto) {
     return focal35mm * std::hypot(ancho, alto) / std::hypot(36.0, 24.0);
 }
 
-std::optional<Proporcion> medirProporcion(const std::array<Esquina, 4>& esquinas, std::optional<double> focalConocida,
-                                         double focalPorOmision) {
+std::optional<Proporcion> medirProporcion(const std::array<Esquina, 4>& esquinas, const Esquina& principal,
+                                         std::optional<double> focalConocida, double focalPorOmision) {
     if (!esConvexo(esquinas)) return std::nullopt;
-    // The principal point: where the diagonals 0-2 and 1-3 cross.
-    const Vector3 p0{esquinas[0].x, esquinas[0].y, 1}, p1{esquinas[1].x, esquinas[1].y, 1};
-    const Vector3 p2{esquinas[2].x, esquinas[2].y, 1}, p3{esquinas[3].x, esquinas[3].y, 1};
-    const Vector3 centro = cruz(cruz(p0, p2), cruz(p1, p3));
-    if (!(std::abs(centro.z) > 0)) return std::nullopt;
-    const double cx = centro.x / centro.z, cy = centro.y / centro.z;
+    const double cx = principal.x, cy = principal.y;
+    if (!std::isfinite(cx) || !std::isfinite(cy)) return std::nullopt;
     // The rectangle's corners (0,0), (w,0), (0,h), (w,h) are slots 0, 1, 3, 2; in pixels around the
     // principal point, scaled by the quadrilateral's size so that the numbers stay near 1.
     double escala = 0;

@@ -29,8 +29,9 @@ using Bilineal = std::array<double, 8>;
 std::optional<Bilineal> bilinealDePagina(const std::array<Esquina, 4>& esquinas, int ancho, int alto);
 
 // The sheet's true width over its height (slot 0 -> 1 over slot 0 -> 3, as the photo shows it),
-// from the vanishing points of its sides. The camera's principal point is taken where the
-// quadrilateral's diagonals cross (where a photographer aims). The focal length (pixels) is
+// from the vanishing points of its sides. `principal` is the camera's principal point, in the frame
+// of the corners: the photo's centre (principalDeFoto), wherever the sheet lies in it. The focal
+// length (pixels) is
 // `focalConocida` when given (the photo's EXIF); otherwise it is measured from the quadrilateral
 // when both pairs of sides converge enough to tell it, and `focalPorOmision` is used when they do
 // not (a nearly affine view, where the proportion hardly depends on it, or a tilt about one axis).
@@ -40,8 +41,11 @@ struct Proporcion {
     double focal = 0.0;       // the focal length used, pixels
     bool focalMedida = false;  // measured from the quadrilateral (not the given one)
 };
-std::optional<Proporcion> medirProporcion(const std::array<Esquina, 4>& esquinas, std::optional<double> focalConocida,
-                                         double focalPorOmision);
+std::optional<Proporcion> medirProporcion(const std::array<Esquina, 4>& esquinas, const Esquina& principal,
+                                         std::optional<double> focalConocida, double focalPorOmision);
+
+// The centre of a photo ancho x alto, in pixels (a pixel's centre at whole coordinates).
+inline Esquina principalDeFoto(int ancho, int alto) { return {(ancho - 1) / 2.0, (alto - 1) / 2.0}; }
 
 // The focal length in pixels of a photo ancho x alto taken at `focal35mm` (35 mm equivalent).
 double focalEnPixeles(double focal35mm, int ancho, int alto);

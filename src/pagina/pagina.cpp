@@ -48,7 +48,7 @@ std::optional<FormaPagina> formaDePagina(int anchoFoto, int altoFoto, const std:
     // The sheet's true proportion tells a landscape sheet even when a strong tilt makes it look
     // taller than wide; the bilinear map, which does not need it, falls back on the sides' lengths
     // in the photo when it cannot be measured.
-    const std::optional<Proporcion> proporcion = medirProporcion(esquinas, conocida, porOmision);
+    const std::optional<Proporcion> proporcion = medirProporcion(esquinas, principalDeFoto(anchoFoto, altoFoto), conocida, porOmision);
     if (!proporcion && (opciones.mapa == Mapa::perspectiva || opciones.papel == Papel::automatico))
         return std::nullopt;
     if (proporcion) {

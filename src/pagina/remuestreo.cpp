@@ -135,18 +135,19 @@ struct Lugar {
 std::uint16_t par(const std::uint8_t* q) { return static_cast<std::uint16_t>(q[0] | (q[1] << 8)); }
 
 // A level as the sampling reads it: where its pixel (0, 0) lies in the photo, its pixels per photo
-// pixel, the last position whose four neighbours it holds, and its row length.
+// pixel, its last pixel's position, and its row length.
 struct Escala {
     double origenX, origenY, porPixel, xmax, ymax;
     int paso;
 };
 
 Escala escalaDe(const Piramide& p, int n) {
-    return {p.origenX[n], p.origenY[n], 1.0 / p.paso[n], p.ancho[n] - 2.0, p.alto[n] - 2.0, p.ancho[n]};
+    return {p.origenX[n], p.origenY[n], 1.0 / p.paso[n], p.ancho[n] - 1.0, p.alto[n] - 1.0, p.ancho[n]};
 }
 
-// The photo point (x, y) in level `l`: its top-left neighbour's index and the fractions of the way
-// to the right-hand and upper ones. Points outside the level take its edge.
+// The photo point (x, y) in level `l`: its bottom-left neighbour's index and the fractions of the
+// way to the right-hand and upper ones (a point on the last column or row is read from the pair
+// before it, all the way along). Points outside the level take its edge.
 void ubicar(const Escala& l, double x, double y, float& fx, float& fy, int& indice) {
     x = (x - l.origenX) * l.porPixel;
     y = (y - l.origenY) * l.porPixel;
@@ -154,7 +155,9 @@ void ubicar(const Escala& l, double x, double y, float& fx, float& fy, int& indi
     x = l.xmax < x ? l.xmax : x;
     y = 0.0 < y ? y : 0.0;
     y = l.ymax < y ? l.ymax : y;
-    const int c = static_cast<int>(x), r = static_cast<int>(y);
+    int c = static_cast<int>(x), r = static_cast<int>(y);
+    c = c < l.xmax ? c : c - 1;
+    r = r < l.ymax ? r : r - 1;
     fx = static_cast<float>(x - c);
     fy = static_cast<float>(y - r);
     indice = r * l.paso + c;
