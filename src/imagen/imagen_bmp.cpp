@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sistema/archivos.hpp"
+#include "sistema/comprobar.hpp"
 
 std::int32_t leerCampo32(const HeaderBmp& header, std::size_t offset) {
     const std::uint32_t v = static_cast<std::uint32_t>(header[offset]) |
@@ -217,6 +218,11 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
     const bool hayPixeles = ancho > 0 && alto > 0;
     const std::size_t porFila = hayPixeles ? bmp::bytesPorFila(ancho) : 0;
     const int filas = hayPixeles ? alto : 0;
+    for (const PlanoBytes* plano : {&plano0, &plano1, &plano2}) {
+        if (!hayPixeles) break;
+        COMPROBAR_MAYOR_IGUAL(plano->ancho, ancho);
+        COMPROBAR_MAYOR_IGUAL(plano->alto, alto);
+    }
 
     // The file is written as a new file of its own and takes the output's name only when whole,
     // so a failed run never leaves a truncated file under the output's name.

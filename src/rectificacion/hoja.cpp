@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "imagen/paralelo.hpp"
+#include "sistema/comprobar.hpp"
 
 namespace {
 
@@ -39,6 +40,8 @@ Sistema sistemaDeHoja(const std::array<Esquina, 4>& esquinas) {
 
 HojaRectificada rectificarHoja(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                const UsoDeImagen& usar) {
+    COMPROBAR_MAYOR_IGUAL(foto.ancho(), 2);
+    COMPROBAR_MAYOR_IGUAL(foto.alto(), 2);
     HojaRectificada r;
     r.sistema = sistemaDeHoja(esquinas);
     Sistema reducido = r.sistema;
