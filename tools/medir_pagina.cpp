@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -20,6 +19,7 @@
 #include "pagina/remuestreo.hpp"
 #include "rectificacion/hoja.hpp"
 #include "sistema/archivos.hpp"
+#include "uso.hpp"
 
 namespace {
 
@@ -398,21 +398,15 @@ void imagenes(const std::filesystem::path& carpeta) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    CLI::App app{"Measures the page's goals on rendered scenes, or writes the README's pictures of it.",
+                 "medir_pagina"};
     int escenas = 40;
     std::optional<std::filesystem::path> carpeta;
     std::string solo;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--escenas") && i + 1 < argc) {
-            escenas = std::atoi(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--solo") && i + 1 < argc) {
-            solo = argv[++i];
-        } else if (!std::strcmp(argv[i], "--imagenes") && i + 1 < argc) {
-            carpeta = argv[++i];
-        } else {
-            std::fprintf(stderr, "usage: medir_pagina [--escenas N] [--solo mapas|papeles|fina|mejora] [--imagenes CARPETA]\n");
-            return 2;
-        }
-    }
+    app.add_option("--escenas", escenas, "scenes of each kind (40)")->check(CLI::Range(1, 100000));
+    app.add_option("--solo", solo, "only one measure")->check(CLI::IsMember({"mapas", "papeles", "fina", "mejora"}));
+    app.add_option("--imagenes", carpeta, "write the README's pictures into this folder instead");
+    if (const auto fin = herramienta::leerArgumentos(app, argc, argv)) return *fin;
     if (carpeta) {
         imagenes(*carpeta);
         return 0;

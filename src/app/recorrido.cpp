@@ -31,7 +31,31 @@ void imprimirRectas(const ListaRectas& rectas, std::FILE* salida) {
     }
 }
 
+void imprimirEsquinas(const std::array<Esquina, 4>& esquinas, std::FILE* salida) {
+    std::fprintf(salida, "\nSaquemos las intersecciones de las rectas para obtener las esquinas: ");
+    for (const Esquina& e : esquinas) std::fprintf(salida, "\n(%g,%g)", e.x, e.y);
+}
+
 }  // namespace
+
+void contarRectificacion(const HojaRectificada& h, std::FILE* salida) {
+    std::fprintf(salida,
+                 "\n\nSe necesita llevar a cabo una transformaciOn perspectiva inversa para  \n"
+                 "llevar las 4 esquinas de la hoja carta a las esquinas de la imagen.");
+    std::fprintf(salida, "\nSe hace resolviendo el siguiente sistema de ecuaciones lineales:");
+    for (const auto& fila : h.sistema) {
+        std::fprintf(salida, "\n");
+        for (int col = 0; col < 8; ++col) std::fprintf(salida, "%g  ", fila[col]);
+        std::fprintf(salida, " = ");
+        std::fprintf(salida, "%g  ", fila[8]);
+    }
+    if (!h.solucion) {
+        std::fprintf(salida, "\n El sistema no se puede solucionar \n");
+        return;
+    }
+    std::fprintf(salida, "\nSoluciOn al sistema de ecuaciones: \n");
+    for (double v : *h.solucion) std::fprintf(salida, " %g", v);
+}
 
 void borrarImagenesEtapas(const std::filesystem::path& carpeta) {
     for (const char* nombre : kImagenesEtapas) ::unlink((carpeta / nombre).c_str());
@@ -151,7 +175,7 @@ ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
         r.hallazgo = Hallazgo::sinHoja;
         return r;
     }
-    dibujarBordesHoja(esquinas.esquinas, trabajo, cuenta);
+    imprimirEsquinas(dibujarBordesHoja(esquinas.esquinas, trabajo), cuenta);
     // From pixels of the working image to pixels of the photograph.
     for (int i = 0; i < 4; ++i) {
         esquinas.esquinas[i].x *= factorReduccion;
@@ -195,9 +219,9 @@ std::optional<std::string> grabarContorno(ImagenBmp trabajo, const ImagenBmp& fo
 
 void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,
                          const std::optional<std::filesystem::path>& carpetaEtapas, const UsoDeImagen& usar) {
-    std::array<Esquina, kMaxEsquinas> esquinas{};
-    std::copy(r.esquinas.begin(), r.esquinas.end(), esquinas.begin());
-    r.hoja = rectificarHoja(foto, esquinas, cuenta, usar);
+    HojaRectificada rectificada = rectificarHoja(foto, r.esquinas, usar);
+    contarRectificacion(rectificada, cuenta);
+    r.hoja = std::move(rectificada.hoja);
     if (!r.hoja) {
         r.hallazgo = Hallazgo::error;
         r.error = "no se pudo calcular la transformacion de la hoja";

@@ -13,6 +13,7 @@
 #include "filtros/bordes.hpp"
 #include "geometria/esquinas.hpp"
 #include "imagen/imagen_bmp.hpp"
+#include "rectificacion/hoja.hpp"
 #include "sistema/archivos.hpp"
 
 // The stage images of a run, in the order they are written.
@@ -66,6 +67,10 @@ struct ResultadoRecorrido {
 // written. A road that finds no four corners ends in sinHoja after printing so.
 ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
                                   const std::optional<std::filesystem::path>& carpetaEtapas);
+
+// The account of the letter sheet's rectification: the system as it was set up, then its solution,
+// or why there is none.
+void contarRectificacion(const HojaRectificada& rectificada, std::FILE* cuenta);
 
 // The two halves of that road, for a driver that resamples the sheet its own way: the corners
 // (up to the outline and its image; `hoja` stays empty; the edge directions worked out for the

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+
+#include "sistema/comprobar.hpp"
 #include <vector>
 
 #include "imagen/paralelo.hpp"
@@ -49,6 +51,10 @@ PlanoReal bordeado(const PlanoReal& plano, int c) {
 }
 
 PlanoReal convolucionarBordeado(const PlanoReal& copia, const Nucleo& nucleo) {
+    COMPROBAR_IGUAL(nucleo.alto, nucleo.ancho);
+    COMPROBAR_IGUAL(nucleo.ancho % 2, 1);
+    COMPROBAR_MAYOR_IGUAL(copia.ancho, nucleo.ancho);
+    COMPROBAR_MAYOR_IGUAL(copia.alto, nucleo.alto);
     const int n = nucleo.ancho;
     const int columnas = copia.ancho - (n - 1);
     const int filas = copia.alto - (n - 1);

@@ -40,25 +40,10 @@ std::optional<std::string> revisar(const ImagenBmp& imagen, const char* formato)
     return std::nullopt;
 }
 
-// One row of `ancho` pixels as 3-byte triples: a's byte, b's, c's.
-void tripletes(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c, int ancho,
-               std::uint8_t* destino) {
-    for (int x = 0; x < ancho; ++x) {
-        destino[3 * x] = a[x];
-        destino[3 * x + 1] = b[x];
-        destino[3 * x + 2] = c[x];
-    }
-}
-
 // The pixels as 3-byte triples in the planes' order (blue, green, red), row after row from row 0
 // (the bottom row), each row padded with bytes of 0 to `porFila` bytes.
 void intercalar(const ImagenBmp& imagen, std::uint8_t* destino, std::size_t porFila) {
-    const int ancho = imagen.ancho();
-    const int alto = imagen.alto();
-    for (int r = 0; r < alto; ++r, destino += porFila) {
-        tripletes(imagen.plano0[r], imagen.plano1[r], imagen.plano2[r], ancho, destino);
-        std::fill(destino + 3 * static_cast<std::size_t>(ancho), destino + porFila, std::uint8_t{0});
-    }
+    intercalarFilas(imagen.plano0, imagen.plano1, imagen.plano2, imagen.ancho(), 0, imagen.alto(), porFila, destino);
 }
 
 struct BorrarTurbo {
@@ -120,7 +105,7 @@ void deflatarFilas(const ImagenBmp& imagen, int desde, int hasta, bool primera, 
     std::uint8_t* diferencias = filtrada.data() + 1;
     for (int y = desde; y < hasta && parte.error == Z_OK; ++y) {
         const int r = alto - 1 - y;
-        tripletes(imagen.plano2[r], imagen.plano1[r], imagen.plano0[r], ancho, fila);
+        intercalarFilas(imagen.plano2, imagen.plano1, imagen.plano0, ancho, r, r + 1, porFila, fila);
         filtrada[0] = y == desde ? 0 : 2;
         for (std::size_t i = 0; i < porFila; ++i) diferencias[i] = static_cast<std::uint8_t>(fila[i] - arriba[i]);
         std::swap(fila, arriba);

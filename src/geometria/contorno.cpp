@@ -89,14 +89,13 @@ bool trazarSegmento(ImagenBmp& imagen, int x1, int y1, int x2, int y2) {
     return true;
 }
 
-void dibujarBordesHoja(std::array<Esquina, kMaxEsquinas>& esquinas, ImagenBmp& imagen,
-                       std::FILE* salida) {
+std::array<Esquina, 4> dibujarBordesHoja(std::array<Esquina, kMaxEsquinas>& esquinas, ImagenBmp& imagen) {
     ordenarEsquinas(esquinas);
-    std::fprintf(salida, "\nSaquemos las intersecciones de las rectas para obtener las esquinas: ");
+    std::array<Esquina, 4> centradas{};
     const int mitadAncho = imagen.ancho() / 2;
     const int mitadAlto = imagen.alto() / 2;
     for (int i = 0; i < 4; ++i) {
-        std::fprintf(salida, "\n(%g,%g)", esquinas[i].x, esquinas[i].y);
+        centradas[i] = esquinas[i];
         esquinas[i].x += static_cast<double>(mitadAncho);
         esquinas[i].y += static_cast<double>(mitadAlto);
     }
@@ -105,4 +104,5 @@ void dibujarBordesHoja(std::array<Esquina, kMaxEsquinas>& esquinas, ImagenBmp& i
         const Esquina& b = esquinas[k % 4];
         trazarSegmento(imagen, redondear(a.x), redondear(a.y), redondear(b.x), redondear(b.y));
     }
+    return centradas;
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstdio>
-
 #include "geometria/esquinas.hpp"
 #include "imagen/imagen_bmp.hpp"
 
@@ -14,7 +12,8 @@ void ordenarEsquinas(std::array<Esquina, kMaxEsquinas>& esquinas);
 // nothing and returns false when an endpoint lies outside the image.
 bool trazarSegmento(ImagenBmp& imagen, int x1, int y1, int x2, int y2);
 
-// Orders slots 0 .. 3, prints them to `salida` (centred frame), turns them into pixel coordinates of
-// the working image and draws the quadrilateral 0-1-2-3 into the image's `plano1`.
-void dibujarBordesHoja(std::array<Esquina, kMaxEsquinas>& esquinas, ImagenBmp& imagen,
-                       std::FILE* salida);
+// Orders slots 0 .. 3 (ordenarEsquinas), turns them into pixel coordinates of the working image
+// (the centred frame moved by half the image's width and height, rounded down) and draws the
+// quadrilateral 0-1-2-3 into the image's `plano1`. Returns the four ordered corners as they were in
+// the centred frame.
+std::array<Esquina, 4> dibujarBordesHoja(std::array<Esquina, kMaxEsquinas>& esquinas, ImagenBmp& imagen);

@@ -2,12 +2,8 @@
 
 #include <array>
 
-#include "hough/rectas.hpp"
-
-struct Esquina {
-    double x = 0.0;
-    double y = 0.0;
-};
+#include "geometria/cuadrilatero.hpp"
+#include "geometria/recta.hpp"
 
 inline constexpr int kMaxEsquinas = 10;
 

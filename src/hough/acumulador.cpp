@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 
+#include "sistema/comprobar.hpp"
+
 #include "filtros/convolucion.hpp"
 
 int filasConVotos(int ancho, int alto) {
@@ -36,6 +38,10 @@ TablaAngulos tablaAngulos() {
 
 PlanoReal votosHough(const MapaBordes& bordes, const MapaOrientacion& orientacion, int ancho,
                      int alto) {
+    COMPROBAR_IGUAL(bordes.ancho, ancho);
+    COMPROBAR_IGUAL(bordes.alto, alto);
+    COMPROBAR_IGUAL(orientacion.ancho, ancho);
+    COMPROBAR_IGUAL(orientacion.alto, alto);
     const int n = filasConVotos(ancho, alto);
     const int cx = ancho / 2;
     const int cy = alto / 2;

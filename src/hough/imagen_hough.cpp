@@ -1,8 +1,11 @@
 #include "hough/imagen_hough.hpp"
 
 #include "hough/acumulador.hpp"
+#include "sistema/comprobar.hpp"
 
 ImagenBmp imagenEspacioHough(const PlanoReal& acumulador) {
+    COMPROBAR_IGUAL(acumulador.alto, kFilasHough);
+    COMPROBAR_IGUAL(acumulador.ancho, kColumnasHough);
     double maximo = 0.0;
     for (int r = 0; r < kFilasHough; ++r)
         for (int c = 0; c < kColumnasHough; ++c)
@@ -19,6 +22,8 @@ ImagenBmp imagenEspacioHough(const PlanoReal& acumulador) {
 }
 
 ImagenBmp armarImagenHough(const PlanoBytes& gris) {
+    COMPROBAR_IGUAL(gris.alto, kFilasHough);
+    COMPROBAR_IGUAL(gris.ancho, kColumnasHough);
     ImagenBmp imagen;
     imagen.header = headerNuevo(kColumnasHough, kFilasHough);
     imagen.plano0 = gris;

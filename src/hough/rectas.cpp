@@ -1,8 +1,11 @@
 #include "hough/rectas.hpp"
 
 #include "hough/acumulador.hpp"
+#include "sistema/comprobar.hpp"
 
 ListaRectas buscarRectas(PlanoReal& acumulador) {
+    COMPROBAR_IGUAL(acumulador.alto, kFilasHough);
+    COMPROBAR_IGUAL(acumulador.ancho, kColumnasHough);
     double maximo = 0.0;
     for (double v : acumulador.datos)
         if (v > maximo) maximo = v;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sistema/archivos.hpp"
+#include "sistema/comprobar.hpp"
 
 std::int32_t leerCampo32(const HeaderBmp& header, std::size_t offset) {
     const std::uint32_t v = static_cast<std::uint32_t>(header[offset]) |
@@ -209,6 +210,24 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
     return r;
 }
 
+void intercalarFilas(const PlanoBytes& a, const PlanoBytes& b, const PlanoBytes& c, int ancho, int desde, int hasta,
+                     std::size_t porFila, std::uint8_t* destino) {
+    COMPROBAR_MAYOR_IGUAL(porFila, 3 * static_cast<std::size_t>(ancho));
+    for (int r = desde; r < hasta; ++r, destino += porFila) {
+        // Plain pointers: a byte store through a plane might change the plane, as far as the
+        // compiler knows, and the loop would then not vectorise.
+        const std::uint8_t* pa = a[r];
+        const std::uint8_t* pb = b[r];
+        const std::uint8_t* pc = c[r];
+        for (int x = 0; x < ancho; ++x) {
+            destino[3 * x] = pa[x];
+            destino[3 * x + 1] = pb[x];
+            destino[3 * x + 2] = pc[x];
+        }
+        std::fill(destino + 3 * static_cast<std::size_t>(ancho), destino + porFila, std::uint8_t{0});
+    }
+}
+
 std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoBytes& plano0,
                                         const PlanoBytes& plano1, const PlanoBytes& plano2,
                                         const std::filesystem::path& archivo) {
@@ -217,6 +236,11 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
     const bool hayPixeles = ancho > 0 && alto > 0;
     const std::size_t porFila = hayPixeles ? bmp::bytesPorFila(ancho) : 0;
     const int filas = hayPixeles ? alto : 0;
+    for (const PlanoBytes* plano : {&plano0, &plano1, &plano2}) {
+        if (!hayPixeles) break;
+        COMPROBAR_MAYOR_IGUAL(plano->ancho, ancho);
+        COMPROBAR_MAYOR_IGUAL(plano->alto, alto);
+    }
 
     // The file is written as a new file of its own and takes the output's name only when whole,
     // so a failed run never leaves a truncated file under the output's name.
@@ -238,16 +262,7 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
         if (lleno + porFila > bufer.size()) {
             if (auto fallo = vaciar()) return fallo;
         }
-        std::uint8_t* destino = bufer.data() + lleno;
-        const std::uint8_t* p0 = plano0[r];
-        const std::uint8_t* p1 = plano1[r];
-        const std::uint8_t* p2 = plano2[r];
-        for (int c = 0; c < ancho; ++c) {
-            destino[3 * c] = p0[c];
-            destino[3 * c + 1] = p1[c];
-            destino[3 * c + 2] = p2[c];
-        }
-        std::fill(destino + 3 * static_cast<std::size_t>(ancho), destino + porFila, std::uint8_t{0});
+        intercalarFilas(plano0, plano1, plano2, ancho, r, r + 1, porFila, bufer.data() + lleno);
         lleno += porFila;
     }
     if (auto fallo = vaciar()) return fallo;

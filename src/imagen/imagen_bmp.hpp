@@ -101,6 +101,13 @@ inline constexpr std::int32_t kLadoMaximo = 30000;
 // warning), unless less than half of the pixel data is there: that file is refused.
 LecturaBmp leerImagen(const std::filesystem::path& archivo);
 
+// Rows [desde, hasta) of three planes as pixel triples (each pixel's byte of `a`, of `b`, then of
+// `c`), one row every `porFila` bytes from `destino` on, each padded with zero bytes to `porFila`
+// (at least 3 x ancho). With the planes in their order and bmp::bytesPorFila(ancho) it is a BMP
+// file's pixel data, the one way it is laid out.
+void intercalarFilas(const PlanoBytes& a, const PlanoBytes& b, const PlanoBytes& c, int ancho, int desde, int hasta,
+                     std::size_t porFila, std::uint8_t* destino);
+
 // Writes `header` as it is, then `alto` rows of `ancho` pixel triples (sizes from the header), each
 // row padded with zero bytes to a multiple of 4. The three planes must be at least that size; they
 // may be the same plane. Returns the failure as one line of text, or nothing when the whole file was

@@ -118,15 +118,10 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
     const bool bilineal = mapaPedido == Mapa::bilineal;
 
     if (forma.hojaCarta) {
-        // The letter page itself, without its account.
-        std::array<Esquina, kMaxEsquinas> ranuras{};
-        std::copy(esquinas.begin(), esquinas.end(), ranuras.begin());
-        std::FILE* nada = std::fopen("/dev/null", "w");
-        if (!nada) return std::nullopt;
-        std::optional<ImagenBmp> hoja = rectificarHoja(foto, ranuras, nada, usar);
-        std::fclose(nada);
-        if (!hoja) return std::nullopt;
-        return PaginaEnderezada{std::move(*hoja), forma.anchoPulgadas, forma.altoPulgadas};
+        // The letter page itself.
+        HojaRectificada rectificada = rectificarHoja(foto, esquinas, usar);
+        if (!rectificada.hoja) return std::nullopt;
+        return PaginaEnderezada{std::move(*rectificada.hoja), forma.anchoPulgadas, forma.altoPulgadas};
     }
 
     MapaDePagina mapa;

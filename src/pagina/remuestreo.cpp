@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imagen/paralelo.hpp"
+#include "sistema/comprobar.hpp"
 
 namespace {
 
@@ -205,6 +206,8 @@ ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int
 
 ImagenBmp remuestrearPagina(const ImagenBmp& foto, const MapaDePagina& mapa, int ancho, int alto,
                             const UsoDeImagen& usar) {
+    COMPROBAR_MAYOR_IGUAL(foto.ancho(), 2);
+    COMPROBAR_MAYOR_IGUAL(foto.alto(), 2);
     ImagenBmp pagina = imagenSinIniciar(ancho, alto);
 
     // The photo area the page covers and the largest footprint, from the page's corners and centre.

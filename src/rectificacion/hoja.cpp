@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "imagen/paralelo.hpp"
-#include "rectificacion/sistema.hpp"
+#include "sistema/comprobar.hpp"
 
 namespace {
 
@@ -26,9 +27,7 @@ void rellenarLados(PlanoBytes& p, int desde, int hasta) {
 
 }  // namespace
 
-std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
-                                        const std::array<Esquina, kMaxEsquinas>& esquinas,
-                                        std::FILE* salida, const UsoDeImagen& usar) {
+Sistema sistemaDeHoja(const std::array<Esquina, 4>& esquinas) {
     Sistema sistema{};
     for (int n = 0; n < 4; ++n) {
         const double X = kDestinoX[n];
@@ -36,11 +35,19 @@ std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
         sistema[2 * n] = {1, X, Y, X * Y, 0, 0, 0, 0, esquinas[n].x};
         sistema[2 * n + 1] = {0, 0, 0, 0, 1, X, Y, X * Y, esquinas[n].y};
     }
-    const std::optional<Solucion> solucion = resolverSistema(sistema, salida);
-    if (!solucion) return std::nullopt;
-    const Solucion& s = *solucion;
-    std::fprintf(salida, "\nSoluciOn al sistema de ecuaciones: \n");
-    for (double v : s) std::fprintf(salida, " %g", v);
+    return sistema;
+}
+
+HojaRectificada rectificarHoja(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
+                               const UsoDeImagen& usar) {
+    COMPROBAR_MAYOR_IGUAL(foto.ancho(), 2);
+    COMPROBAR_MAYOR_IGUAL(foto.alto(), 2);
+    HojaRectificada r;
+    r.sistema = sistemaDeHoja(esquinas);
+    Sistema reducido = r.sistema;
+    r.solucion = resolverSistema(reducido);
+    if (!r.solucion) return r;
+    const Solucion& s = *r.solucion;
 
     ImagenBmp hoja = imagenSinIniciar(kAnchoHoja, kAltoHoja);
 
@@ -114,5 +121,6 @@ std::optional<ImagenBmp> rectificarHoja(const ImagenBmp& foto,
     } else {
         enDosMitades(kAltoHoja, filas);
     }
-    return hoja;
+    r.hoja = std::move(hoja);
+    return r;
 }

@@ -107,11 +107,7 @@ TEST(Forma, LaHojaApaisadaSaleApaisadaYLaDerechaDerecha) {
     OpcionesPagina o;
     o.mapa = Mapa::bilineal;
     const auto p = enderezarPagina(foto->imagen, esquinasDe(e), o);
-    std::array<Esquina, kMaxEsquinas> ranuras{};
-    for (int n = 0; n < 4; ++n) ranuras[n] = esquinasDe(e)[n];
-    std::FILE* nada = std::fopen("/dev/null", "w");
-    const auto hoja = rectificarHoja(foto->imagen, ranuras, nada);
-    std::fclose(nada);
+    const auto hoja = rectificarHoja(foto->imagen, esquinasDe(e)).hoja;
     ASSERT_TRUE(p && hoja);
     EXPECT_EQ(p->imagen.plano0.datos, hoja->plano0.datos);
     EXPECT_EQ(p->imagen.plano2.datos, hoja->plano2.datos);
@@ -308,11 +304,7 @@ TEST(Muestreo, LaLetraFinaSePromediaEnVezDeSolaparse) {
     EXPECT_NEAR(media, 120.0, 2.0);
     // A box of 2.6 pixels over stripes of 1 still wavers by a fraction of a stripe: about 15.
     EXPECT_LT(std::sqrt(varianzaNueva), 20.0);
-    std::array<Esquina, kMaxEsquinas> ranuras{};
-    std::copy(e.begin(), e.end(), ranuras.begin());
-    std::FILE* nada = std::fopen("/dev/null", "w");
-    const auto hoy = rectificarHoja(foto, ranuras, nada);
-    std::fclose(nada);
+    const auto hoy = rectificarHoja(foto, e).hoja;
     ASSERT_TRUE(hoy);
     EXPECT_GT(std::sqrt(varianza(*hoy).second), 3 * std::sqrt(varianzaNueva));
     // Reduced 5 and 10 times (the coarser box levels): the mean, and steadier still.

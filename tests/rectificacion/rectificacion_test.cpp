@@ -2,7 +2,7 @@
 
 #include "apoyo.hpp"
 #include "rectificacion/hoja.hpp"
-#include "rectificacion/sistema.hpp"
+#include "rectificacion/ecuaciones.hpp"
 
 namespace {
 
@@ -12,26 +12,16 @@ Sistema identidad() {
     return A;
 }
 
-TEST(Sistema, ImprimeYResuelveOFalla) {
+TEST(Sistema, ResuelveEnSuLugarOFalla) {
     Sistema cambio = identidad(), sinColumna0 = identidad(), sinUltimo = identidad();
     std::swap(cambio[0], cambio[3]);  // column 0's first non-zero is in row 3
     cambio[5][0] = 2, cambio[5][8] += 2;
     sinColumna0[0][0] = 0;
     sinUltimo[7][7] = 0, sinUltimo[1][0] = 2, sinUltimo[1][8] = 4;
-    const std::string inicio =
-        "\n\nSe necesita llevar a cabo una transformaciOn perspectiva inversa para  \nllevar las 4 "
-        "esquinas de la hoja carta a las esquinas de la imagen.\nSe hace resolviendo el siguiente "
-        "sistema de ecuaciones lineales:\n1  0  0  0  0  0  0  0   = 1  \n0  1  ";
-    const std::string fallo = "\n El sistema no se puede solucionar \n";
     const Sistema sistemas[] = {identidad(), cambio, sinColumna0, sinUltimo};
     for (int i = 0; i < 4; ++i) {
         Sistema A = sistemas[i];
-        apoyo::Captura salida;
-        const auto s = resolverSistema(A, salida.f);
-        const std::string texto = salida.texto();
-        EXPECT_NE(texto.find("\n0  0  0  0  0  0  1  0   = 7  \n"), std::string::npos);  // printed
-        EXPECT_EQ(texto.substr(0, inicio.size()) == inicio, i == 0);
-        EXPECT_EQ(texto.substr(texto.size() - fallo.size()) == fallo, i >= 2);
+        const auto s = resolverSistema(A);
         ASSERT_EQ(s.has_value(), i < 2);
         for (int r = 0; r < 8 && s; ++r) EXPECT_DOUBLE_EQ((*s)[r], r + 1);
         if (i < 3) continue;
@@ -42,15 +32,14 @@ TEST(Sistema, ImprimeYResuelveOFalla) {
 }
 
 // The four corners at the output points (1,1), (850,1), (850,1100), (0,1100), moved by (dx, dy).
-std::array<Esquina, kMaxEsquinas> esquinasEn(double dx, double dy) {
+std::array<Esquina, 4> esquinasEn(double dx, double dy) {
     return {{{1 + dx, 1 + dy}, {850 + dx, 1 + dy}, {850 + dx, 1100 + dy}, {0 + dx, 1100 + dy}}};
 }
 
 TEST(Hoja, EsquinasEnLosDestinosCopianLaFotoYElMarcoRepiteElBorde) {
     const ImagenBmp foto = apoyo::imagenDe(
         860, 1110, [](int r, int c, int p) { return (7 * r + 3 * c + 50 * p) % 256; });
-    apoyo::Captura salida;
-    const auto hoja = rectificarHoja(foto, esquinasEn(0, 0), salida.f);
+    const auto hoja = rectificarHoja(foto, esquinasEn(0, 0)).hoja;
     ASSERT_TRUE(hoja);
     ASSERT_TRUE(hoja->ancho() == 852 && hoja->alto() == 1103);
     const PlanoBytes* planos[3][2] = {{&hoja->plano0, &foto.plano0}, {&hoja->plano1, &foto.plano1},
@@ -73,8 +62,7 @@ TEST(Hoja, InterpolaEntreVecinosYSujetaAlBorde) {
         if (p == 1) return r <= 20 ? 100 : (r <= 28 ? 200 : 9);  // by row
         return r == 21 && c == 20 ? 255 : 0;
     });
-    apoyo::Captura salida;
-    const auto hoja = rectificarHoja(foto, esquinasEn(0.25, 0.5), salida.f);
+    const auto hoja = rectificarHoja(foto, esquinasEn(0.25, 0.5)).hoja;
     ASSERT_TRUE(hoja);
     EXPECT_EQ(hoja->plano0[20][20], 63);   // 255 x 0.25
     EXPECT_EQ(hoja->plano1[20][20], 150);  // half way from 100 to 200

@@ -1,0 +1,37 @@
+#pragma once
+
+// A sheet's four corners: the one way they travel between the detectors, the page, the options, the
+// tools and the JSON lines. This header stands at the bottom of the house: it includes nothing of
+// the program's.
+
+#include <array>
+
+// A point of a picture: x along the columns, y along the rows, fractions allowed.
+struct Esquina {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// The four corners of a sheet in a photograph.
+//
+// Frame (the stored-row frame): photograph pixels, x the column from the left, y the row as the
+// file stores it, row 0 being the bottom row of the picture as a viewer shows it; pixel centres at
+// whole numbers. Corners may lie outside the photo.
+//
+// Slots: 0 bottom-left, 1 bottom-right, 2 top-right, 3 top-left of the sheet as the photo shows it
+// (counter-clockwise on screen, from the bottom-left). The page maps carry slot n to the page's
+// corner n in that order, so the order is the page's orientation.
+using Cuadrilatero = std::array<Esquina, 4>;
+
+// Four corners of a convex quadrilateral, given in any order, in the slot order above for a photo
+// `alto` rows high: the top-left corner is the one nearest the picture's top-left as a viewer shows
+// it (least x + (alto - 1 - y)), and the others follow it around the quadrilateral. Any rotation
+// of the sheet gives an untwisted order.
+Cuadrilatero ordenarCuadrilatero(const Cuadrilatero& esquinas, int alto);
+
+// The display frame, in which a viewer shows the picture and in which people and scripts give and
+// read corners (the JSON lines, --esquinas): x the column from the left, y the row from the top
+// (alto - 1 - y), slots top-left, top-right, bottom-right, bottom-left (clockwise on screen). The
+// two conversions, for a photo `alto` rows high, undo each other exactly (for whole `alto`).
+Cuadrilatero aPantalla(const Cuadrilatero& esquinas, int alto);
+Cuadrilatero desdePantalla(const Cuadrilatero& enPantalla, int alto);
