@@ -37,6 +37,17 @@ std::string rutaDe(int fd) {
     return n > 0 ? std::string(ruta, static_cast<std::size_t>(n)) : std::string();
 }
 
+// A name under a descriptor's own name in /proc (as a folder opened once is written into) told as
+// the folder's real name, as the descriptor's traces tell it.
+std::string resuelta(const char* ruta) {
+    static const std::string propio = "/proc/self/fd/";
+    const std::string r = ruta;
+    if (r.compare(0, propio.size(), propio) != 0) return r;
+    const std::size_t fin = r.find('/', propio.size());
+    const std::string carpeta = rutaDe(std::atoi(r.c_str() + propio.size()));
+    return carpeta.empty() || fin == std::string::npos ? r : carpeta + r.substr(fin);
+}
+
 bool dentroDe(const std::string& ruta, const char* variable) {
     const char* carpeta = std::getenv(variable);
     if (carpeta == nullptr || *carpeta == '\0') return false;
@@ -148,7 +159,7 @@ int fsync(int fd) {
 int rename(const char* desde, const char* hacia) {
     static const auto real = siguiente<int (*)(const char*, const char*)>("rename");
     const int r = real(desde, hacia);
-    if (r == 0) contar(std::string("rename ") + desde + " " + hacia);
+    if (r == 0) contar("rename " + resuelta(desde) + " " + resuelta(hacia));
     return r;
 }
 
