@@ -823,6 +823,9 @@ Escritorio escritorioDe(const Escena& escena, double luzX, double luzY) {
 
 const Color kPapel{226.0, 233.0, 236.0};  // white paper under full light
 
+// The factors of a warm lamp on blue and green (red is kept).
+Color tonoDeLuz(const Escena& escena) { return {1.0 - 0.45 * escena.calidez, 1.0 - 0.15 * escena.calidez, 1.0}; }
+
 // A straight soft shadow across the photo (Sombra).
 struct SombraRecta {
     bool activa = false;
@@ -1019,6 +1022,7 @@ bool parametrosValidos(const Escena& escena) {
         default:
             return false;
     }
+    if (!(escena.calidez >= 0.0 && escena.calidez <= 1.0)) return false;
     if (!(escena.radioEsquinas >= 0.0 &&
           escena.radioEsquinas <= std::min(escena.anchoPapel, escena.altoPapel) / 3.0))
         return false;
@@ -1085,6 +1089,7 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
     const Color papel{kPapel.b * escena.brilloPapel, kPapel.g * escena.brilloPapel, kPapel.r * escena.brilloPapel};
 
     const Iluminacion iluminacion(escena);
+    const Color tono = tonoDeLuz(escena);
 
     // Page points past a rounded corner (u across the page, v up it, both 0 .. 1).
     const double radio = escena.radioEsquinas;
@@ -1131,7 +1136,7 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
                          papel.r * r + color.r * resto};
             }
 
-            double canales[3] = {color.b * luz, color.g * luz, color.r * luz};
+            double canales[3] = {color.b * luz * tono.b, color.g * luz * tono.g, color.r * luz};
             PlanoBytes* planos[3] = {&foto.imagen.plano0, &foto.imagen.plano1, &foto.imagen.plano2};
             const std::uint64_t azar = ruido.siguiente();
             for (int k = 0; k < 3; ++k) {
@@ -1154,6 +1159,7 @@ std::optional<ImagenBmp> hojaDeFrente(const Escena& escena) {
     const Homografia& m = *directa;
     const Pagina pagina = dibujarPagina(escena.semilla, escena.anchoPapel, escena.altoPapel);
     const Iluminacion iluminacion(escena);
+    const Color tono = tonoDeLuz(escena);
     const Color papel{kPapel.b * escena.brilloPapel, kPapel.g * escena.brilloPapel, kPapel.r * escena.brilloPapel};
 
     // Page coordinates u = a0 + a1 X + a2 Y + a3 X Y (and v alike) through the four points, by
@@ -1197,7 +1203,7 @@ std::optional<ImagenBmp> hojaDeFrente(const Escena& escena) {
             const double x = (m.m[0][0] * u + m.m[0][1] * v + m.m[0][2]) / w;
             const double y = (m.m[1][0] * u + m.m[1][1] * v + m.m[1][2]) / w;
             const double factor = reflejoEn(pagina, u, v) * iluminacion.conSombra(x, y);
-            const double canales[3] = {papel.b * factor, papel.g * factor, papel.r * factor};
+            const double canales[3] = {papel.b * factor * tono.b, papel.g * factor * tono.g, papel.r * factor};
             for (int k = 0; k < 3; ++k)
                 (*planos[k])[f][c] = static_cast<std::uint8_t>(std::clamp(canales[k] + 0.5, 0.0, 255.0));
         }
@@ -1227,6 +1233,7 @@ std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alt
     const Homografia& m = *directa;
     const Pagina pagina = dibujarPagina(escena.semilla, escena.anchoPapel, escena.altoPapel);
     const Iluminacion iluminacion(escena);
+    const Color tono = tonoDeLuz(escena);
     const Color papel{kPapel.b * escena.brilloPapel, kPapel.g * escena.brilloPapel, kPapel.r * escena.brilloPapel};
 
     // Samples per output pixel and side: one while a pixel covers up to about 1.5 x 1.5 texels,
@@ -1267,7 +1274,8 @@ std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alt
                 }
             }
             const double factor = suma / (n * n);
-            const double canales[3] = {papel.b * factor, papel.g * factor, papel.r * factor};
+            const Color luzDe = conLuz ? tono : Color{1.0, 1.0, 1.0};
+            const double canales[3] = {papel.b * factor * luzDe.b, papel.g * factor * luzDe.g, papel.r * factor};
             for (int k = 0; k < 3; ++k)
                 (*planos[k])[f][c] = static_cast<std::uint8_t>(std::clamp(canales[k] + 0.5, 0.0, 255.0));
         }
@@ -1552,6 +1560,7 @@ EscenaEtiquetada escenaDelTipo(const std::string& tipo, std::uint64_t semilla) {
         e.escritorio = TipoEscritorio::cuero;
         e.fondo = gen.entre(18, 40);
         e.radioEsquinas = gen.real(0.1, 0.35);
+        e.calidez = gen.real(0.0, 0.8);  // a lamp's light, white to warm
         rangos.giro = 18.0;
         rangos.inclinacionMin = 3.0;
         rangos.inclinacionMax = 12.0;

@@ -102,6 +102,8 @@ struct Escena {
     Sombra sombra{};           // none by default
     double radioEsquinas = 0.0;  // inches, 0 .. a third of the sheet's shorter side: its corners
                                  // rounded off with this radius (0 = square corners)
+    double calidez = 0.0;  // 0 .. 1: a warm lamp's colour on all it lights (blue down by 45 % and
+                           // green by 15 % at 1; 0 = white light)
     bool objetosOscuros = false;  // dark rectangular things on the desk, whatever the desk: a
                                   // black keyboard, a phone, a tablet, a dark book (fixed by the seed)
 };
