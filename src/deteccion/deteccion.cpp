@@ -30,8 +30,6 @@ constexpr double kCromaMaxima = 60.0;
 // keys, a phone's or a tablet's screen in its frame, a dark book), never a sheet. Sheets on every
 // kind of desk, pale wood and white tables included, come out at 0.98 or above.
 constexpr double kLuzRelativaMinima = 0.8;
-// An inside of at least kLuzClaraRelativa of the level of the photo's brightest pixels is among them.
-constexpr double kLuzClaraRelativa = 0.9;
 // A side whose own outside differs from the inside by less than kContrasteLado of the whole ring's
 // difference (kContrasteLadoFuerte where that difference reaches kContrasteFuerte) does not part
 // the sheet from its surroundings.
@@ -72,10 +70,11 @@ Eleccion juzgar(const Rasgos& r, const Candidato& c) {
     if (rodeada && g.luzDentro < g.luzFuera) factor *= 0.9;
     factor *= 1.0 - 0.1 * std::clamp(g.dispersionDentro / 60.0, 0.0, 1.0);
     // Paper is near gray, or takes the colour of the light: a strongly coloured inside, hardly less
-    // coloured than what lies around it, is a book, a card or the desk itself, unless it is among
-    // the brightest things in the photo and of their colour (a warm lamp turns paper orange).
+    // coloured than what lies around it, is a book, a card or the desk itself, unless it stands out
+    // strongly, brighter than its surroundings, and has the colour of the photo's brightest things
+    // (a warm lamp turns paper orange; a stretch of a coloured desk hardly stands out from the rest).
     const double cromaSinTinte =
-        g.luzDentro >= kLuzClaraRelativa * r.luzClara
+        rodeada && g.luzDentro > g.luzFuera && g.contraste >= kContrasteFuerte
             ? std::hypot(g.croma1Dentro - r.tinte1 * g.luzDentro, g.croma2Dentro - r.tinte2 * g.luzDentro)
             : g.cromaDentro;
     // Nor is it clearly darker than its surroundings (keys, a phone, a tablet, a dark notebook).

@@ -54,10 +54,9 @@ struct Rasgos {
     float umbral = 0.0f;  // the threshold used
     int cuantosBordes = 0;
     // The light's colour cast over the photo: the median of each opponent colour over the
-    // brightness among the brightest pixels, those of `luzClara` or more (0 for a neutral light; a
-    // warm lamp makes the second clearly positive).
+    // brightness among its brightest twentieth (0 for a neutral light; a warm lamp makes the second
+    // clearly positive).
     double tinte1 = 0.0, tinte2 = 0.0;
-    double luzClara = 0.0;
 };
 
 // The features of `foto` shrunk by `factor` (>= 1): working pixel (x, y) is the mean of the

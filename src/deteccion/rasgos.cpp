@@ -363,7 +363,6 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
         const auto corte = static_cast<std::ptrdiff_t>(claras.size() * 19 / 20);
         std::nth_element(claras.begin(), claras.begin() + corte, claras.end());
         const float desde = std::max(kLuzTinte, claras[static_cast<std::size_t>(corte)]);
-        r.luzClara = desde;
         std::vector<double> t1, t2;
         for (int y = 0; y < h; y += 4)
             for (int x = 0; x < w; x += 4)

@@ -232,6 +232,17 @@ TEST(Veredicto, UnaHojaBajoLuzCalidaSeHalla) {
     }
 }
 
+TEST(Veredicto, UnaHojaPequenaSobreCueroBajoUnaSombraDura) {
+    // Small sheets on black leather under a warm lamp, the hard shadow of a phone over a large part
+    // of them: the inside's brightness spread between light and shadow kept it short of the
+    // brightest paper, and the lamp's colour had the sheet judged a coloured thing.
+    const auto escenas = escena::conjuntoDeEscenas("sombra-dura", 27, 1);
+    for (const std::size_t cual : {11u, 26u}) {
+        SCOPED_TRACE(cual);
+        esperarHoja(escenas[cual].escena);
+    }
+}
+
 TEST(Rasgos, UnEscalonDaUnPixelDeBordePorFila) {
     // A sharp step between two columns: the smoothed gradient rises and falls across it, and each
     // row keeps only its maximum.
