@@ -412,7 +412,7 @@ Color saturar(const Color& tinte, double saturacion) {
 }
 
 // A thing lying on a cluttered desk: a rounded rectangle in photo pixels.
-enum class ClaseObjeto { cuaderno, telefono, boligrafo, tarjeta };
+enum class ClaseObjeto { cuaderno, telefono, boligrafo, tarjeta, teclado, tableta };
 
 struct Objeto {
     ClaseObjeto clase;
@@ -548,6 +548,26 @@ Color colorDelObjeto(const Escritorio& esc, const Objeto& o, double a, double b)
             const double realce = 1.0 + 0.35 * (1.0 - std::min(std::abs(b + 0.3 * o.medioAncho) / o.medioAncho, 1.0));
             return {c.b * realce, c.g * realce, c.r * realce};
         }
+        case ClaseObjeto::teclado: {
+            // Rows of near-black keys on a dark deck, each with a pale legend near its corner.
+            const double paso = 2.0 * o.medioAncho / 5.6;
+            const double ka = a + o.medioLargo - 0.3 * paso, kb = b + o.medioAncho - 0.3 * paso;
+            if (ka < 0.0 || kb < 0.0) return o.color;
+            const double fa = ka / paso - std::floor(ka / paso), fb = kb / paso - std::floor(kb / paso);
+            if (ka > 2.0 * o.medioLargo - 0.6 * paso || kb > 2.0 * o.medioAncho - 0.6 * paso || fa > 0.84 || fb > 0.84)
+                return o.color;
+            if (fa > 0.15 && fa < 0.32 && fb > 0.55 && fb < 0.7) return {170.0, 170.0, 170.0};
+            return o.detalle;
+        }
+        case ClaseObjeto::tableta: {
+            // A black screen in a thin frame, with a faint reflection across it.
+            const double marco = 0.05 * 2.0 * o.medioAncho;
+            if (std::abs(a) < o.medioLargo - marco && std::abs(b) < o.medioAncho - marco) {
+                const double brillo = 1.0 + 0.4 * suavizar(std::clamp(0.5 + (b - a) / (2.0 * o.medioLargo), 0.0, 1.0));
+                return {o.detalle.b * brillo, o.detalle.g * brillo, o.detalle.r * brillo};
+            }
+            return o.color;
+        }
         case ClaseObjeto::tarjeta:
             break;
     }
@@ -580,14 +600,45 @@ Color conObjetos(const Escritorio& esc, Color fondo, double x, double y) {
     return c;
 }
 
-Color colorEscritorio(const Escritorio& esc, double x, double y) {
-    switch (esc.tipo) {
-        case TipoEscritorio::liso: return colorLiso(esc, x, y);
-        case TipoEscritorio::textura: return colorTextura(esc, x, y);
-        case TipoEscritorio::desorden: return conObjetos(esc, colorMadera(esc, x, y), x, y);
-        case TipoEscritorio::madera: break;
+// Black leather: pebbles a few pixels across (the nearest of scattered points), dark creases
+// where two pebbles meet, a slow sheen.
+Color colorCuero(const Escritorio& esc, double x, double y) {
+    const double xp = (x * esc.cosVeta + y * esc.senVeta) / esc.periodo;
+    const double yp = (y * esc.cosVeta - x * esc.senVeta) / esc.periodo;
+    const double fx = std::floor(xp), fy = std::floor(yp);
+    double d1 = 9.0, d2 = 9.0;
+    for (int j = -1; j <= 1; ++j) {
+        for (int i = -1; i <= 1; ++i) {
+            const auto ci = static_cast<std::int64_t>(fx) + i, cj = static_cast<std::int64_t>(fy) + j;
+            const double px = static_cast<double>(ci) + valorReticula(esc.semilla ^ 0x91ull, ci, cj);
+            const double py = static_cast<double>(cj) + valorReticula(esc.semilla ^ 0x92ull, ci, cj);
+            const double d = (px - xp) * (px - xp) + (py - yp) * (py - yp);
+            if (d < d1) {
+                d2 = d1;
+                d1 = d;
+            } else if (d < d2) {
+                d2 = d;
+            }
+        }
     }
-    return colorMadera(esc, x, y);
+    const double r1 = std::sqrt(d1), r2 = std::sqrt(d2);
+    const double pliegue = std::clamp(1.0 - (r2 - r1) / 0.18, 0.0, 1.0);
+    const double brillo = ruidoSuave(esc.semilla ^ 0x93ull, x / 220.0, y / 220.0) - 0.5;
+    const double w = 1.0 + 0.4 * (0.5 - std::min(r1, 1.0)) - 0.6 * pliegue + 0.25 * brillo;
+    const double v = esc.base * w;
+    return {esc.tinte.b * v, esc.tinte.g * v, esc.tinte.r * v};
+}
+
+Color colorEscritorio(const Escritorio& esc, double x, double y) {
+    Color base{};
+    switch (esc.tipo) {
+        case TipoEscritorio::liso: base = colorLiso(esc, x, y); break;
+        case TipoEscritorio::textura: base = colorTextura(esc, x, y); break;
+        case TipoEscritorio::cuero: base = colorCuero(esc, x, y); break;
+        case TipoEscritorio::desorden:
+        case TipoEscritorio::madera: base = colorMadera(esc, x, y); break;
+    }
+    return esc.objetos.empty() ? base : conObjetos(esc, base, x, y);
 }
 
 // Colours that are nowhere near white paper: strong hues or dark.
@@ -655,6 +706,63 @@ std::vector<Objeto> objetosSobreElEscritorio(std::uint64_t semilla, int ancho, i
     return r;
 }
 
+// Dark rectangular things on a desk, fixed by the seed and the photo's size: one to three of a
+// black keyboard, a phone, a tablet and a dark book, large and well inside the photo.
+std::vector<Objeto> objetosOscurosSobreElEscritorio(std::uint64_t semilla, int ancho, int alto) {
+    Generador gen{semilla ^ 0xDA4Cull};
+    const double lado = std::min(ancho, alto);
+    std::vector<Objeto> r;
+    auto agregar = [&](ClaseObjeto clase, double largo, double anchoObjeto, double radio, Color color, Color detalle) {
+        Objeto o{};
+        o.clase = clase;
+        o.cx = gen.real(0.2, 0.8) * ancho;
+        o.cy = gen.real(0.2, 0.8) * alto;
+        const double giro = gen.real(-25.0, 25.0) + (gen.si(0.3) ? 90.0 : 0.0);
+        o.coseno = cosenoGrados(giro);
+        o.seno = senoGrados(giro);
+        o.medioLargo = 0.5 * largo;
+        o.medioAncho = 0.5 * anchoObjeto;
+        o.radio = std::min(radio, o.medioAncho);
+        const double alcance = o.medioLargo + o.medioAncho + 0.03 * lado + 2.0;
+        o.alcance2 = alcance * alcance;
+        o.color = color;
+        o.detalle = detalle;
+        r.push_back(o);
+    };
+    const int cuantos = gen.entre(1, 3);
+    for (int k = 0; k < cuantos; ++k) {
+        const double gris = gen.real(18.0, 55.0);
+        const Color cuerpo{gris * 1.03, gris, gris * 0.98};
+        switch (gen.entre(0, 3)) {
+            case 0: {
+                const double largo = gen.real(0.7, 1.3) * lado;
+                agregar(ClaseObjeto::teclado, largo, largo * gen.real(0.3, 0.4), 0.02 * largo, cuerpo,
+                        {gris * 0.5, gris * 0.5, gris * 0.5});
+                break;
+            }
+            case 1: {
+                const double largo = gen.real(0.25, 0.45) * lado;
+                agregar(ClaseObjeto::telefono, largo, largo * 0.48, 0.06 * largo, cuerpo, {22.0, 16.0, 12.0});
+                break;
+            }
+            case 2: {
+                const double largo = gen.real(0.4, 0.7) * lado;
+                agregar(ClaseObjeto::tableta, largo, largo * gen.real(0.68, 0.76), 0.04 * largo, cuerpo,
+                        {20.0, 17.0, 15.0});
+                break;
+            }
+            default: {
+                const double largo = gen.real(0.35, 0.65) * lado;
+                const Color tapa{gris * gen.real(0.8, 1.4), gris * gen.real(0.8, 1.2), gris * gen.real(0.8, 1.4)};
+                agregar(ClaseObjeto::cuaderno, largo, largo * gen.real(0.68, 0.78), 0.01 * lado, tapa,
+                        {tapa.b * 0.55, tapa.g * 0.55, tapa.r * 0.55});
+                break;
+            }
+        }
+    }
+    return r;
+}
+
 // Seed-picked mild tints for plain tables, and colours for fabric and stone.
 constexpr Color kTintesLisos[] = {{0.97, 1.0, 1.02}, {1.03, 1.0, 0.97}, {0.9, 0.99, 1.06}, {0.95, 1.0, 1.0},
                                   {0.86, 0.98, 1.1}};
@@ -675,6 +783,10 @@ Escritorio escritorioDe(const Escena& escena, double luzX, double luzY) {
     switch (escena.escritorio) {
         case TipoEscritorio::madera:
         case TipoEscritorio::desorden:
+            break;
+        case TipoEscritorio::cuero:
+            esc.periodo = gen.real(4.0, 10.0);
+            tinte = {0.95, 1.0, 1.08};
             break;
         case TipoEscritorio::liso:
             tinte = kTintesLisos[static_cast<std::size_t>(gen.entre(0, 4))];
@@ -698,10 +810,21 @@ Escritorio escritorioDe(const Escena& escena, double luzX, double luzY) {
         esc.sombraObjetos = {-luzX * 0.006 * diagonal, -luzY * 0.006 * diagonal};
         esc.difusionObjetos = 0.012 * diagonal;
     }
+    if (escena.objetosOscuros) {
+        const std::vector<Objeto> oscuros = objetosOscurosSobreElEscritorio(esc.semilla, escena.ancho, escena.alto);
+        esc.objetos.insert(esc.objetos.end(), oscuros.begin(), oscuros.end());
+        const double diagonal = std::sqrt(static_cast<double>(escena.ancho) * escena.ancho +
+                                          static_cast<double>(escena.alto) * escena.alto);
+        esc.sombraObjetos = {-luzX * 0.006 * diagonal, -luzY * 0.006 * diagonal};
+        esc.difusionObjetos = 0.012 * diagonal;
+    }
     return esc;
 }
 
 const Color kPapel{226.0, 233.0, 236.0};  // white paper under full light
+
+// The factors of a warm lamp on blue and green (red is kept).
+Color tonoDeLuz(const Escena& escena) { return {1.0 - 0.45 * escena.calidez, 1.0 - 0.15 * escena.calidez, 1.0}; }
 
 // A straight soft shadow across the photo (Sombra).
 struct SombraRecta {
@@ -894,10 +1017,15 @@ bool parametrosValidos(const Escena& escena) {
         case TipoEscritorio::liso:
         case TipoEscritorio::textura:
         case TipoEscritorio::desorden:
+        case TipoEscritorio::cuero:
             break;
         default:
             return false;
     }
+    if (!(escena.calidez >= 0.0 && escena.calidez <= 1.0)) return false;
+    if (!(escena.radioEsquinas >= 0.0 &&
+          escena.radioEsquinas <= std::min(escena.anchoPapel, escena.altoPapel) / 3.0))
+        return false;
     if (!(escena.saturacionEscritorio >= 0.0 && escena.saturacionEscritorio <= 3.0)) return false;
     if (!(escena.brilloPapel >= 0.2 && escena.brilloPapel <= 1.5)) return false;
     const Sombra& s = escena.sombra;
@@ -961,6 +1089,16 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
     const Color papel{kPapel.b * escena.brilloPapel, kPapel.g * escena.brilloPapel, kPapel.r * escena.brilloPapel};
 
     const Iluminacion iluminacion(escena);
+    const Color tono = tonoDeLuz(escena);
+
+    // Page points past a rounded corner (u across the page, v up it, both 0 .. 1).
+    const double radio = escena.radioEsquinas;
+    const auto fueraDeLaPunta = [&](double u, double v) {
+        if (radio <= 0.0) return false;
+        const double du = radio - std::min(u, 1.0 - u) * escena.anchoPapel;
+        const double dv = radio - std::min(v, 1.0 - v) * escena.altoPapel;
+        return du > 0.0 && dv > 0.0 && du * du + dv * dv > radio * radio;
+    };
 
     Generador ruido{escena.semilla ^ 0xA11CEull};
     const auto amplitud = static_cast<std::uint64_t>(escena.ruido) + 1;
@@ -986,7 +1124,7 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
                         const double w = inv.m[2][0] * sx + inv.m[2][1] * sy + inv.m[2][2];
                         const double u = (inv.m[0][0] * sx + inv.m[0][1] * sy + inv.m[0][2]) / w;
                         const double v = (inv.m[1][0] * sx + inv.m[1][1] * sy + inv.m[1][2]) / w;
-                        if (u >= 0.0 && u <= 1.0 && v >= 0.0 && v <= 1.0) {
+                        if (u >= 0.0 && u <= 1.0 && v >= 0.0 && v <= 1.0 && !fueraDeLaPunta(u, v)) {
                             ++cubiertas;
                             reflejo += reflejoEn(pagina, u, v);
                         }
@@ -998,7 +1136,7 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
                          papel.r * r + color.r * resto};
             }
 
-            double canales[3] = {color.b * luz, color.g * luz, color.r * luz};
+            double canales[3] = {color.b * luz * tono.b, color.g * luz * tono.g, color.r * luz};
             PlanoBytes* planos[3] = {&foto.imagen.plano0, &foto.imagen.plano1, &foto.imagen.plano2};
             const std::uint64_t azar = ruido.siguiente();
             for (int k = 0; k < 3; ++k) {
@@ -1021,6 +1159,7 @@ std::optional<ImagenBmp> hojaDeFrente(const Escena& escena) {
     const Homografia& m = *directa;
     const Pagina pagina = dibujarPagina(escena.semilla, escena.anchoPapel, escena.altoPapel);
     const Iluminacion iluminacion(escena);
+    const Color tono = tonoDeLuz(escena);
     const Color papel{kPapel.b * escena.brilloPapel, kPapel.g * escena.brilloPapel, kPapel.r * escena.brilloPapel};
 
     // Page coordinates u = a0 + a1 X + a2 Y + a3 X Y (and v alike) through the four points, by
@@ -1064,7 +1203,7 @@ std::optional<ImagenBmp> hojaDeFrente(const Escena& escena) {
             const double x = (m.m[0][0] * u + m.m[0][1] * v + m.m[0][2]) / w;
             const double y = (m.m[1][0] * u + m.m[1][1] * v + m.m[1][2]) / w;
             const double factor = reflejoEn(pagina, u, v) * iluminacion.conSombra(x, y);
-            const double canales[3] = {papel.b * factor, papel.g * factor, papel.r * factor};
+            const double canales[3] = {papel.b * factor * tono.b, papel.g * factor * tono.g, papel.r * factor};
             for (int k = 0; k < 3; ++k)
                 (*planos[k])[f][c] = static_cast<std::uint8_t>(std::clamp(canales[k] + 0.5, 0.0, 255.0));
         }
@@ -1094,6 +1233,7 @@ std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alt
     const Homografia& m = *directa;
     const Pagina pagina = dibujarPagina(escena.semilla, escena.anchoPapel, escena.altoPapel);
     const Iluminacion iluminacion(escena);
+    const Color tono = tonoDeLuz(escena);
     const Color papel{kPapel.b * escena.brilloPapel, kPapel.g * escena.brilloPapel, kPapel.r * escena.brilloPapel};
 
     // Samples per output pixel and side: one while a pixel covers up to about 1.5 x 1.5 texels,
@@ -1134,7 +1274,8 @@ std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alt
                 }
             }
             const double factor = suma / (n * n);
-            const double canales[3] = {papel.b * factor, papel.g * factor, papel.r * factor};
+            const Color luzDe = conLuz ? tono : Color{1.0, 1.0, 1.0};
+            const double canales[3] = {papel.b * factor * luzDe.b, papel.g * factor * luzDe.g, papel.r * factor};
             for (int k = 0; k < 3; ++k)
                 (*planos[k])[f][c] = static_cast<std::uint8_t>(std::clamp(canales[k] + 0.5, 0.0, 255.0));
         }
@@ -1165,7 +1306,8 @@ namespace {
 
 const std::vector<std::string> kTipos = {"oscuro",   "claro",       "bajo-contraste", "textura",
                                          "desorden", "sombra",      "giro",           "perspectiva",
-                                         "fuera",    "apaisada",    "a4",             "sin-hoja"};
+                                         "fuera",    "apaisada",    "a4",             "sin-hoja",
+                                         "sombra-dura", "objetos-oscuros"};
 
 double areaDe(const Esquinas& e) {
     double area = 0.0;
@@ -1259,6 +1401,8 @@ struct Rangos {
     // With corners outside: every side still shows at least a third of its length (a corner or
     // two cut off), or else one side lies wholly outside the photo.
     bool ladoFuera = false;
+    double coberturaMin = 0.2;      // the sheet's share of the photo
+    double coberturaMax = 0.8;
 };
 
 // The share of its length every side of a sheet with a corner cut off shows at least.
@@ -1281,13 +1425,13 @@ bool colocarHoja(Generador& gen, const Rangos& rangos, int ancho, int alto, cons
         c.inclinacion = inclinacion * cosenoGrados(rumbo);
         c.ladeo = inclinacion * senoGrados(rumbo);
         c.distancia = gen.real(rangos.distanciaMin, rangos.distanciaMax);
-        const double cobertura = gen.real(0.2, 0.8);
+        const double cobertura = gen.real(rangos.coberturaMin, rangos.coberturaMax);
         c.altoHoja = std::sqrt(cobertura * areaFoto / c.proporcion);
         c.centro = {0.0, 0.0};
         const Esquinas relativas = esquinasDeCamara(c);
         if (!esConvexo(relativas)) continue;
         const double real = areaDe(relativas) / areaFoto;
-        if (real < 0.2 || real > 0.8) continue;
+        if (real < rangos.coberturaMin || real > rangos.coberturaMax) continue;
         double xMin = relativas[0].x, xMax = xMin, yMin = relativas[0].y, yMax = yMin;
         for (const Punto& p : relativas) {
             xMin = std::min(xMin, p.x);
@@ -1411,6 +1555,34 @@ EscenaEtiquetada escenaDelTipo(const std::string& tipo, std::uint64_t semilla) {
     } else if (tipo == "a4") {
         escritorioComun(gen, e);
         papel = kA4;
+    } else if (tipo == "sombra-dura") {
+        // A small sheet on black leather, a hard shadow across it (placed below).
+        e.escritorio = TipoEscritorio::cuero;
+        e.fondo = gen.entre(18, 40);
+        e.radioEsquinas = gen.real(0.1, 0.35);
+        e.calidez = gen.real(0.0, 0.8);  // a lamp's light, white to warm
+        rangos.giro = 18.0;
+        rangos.inclinacionMin = 3.0;
+        rangos.inclinacionMax = 12.0;
+        rangos.coberturaMin = 0.1;
+        rangos.coberturaMax = 0.22;
+    } else if (tipo == "objetos-oscuros") {
+        // No sheet: dark things on a white table or pale wood.
+        if (gen.si(0.6)) {
+            e.escritorio = TipoEscritorio::liso;
+            e.fondo = gen.entre(175, 225);
+            e.saturacionEscritorio = gen.real(0.0, 1.2);
+        } else {
+            e.escritorio = TipoEscritorio::madera;
+            e.fondo = gen.entre(140, 190);
+            e.saturacionEscritorio = gen.real(0.3, 0.8);
+        }
+        e.objetosOscuros = true;
+        e.conHoja = false;
+        r.conHoja = false;
+        r.papel = {0.0, 0.0};
+        e.esquinas = {};
+        return r;
     } else {  // "sin-hoja"
         const double p = gen.real(0.0, 1.0);
         if (p < 0.3) {
@@ -1474,6 +1646,17 @@ EscenaEtiquetada escenaDelTipo(const std::string& tipo, std::uint64_t semilla) {
         } else {
             s.punto = {centro.x + nx * corrimiento, centro.y + ny * corrimiento};
         }
+    } else if (tipo == "sombra-dura") {
+        // A phone's shadow: a sharp edge across the sheet, darkening a fifth to a half of it.
+        Sombra& s = e.sombra;
+        s.fuerza = gen.real(0.45, 0.8);
+        s.direccion = gen.real(0.0, 360.0);
+        const double diagonal = std::sqrt(static_cast<double>(e.ancho) * e.ancho + static_cast<double>(e.alto) * e.alto);
+        s.suavidad = gen.real(0.0, 0.006) * diagonal;
+        Punto centro{0.0, 0.0};
+        for (const Punto& p : e.esquinas) centro = {centro.x + 0.25 * p.x, centro.y + 0.25 * p.y};
+        const double corrimiento = gen.real(0.0, 0.25) * std::sqrt(areaDe(e.esquinas));
+        s.punto = {centro.x + cosenoGrados(s.direccion) * corrimiento, centro.y + senoGrados(s.direccion) * corrimiento};
     }
     return r;
 }

@@ -61,6 +61,7 @@ enum class TipoEscritorio {
     textura,   // a fine, high-frequency texture: woven fabric or speckled stone, by the seed
     desorden,  // wood with things lying on it under and around the sheet: notebooks, a phone, pens,
                // coloured cards at random angles; never anything white or paper-like
+    cuero,     // black grained leather: small pebbles parted by dark creases, a faint sheen
 };
 
 // A straight shadow across the whole photo (a hand or a phone between the light and the desk): it
@@ -99,6 +100,12 @@ struct Escena {
                                         // have a mild tint of their own picked by the seed)
     double brilloPapel = 1.0;  // 0.2 .. 1.5: factor on the paper's colour (below 1 = grayish paper)
     Sombra sombra{};           // none by default
+    double radioEsquinas = 0.0;  // inches, 0 .. a third of the sheet's shorter side: its corners
+                                 // rounded off with this radius (0 = square corners)
+    double calidez = 0.0;  // 0 .. 1: a warm lamp's colour on all it lights (blue down by 45 % and
+                           // green by 15 % at 1; 0 = white light)
+    bool objetosOscuros = false;  // dark rectangular things on the desk, whatever the desk: a
+                                  // black keyboard, a phone, a tablet, a dark book (fixed by the seed)
 };
 
 // Page raster: 100 texels per inch, so a letter page is 850 x 1100 texels. The layout (one-inch
@@ -225,7 +232,11 @@ struct EscenaEtiquetada {
 // to 90 degrees either way), "perspectiva" (tilt 25 to 50 degrees, close camera), "fuera" (one or
 // two corners cut off: outside the photo by up to about 10 % of its side, every side of the sheet
 // still showing at least a third of its length), "apaisada" (landscape letter or A4 sheets), "a4"
-// (A4 sheets), "sin-hoja" (no sheet: plain, wooden, textured or cluttered desks).
+// (A4 sheets), "sin-hoja" (no sheet: plain, wooden, textured or cluttered desks), "sombra-dura" (a
+// small sheet, about a third of the photo wide, with rounded corners on black grained leather,
+// turned up to 18 degrees with a slight tilt, a hard-edged shadow over a fifth to a half of it),
+// "objetos-oscuros" (no sheet: dark rectangular things, a keyboard, a phone, a tablet or a dark book,
+// on a white or pale desk).
 const std::vector<std::string>& tiposDeEscena();
 
 // Kinds measured apart, not among the ones above nor in "todos": "lado-fuera" (like "fuera", but one

@@ -808,8 +808,46 @@ double ladoMenosVisto(const Esquinas& e, int ancho, int alto) {
     return menor;
 }
 
+TEST(Escena, EsquinasRedondeadasYCosasOscuras) {
+    // An upright sheet with corners rounded by an inch: just inside its corner lies the desk, while
+    // the middle of its sides is paper as with square corners. Dark things on a white table.
+    escena::Camara camara;
+    camara.centro = {320, 240};
+    camara.altoHoja = 330;
+    Escena e = escena::escenaConCamara(640, 480, camara, 9);
+    e.ruido = 0;
+    const auto cuadrada = escena::renderizarEscena(e);
+    e.radioEsquinas = 1.0;
+    const auto redonda = escena::renderizarEscena(e);
+    ASSERT_TRUE(cuadrada && redonda);
+    const escena::Punto q = e.esquinas[0];
+    const int x = static_cast<int>(q.x) + 4, y = static_cast<int>(q.y) + 4;
+    EXPECT_GT(cuadrada->imagen.plano1[y][x], 150);
+    EXPECT_LT(redonda->imagen.plano1[y][x], 120);
+    const int xm = static_cast<int>(q.x) + 2, ym = 240;
+    EXPECT_EQ(cuadrada->imagen.plano1[ym][xm], redonda->imagen.plano1[ym][xm]);
+    e.radioEsquinas = 3.0;  // more than a third of the sheet's width
+    EXPECT_FALSE(escena::renderizarEscena(e));
+
+    Escena mesa = escena::escenaConCamara(640, 480, camara, 9);
+    mesa.conHoja = false;
+    mesa.escritorio = escena::TipoEscritorio::liso;
+    mesa.fondo = 210;
+    const auto vacia = escena::renderizarEscena(mesa);
+    mesa.objetosOscuros = true;
+    const auto conCosas = escena::renderizarEscena(mesa);
+    ASSERT_TRUE(vacia && conCosas);
+    int oscuras = 0;
+    for (int f = 0; f < 480; ++f)
+        for (int c = 0; c < 640; ++c) {
+            EXPECT_GT(vacia->imagen.plano1[f][c], 120);
+            oscuras += conCosas->imagen.plano1[f][c] < 70;
+        }
+    EXPECT_GT(oscuras, 640 * 480 / 50);
+}
+
 TEST(ConjuntoDeEscenas, CadaTipoConEtiquetasCiertas) {
-    ASSERT_EQ(escena::tiposDeEscena().size(), 12u);
+    ASSERT_EQ(escena::tiposDeEscena().size(), 14u);
     std::vector<std::string> tipos = escena::tiposDeEscena();
     tipos.insert(tipos.end(), escena::tiposAparte().begin(), escena::tiposAparte().end());
     bool apaisadas = false, verticales = false;
@@ -833,8 +871,9 @@ TEST(ConjuntoDeEscenas, CadaTipoConEtiquetasCiertas) {
             apaisadas = apaisadas || e.ancho > e.alto;
             verticales = verticales || e.ancho < e.alto;
             EXPECT_EQ(et.conHoja, e.conHoja);
-            if (tipo == "sin-hoja") {
+            if (tipo == "sin-hoja" || tipo == "objetos-oscuros") {
                 EXPECT_FALSE(e.conHoja);
+                EXPECT_EQ(e.objetosOscuros, tipo == "objetos-oscuros");
                 continue;
             }
             ASSERT_TRUE(e.conHoja);
@@ -850,8 +889,15 @@ TEST(ConjuntoDeEscenas, CadaTipoConEtiquetasCiertas) {
             for (std::size_t i = 0; i < 4; ++i)
                 area += e.esquinas[i].x * e.esquinas[(i + 1) % 4].y - e.esquinas[(i + 1) % 4].x * e.esquinas[i].y;
             EXPECT_NEAR(std::abs(area) / 2.0 / (double(e.ancho) * e.alto), et.cobertura, 1e-9);
-            EXPECT_GE(et.cobertura, 0.2);
-            EXPECT_LE(et.cobertura, 0.8);
+            // A small sheet in the hard shadow's kind.
+            EXPECT_GE(et.cobertura, tipo == "sombra-dura" ? 0.1 : 0.2);
+            EXPECT_LE(et.cobertura, tipo == "sombra-dura" ? 0.22 : 0.8);
+            if (tipo == "sombra-dura") {
+                EXPECT_EQ(e.escritorio, escena::TipoEscritorio::cuero);
+                EXPECT_GT(e.radioEsquinas, 0.0);
+                EXPECT_GE(e.sombra.fuerza, 0.45);
+                EXPECT_LE(e.sombra.suavidad, 0.006 * std::hypot(e.ancho, e.alto));
+            }
             // Corners: inside by 2 % of the smaller side, or for "fuera" one or two outside by at
             // most 10 % of the photo's side.
             int fuera = 0;
@@ -887,8 +933,8 @@ TEST(ConjuntoDeEscenas, CadaTipoConEtiquetasCiertas) {
             } else {
                 EXPECT_LE(et.inclinacion, 20.5);
             }
-            EXPECT_LE(std::abs(et.giro), tipo == "giro" ? 90.0 : tipo == "fuera" ? 25.0 : 15.0);
-            EXPECT_EQ(e.sombra.fuerza > 0.0, tipo == "sombra");
+            EXPECT_LE(std::abs(et.giro), tipo == "giro" ? 90.0 : tipo == "fuera" ? 25.0 : tipo == "sombra-dura" ? 18.0 : 15.0);
+            EXPECT_EQ(e.sombra.fuerza > 0.0, tipo == "sombra" || tipo == "sombra-dura");
             if (tipo == "apaisada") {
                 EXPECT_GT(e.anchoPapel, e.altoPapel);
             } else {

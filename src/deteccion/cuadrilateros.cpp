@@ -10,11 +10,14 @@ namespace {
 
 // Shape: opposite sides within kMaxAbiertos degrees of each other, adjacent ones at least
 // kMinCruce apart; interior angles between kAnguloMinimo and 180 - kAnguloMinimo; area at least
-// kAreaMinima of the photo; corners at most kMargen of the photo's side outside it.
+// kAreaMinima of the photo; corners at most kMargen of the photo's side outside it. A sheet
+// photographed to be scanned takes a sizeable share of the photo (a letter sheet at 5 % is under a
+// quarter of the photo's width, its page a fifth of the photo's sharpness); smaller quadrilaterals
+// are keys, phones, cards, labels and blocks of text.
 constexpr double kMaxAbiertos = 50.0;
 constexpr double kMinCruce = 30.0;
 constexpr double kAnguloMinimo = 30.0;
-constexpr double kAreaMinima = 0.015;
+constexpr double kAreaMinima = 0.05;
 constexpr double kAreaMaxima = 1.6;
 constexpr double kMargen = 0.22;
 // Support: each side's part inside the photo is at least this share of it, and its edges cover at
@@ -39,6 +42,38 @@ float muestra(const PlanoFloat& p, double x, double y) {
     const int xi = std::clamp(static_cast<int>(redondear(x)), 0, p.ancho - 1);
     const int yi = std::clamp(static_cast<int>(redondear(y)), 0, p.alto - 1);
     return p[yi][xi];
+}
+
+// Corners within the margin, convex in either turning direction, a plausible area and plausible
+// angles; `area` is the quadrilateral's.
+bool formaPlausible(const std::array<Esquina, 4>& esquinas, double w, double h, double& area) {
+    for (const Esquina& e : esquinas)
+        if (e.x < -kMargen * w || e.x > (w - 1) + kMargen * w || e.y < -kMargen * h || e.y > (h - 1) + kMargen * h)
+            return false;
+    double signo = 0;
+    for (int s = 0; s < 4; ++s) {
+        const double z = cruz(esquinas[s], esquinas[(s + 1) % 4], esquinas[(s + 2) % 4]);
+        if (signo == 0) signo = z > 0 ? 1 : -1;
+        if (z * signo <= 0) return false;
+    }
+    area = 0;
+    for (int s = 0; s < 4; ++s) {
+        const Esquina& a = esquinas[s];
+        const Esquina& b = esquinas[(s + 1) % 4];
+        area += a.x * b.y - a.y * b.x;
+    }
+    area = 0.5 * std::fabs(area);
+    if (area < kAreaMinima * w * h || area > kAreaMaxima * w * h) return false;
+    for (int s = 0; s < 4; ++s) {
+        const Esquina& o = esquinas[s];
+        const Esquina& a = esquinas[(s + 3) % 4];
+        const Esquina& b = esquinas[(s + 1) % 4];
+        const double ux = a.x - o.x, uy = a.y - o.y, vx = b.x - o.x, vy = b.y - o.y;
+        const double coseno = (ux * vx + uy * vy) / (std::hypot(ux, uy) * std::hypot(vx, vy));
+        const double angulo = std::acos(std::clamp(coseno, -1.0, 1.0)) / kGrados;
+        if (angulo < kAnguloMinimo || angulo > 180.0 - kAnguloMinimo) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -71,38 +106,8 @@ std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea
                 bien = intersectar(comoRecta(lineas[c.lineas[s]]), comoRecta(lineas[c.lineas[(s + 1) % 4]]),
                                    c.esquinas[s]);
             if (!bien) continue;
-            // Corners within the margin.
-            for (const Esquina& e : c.esquinas)
-                if (e.x < -kMargen * w || e.x > (w - 1) + kMargen * w || e.y < -kMargen * h ||
-                    e.y > (h - 1) + kMargen * h)
-                    bien = false;
-            if (!bien) continue;
-            // Convex, in either turning direction, with plausible angles.
-            double signo = 0;
-            for (int s = 0; s < 4 && bien; ++s) {
-                const double z = cruz(c.esquinas[s], c.esquinas[(s + 1) % 4], c.esquinas[(s + 2) % 4]);
-                if (signo == 0) signo = z > 0 ? 1 : -1;
-                if (z * signo <= 0) bien = false;
-            }
-            if (!bien) continue;
             double area = 0;
-            for (int s = 0; s < 4; ++s) {
-                const Esquina& a = c.esquinas[s];
-                const Esquina& b = c.esquinas[(s + 1) % 4];
-                area += a.x * b.y - a.y * b.x;
-            }
-            area = 0.5 * std::fabs(area);
-            if (area < kAreaMinima * w * h || area > kAreaMaxima * w * h) continue;
-            for (int s = 0; s < 4 && bien; ++s) {
-                const Esquina& o = c.esquinas[s];
-                const Esquina& a = c.esquinas[(s + 3) % 4];
-                const Esquina& b = c.esquinas[(s + 1) % 4];
-                const double ux = a.x - o.x, uy = a.y - o.y, vx = b.x - o.x, vy = b.y - o.y;
-                const double coseno = (ux * vx + uy * vy) / (std::hypot(ux, uy) * std::hypot(vx, vy));
-                const double angulo = std::acos(std::clamp(coseno, -1.0, 1.0)) / kGrados;
-                if (angulo < kAnguloMinimo || angulo > 180.0 - kAnguloMinimo) bien = false;
-            }
-            if (!bien) continue;
+            if (!formaPlausible(c.esquinas, w, h, area)) continue;
             // Support along every side: side s lies on line lineas[s], between corners s - 1 and s.
             double soportado = 0, minima = 1;
             for (int s = 0; s < 4 && bien; ++s) {
@@ -142,6 +147,32 @@ std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea
     return candidatos;
 }
 
+std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const std::array<Esquina, 4>& esquinas) {
+    const double w = r.ancho, h = r.alto;
+    Candidato c;
+    c.lineas = {-1, -1, -1, -1};
+    c.esquinas = esquinas;
+    double area = 0;
+    if (!formaPlausible(c.esquinas, w, h, area)) return std::nullopt;
+    double soportado = 0, minima = 1;
+    for (int s = 0; s < 4; ++s) {
+        const Esquina& a = c.esquinas[(s + 3) % 4];
+        const Esquina& b = c.esquinas[s];
+        const double largo = std::hypot(b.x - a.x, b.y - a.y);
+        if (largo < 0.05 * std::hypot(w, h)) return std::nullopt;
+        const Cobertura cob = coberturaDeSegmento(r, a, b);
+        if (cob.dentro < std::max(10.0, kDentroMinimo * largo)) return std::nullopt;
+        c.cobertura[s] = cob.aciertos / cob.dentro;
+        minima = std::min(minima, c.cobertura[s]);
+        soportado += cob.aciertos;
+    }
+    if (minima < kCoberturaMinima) return std::nullopt;
+    c.area = area;
+    const double media = (c.cobertura[0] + c.cobertura[1] + c.cobertura[2] + c.cobertura[3]) / 4;
+    c.puntaje = soportado * minima * media;
+    return c;
+}
+
 Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& e) {
     Region region;
     std::vector<double> luz, c1, c2;
@@ -161,6 +192,8 @@ Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& e) {
     region.luzDentro = mediana(luz);
     const double m1 = mediana(c1), m2 = mediana(c2);
     region.cromaDentro = std::hypot(m1, m2);
+    region.croma1Dentro = m1;
+    region.croma2Dentro = m2;
     std::vector<double> desvio;
     for (double l : luz) desvio.push_back(std::fabs(l - region.luzDentro));
     region.dispersionDentro = 1.4826 * mediana(desvio);

@@ -4,6 +4,11 @@
 #include <cmath>
 
 #include "deteccion/interno.hpp"
+#include "filtros/bordes.hpp"
+#include "filtros/reduccion.hpp"
+#include "geometria/contorno.hpp"
+#include "hough/acumulador.hpp"
+#include "hough/rectas.hpp"
 
 using namespace deteccion;
 
@@ -20,6 +25,11 @@ constexpr double kCoberturaLado = 0.6;
 constexpr double kCoberturaMedia = 0.7;
 constexpr double kContrasteMinimo = 8.0;
 constexpr double kCromaMaxima = 60.0;
+// Paper is lighter than what it lies on, or at least not much darker: an inside under
+// kLuzRelativaMinima of its surroundings' brightness is a dark thing on a lighter desk (a keyboard's
+// keys, a phone's or a tablet's screen in its frame, a dark book), never a sheet. Sheets on every
+// kind of desk, pale wood and white tables included, come out at 0.98 or above.
+constexpr double kLuzRelativaMinima = 0.8;
 // A side whose own outside differs from the inside by less than kContrasteLado of the whole ring's
 // difference (kContrasteLadoFuerte where that difference reaches kContrasteFuerte) does not part
 // the sheet from its surroundings.
@@ -59,12 +69,19 @@ Eleccion juzgar(const Rasgos& r, const Candidato& c) {
     double factor = contraste >= kContrasteMinimo ? 1.0 : 0.5;
     if (rodeada && g.luzDentro < g.luzFuera) factor *= 0.9;
     factor *= 1.0 - 0.1 * std::clamp(g.dispersionDentro / 60.0, 0.0, 1.0);
-    // Paper is near gray, whatever the light: a strongly coloured inside, hardly less coloured than
-    // what lies around it, is a book, a card or the desk itself.
-    // Nor is it far darker than its surroundings (a phone, a dark notebook).
+    // Paper is near gray, or takes the colour of the light: a strongly coloured inside, hardly less
+    // coloured than what lies around it, is a book, a card or the desk itself, unless it stands out
+    // strongly, brighter than its surroundings, and has the colour of the photo's brightest things
+    // (a warm lamp turns paper orange; a stretch of a coloured desk hardly stands out from the rest).
+    const double cromaSinTinte =
+        rodeada && g.luzDentro > g.luzFuera && g.contraste >= kContrasteFuerte
+            ? std::hypot(g.croma1Dentro - r.tinte1 * g.luzDentro, g.croma2Dentro - r.tinte2 * g.luzDentro)
+            : g.cromaDentro;
+    // Nor is it clearly darker than its surroundings (keys, a phone, a tablet, a dark notebook).
     // Nor is it darker than its surroundings and clearly coloured at once (a notebook's cover).
-    const bool coloreada = (g.cromaDentro > kCromaMaxima && g.cromaDentro > 0.6 * g.cromaFuera) ||
-                           (rodeada && g.luzDentro < 0.6 * g.luzFuera) ||
+    const bool coloreada = (g.cromaDentro > kCromaMaxima && g.cromaDentro > 0.6 * g.cromaFuera &&
+                            cromaSinTinte > kCromaMaxima) ||
+                           (rodeada && g.luzDentro < kLuzRelativaMinima * g.luzFuera) ||
                            (rodeada && g.luzDentro < g.luzFuera && g.cromaDentro > 0.5 * kCromaMaxima);
     if (coloreada) factor *= 0.5;
     // Every side parts the sheet from something else: a side with paper on both hands (a line of
@@ -116,6 +133,30 @@ bool cerca(const RectaNormal& fina, const Esquina& a, const Esquina& b, double r
     return std::max(da, db) <= 2.0 * radio;
 }
 
+// The corners the fixed thresholds of the stages find (as the run without arguments does, on a
+// working image of kDiagonalFija), in the photo's pixels; nothing when they find no four.
+constexpr double kDiagonalFija = 720.0;
+
+std::optional<std::array<Esquina, 4>> esquinasFijas(const ImagenBmp& foto) {
+    const double factor = std::hypot(foto.ancho(), foto.alto()) / kDiagonalFija;
+    const TamanoReducido tamano = tamanoReducido(foto.ancho(), foto.alto(), factor);
+    if (tamano.ancho < 2 || tamano.alto < 2) return std::nullopt;
+    const ImagenBmp trabajo = reducirImagen(foto, factor);
+    ListaEsquinas esquinas;
+    {
+        const Bordes bordes = detectarBordes(trabajo, Orientaciones::deBordes);
+        PlanoReal acumulador = acumuladorHough(bordes.mapa, bordes.orientacion, trabajo.ancho(), trabajo.alto());
+        esquinas = buscarEsquinas(buscarRectas(acumulador), trabajo.ancho(), trabajo.alto());
+    }
+    if (esquinas.cuantas < 4) return std::nullopt;
+    ordenarEsquinas(esquinas.esquinas);
+    std::array<Esquina, 4> r{};
+    for (int i = 0; i < 4; ++i)
+        r[i] = {(esquinas.esquinas[i].x + trabajo.ancho() / 2) * factor,
+                (esquinas.esquinas[i].y + trabajo.alto() / 2) * factor};
+    return r;
+}
+
 // Within a few degrees of each other.
 bool paralelas(const RectaNormal& p, const RectaNormal& q) { return std::fabs(p.a * q.b - p.b * q.a) <= 0.07; }
 
@@ -132,22 +173,31 @@ HojaDetectada detectarHojaRobusta(const ImagenBmp& foto) {
     const Rasgos rasgos = calcularRasgos(foto, factor);
     const std::vector<Linea> lineas = buscarLineas(rasgos);
     const std::vector<Candidato> candidatos = buscarCandidatos(rasgos, lineas, 12);
-    if (candidatos.empty()) {
-        hoja.motivo = "no hay cuatro lados rectos que formen una hoja";
-        return hoja;
-    }
     Eleccion mejor;
     for (const Candidato& c : candidatos) {
         Eleccion e = juzgar(rasgos, c);
         if (e.puntaje > mejor.puntaje) mejor = e;
     }
+    // To the photo and back: a working pixel is the mean of its cell of the photo.
+    const double fx = static_cast<double>(ancho) / rasgos.ancho, fy = static_cast<double>(alto) / rasgos.alto;
     if (!mejor.convence) {
-        hoja.motivo = "ningun cuadrilatero de la foto convence como hoja";
-        return hoja;
+        // Nothing convincing among the lines found here: the quadrilateral the fixed thresholds find,
+        // when it passes the same judgement of a sheet (what they find cleanly is never lost).
+        std::optional<Eleccion> respaldo;
+        if (const auto fijas = esquinasFijas(foto)) {
+            std::array<Esquina, 4> enTrabajo{};
+            for (int i = 0; i < 4; ++i) enTrabajo[i] = {((*fijas)[i].x + 0.5) / fx - 0.5, ((*fijas)[i].y + 0.5) / fy - 0.5};
+            if (const auto c = candidatoDeEsquinas(rasgos, enTrabajo))
+                if (Eleccion e = juzgar(rasgos, *c); e.convence) respaldo = e;
+        }
+        if (!respaldo) {
+            hoja.motivo = candidatos.empty() ? "no hay cuatro lados rectos que formen una hoja"
+                                             : "ningun cuadrilatero de la foto convence como hoja";
+            return hoja;
+        }
+        mejor = *respaldo;
     }
 
-    // To the photo: a working pixel is the mean of its cell of the photo.
-    const double fx = static_cast<double>(ancho) / rasgos.ancho, fy = static_cast<double>(alto) / rasgos.alto;
     std::array<Esquina, 4> gruesas{};
     for (int i = 0; i < 4; ++i)
         gruesas[i] = {(mejor.candidato.esquinas[i].x + 0.5) * fx - 0.5, (mejor.candidato.esquinas[i].y + 0.5) * fy - 0.5};

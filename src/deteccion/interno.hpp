@@ -53,6 +53,10 @@ struct Rasgos {
     PlanoBytes borde;     // 1 where the gradient is a local maximum across the edge above the threshold
     float umbral = 0.0f;  // the threshold used
     int cuantosBordes = 0;
+    // The light's colour cast over the photo: the median of each opponent colour over the
+    // brightness among its brightest twentieth (0 for a neutral light; a warm lamp makes the second
+    // clearly positive).
+    double tinte1 = 0.0, tinte2 = 0.0;
 };
 
 // The features of `foto` shrunk by `factor` (>= 1): working pixel (x, y) is the mean of the
@@ -83,6 +87,9 @@ struct Cobertura {
     double dentro = 0.0;
 };
 Cobertura coberturaEntre(const Linea& l, double ta, double tb);
+// The same along the segment from a to b, whatever line was found there: the edge pixels near it
+// whose direction is square to it, from 2 pixels past a to 2 pixels before b.
+Cobertura coberturaDeSegmento(const Rasgos& r, const Esquina& a, const Esquina& b);
 double parametroDe(const Linea& l, double x, double y);
 
 // A candidate quadrilateral: its lines (in order around) and its corners in the working image.
@@ -96,11 +103,16 @@ struct Candidato {
 
 // Every plausible quadrilateral among the lines, best first (at most `cuantos`).
 std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea>& lineas, int cuantos);
+// The quadrilateral with these corners (working image, in order around) as a candidate, judged by
+// the same shape and support as those of buscarCandidatos; nothing when it fails them. Its lines
+// are unnamed (-1).
+std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const std::array<Esquina, 4>& esquinas);
 
 // How much the inside of the quadrilateral looks like a sheet against its surroundings.
 struct Region {
     double luzDentro = 0.0, luzFuera = 0.0;
     double cromaDentro = 0.0, cromaFuera = 0.0;
+    double croma1Dentro = 0.0, croma2Dentro = 0.0;  // the two opponent colours inside (medians)
     double dispersionDentro = 0.0;  // spread of the brightness inside (robust, gray levels)
     double contraste = 0.0;         // difference inside vs outside, brightness and colour together
     double muestrasFuera = 0.0;     // fraction of the outside ring that lies in the image

@@ -39,6 +39,8 @@ constexpr double kToleranciaAngulo = 14.0;
 constexpr int kAnchoAjuste = 2;
 // A line's coverage counts edge pixels this near it (a real sheet is seldom quite flat).
 constexpr int kAnchoCobertura = 2;
+// Pixels darker than this tell little of the light's colour.
+constexpr float kLuzTinte = 16.0f;
 
 PlanoFloat suavizar(const PlanoFloat& entrada) {
     const int w = entrada.ancho, h = entrada.alto;
@@ -351,6 +353,31 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
         bordes += cuantos;
     });
     r.cuantosBordes = bordes;
+
+    // The light's colour cast: the medians of the opponent colours over the brightness among the
+    // brightest pixels (every fourth of every fourth row), white paper or whatever is nearest it.
+    std::vector<float> claras;
+    for (int y = 0; y < h; y += 4)
+        for (int x = 0; x < w; x += 4) claras.push_back(r.luz[y][x]);
+    if (!claras.empty()) {
+        const auto corte = static_cast<std::ptrdiff_t>(claras.size() * 19 / 20);
+        std::nth_element(claras.begin(), claras.begin() + corte, claras.end());
+        const float desde = std::max(kLuzTinte, claras[static_cast<std::size_t>(corte)]);
+        std::vector<double> t1, t2;
+        for (int y = 0; y < h; y += 4)
+            for (int x = 0; x < w; x += 4)
+                if (const float l = r.luz[y][x]; l >= desde) {
+                    t1.push_back(r.croma1[y][x] / l);
+                    t2.push_back(r.croma2[y][x] / l);
+                }
+        if (!t1.empty()) {
+            const auto medio = static_cast<std::ptrdiff_t>(t1.size() / 2);
+            std::nth_element(t1.begin(), t1.begin() + medio, t1.end());
+            std::nth_element(t2.begin(), t2.begin() + medio, t2.end());
+            r.tinte1 = t1[static_cast<std::size_t>(medio)];
+            r.tinte2 = t2[static_cast<std::size_t>(medio)];
+        }
+    }
     return r;
 }
 
@@ -480,6 +507,22 @@ Cobertura coberturaEntre(const Linea& l, double ta, double tb) {
     c.aciertos = l.acumulado[ib] - l.acumulado[ia];
     c.dentro = ib - ia;
     return c;
+}
+
+Cobertura coberturaDeSegmento(const Rasgos& r, const Esquina& a, const Esquina& b) {
+    const double largo = std::hypot(b.x - a.x, b.y - a.y);
+    if (!(largo > 0)) return {};
+    Linea l;
+    l.nx = -(b.y - a.y) / largo;
+    l.ny = (b.x - a.x) / largo;
+    l.c = l.nx * a.x + l.ny * a.y;
+    l.angulo = std::atan2(l.ny, l.nx) / kGrados;
+    if (l.angulo < 0) l.angulo += 180.0;
+    if (l.angulo >= 180.0) l.angulo -= 180.0;
+    perfilar(r, l);
+    double ta = parametroDe(l, a.x, a.y), tb = parametroDe(l, b.x, b.y);
+    if (ta > tb) std::swap(ta, tb);
+    return coberturaEntre(l, ta + 2.0, tb - 2.0);
 }
 
 bool intersectar(const RectaNormal& p, const RectaNormal& q, Esquina& punto) {

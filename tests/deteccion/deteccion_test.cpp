@@ -200,6 +200,87 @@ TEST(Veredicto, SinHojaNoSeInventanEsquinas) {
     EXPECT_FALSE(detectarHojaRobusta(apoyo::imagenDe(8, 8, [](int, int, int) { return 0; })).encontrada);
 }
 
+TEST(Veredicto, CosasOscurasSobreUnEscritorioClaroNoSonHojas) {
+    // Rendered keyboards, phones, tablets and dark books on white or pale desks: their keys and
+    // screens, darker than the frame around them, were once taken for sheets.
+    const auto escenas = escena::conjuntoDeEscenas("objetos-oscuros", 29, 1);
+    for (const std::size_t cual : {4u, 7u, 26u, 28u}) {
+        SCOPED_TRACE(cual);
+        const auto foto = escena::renderizarEscena(escenas[cual].escena);
+        ASSERT_TRUE(foto);
+        const HojaDetectada h = detectarHojaRobusta(foto->imagen);
+        EXPECT_FALSE(h.encontrada);
+        EXPECT_FALSE(h.motivo.empty());
+    }
+}
+
+TEST(Veredicto, UnaHojaBajoLuzCalidaSeHalla) {
+    // A sheet on dark wood under a warm lamp: the paper comes out orange, as the whole photo does.
+    const auto escenas = escena::conjuntoDeEscenas("oscuro", 2, 3);
+    for (const escena::EscenaEtiquetada& e : escenas) {
+        auto foto = escena::renderizarEscena(e.escena);
+        ASSERT_TRUE(foto);
+        for (int y = 0; y < foto->imagen.alto(); ++y)
+            for (int x = 0; x < foto->imagen.ancho(); ++x) {
+                foto->imagen.plano0[y][x] = static_cast<std::uint8_t>(foto->imagen.plano0[y][x] * 0.55);
+                foto->imagen.plano1[y][x] = static_cast<std::uint8_t>(foto->imagen.plano1[y][x] * 0.85);
+            }
+        const HojaDetectada h = detectarHojaRobusta(foto->imagen);
+        ASSERT_TRUE(h.encontrada) << h.motivo;
+        EXPECT_LE(errorRelativo(h.esquinas, comoEsquinas(foto->esquinas), e.escena.ancho, e.escena.alto),
+                  kUmbralRenderizadas);
+    }
+}
+
+TEST(Veredicto, UnaHojaPequenaSobreCueroBajoUnaSombraDura) {
+    // Small sheets on black leather under a warm lamp, the hard shadow of a phone over a large part
+    // of them: the inside's brightness spread between light and shadow kept it short of the
+    // brightest paper, and the lamp's colour had the sheet judged a coloured thing.
+    const auto escenas = escena::conjuntoDeEscenas("sombra-dura", 27, 1);
+    for (const std::size_t cual : {11u, 26u}) {
+        SCOPED_TRACE(cual);
+        esperarHoja(escenas[cual].escena);
+    }
+}
+
+TEST(Rasgos, UnEscalonDaUnPixelDeBordePorFila) {
+    // A sharp step between two columns: the smoothed gradient rises and falls across it, and each
+    // row keeps only its maximum.
+    const ImagenBmp foto = apoyo::imagenDe(96, 48, [](int, int col, int) { return col < 48 ? 60 : 188; });
+    const deteccion::Rasgos r = deteccion::calcularRasgos(foto, 1.0);
+    for (int y = 1; y < r.alto - 1; ++y) {
+        int bordes = 0;
+        for (int x = 0; x < r.ancho; ++x) bordes += r.borde[y][x];
+        EXPECT_EQ(bordes, 1) << "fila " << y;
+    }
+}
+
+TEST(Cuadrilateros, CoberturaDeUnTramoEnteroYDeUnaHoja) {
+    // A line whose every step is an edge: the span [2, 12] holds 11 steps, all hits.
+    deteccion::Linea l;
+    l.t0 = 0.0;
+    l.acumulado.resize(21);
+    for (int i = 0; i <= 20; ++i) l.acumulado[static_cast<std::size_t>(i)] = i;
+    const deteccion::Cobertura c = deteccion::coberturaEntre(l, 2.0, 12.0);
+    EXPECT_EQ(c.dentro, 11.0);
+    EXPECT_EQ(c.aciertos, 11.0);
+    EXPECT_EQ(deteccion::coberturaEntre(l, 12.0, 2.0).dentro, 11.0);
+    EXPECT_EQ(deteccion::coberturaEntre(l, 2.5, 3.5).dentro, 1.0);
+    // A rendered sheet: its own corners make a candidate whose sides are covered nearly whole;
+    // corners moved a tenth of the way inwards leave its sides bare, and a sliver is no sheet.
+    escena::Escena e = escenaDe(640, 480, 10.0, {320, 240}, 330, 3);
+    const auto foto = escena::renderizarEscena(e);
+    ASSERT_TRUE(foto);
+    const deteccion::Rasgos r = deteccion::calcularRasgos(foto->imagen, 1.0);
+    const auto c0 = deteccion::candidatoDeEsquinas(r, comoEsquinas(foto->esquinas));
+    ASSERT_TRUE(c0);
+    for (double v : c0->cobertura) EXPECT_GE(v, 0.9);
+    std::array<Esquina, 4> dentro = comoEsquinas(foto->esquinas);
+    for (Esquina& q : dentro) q = {320 + 0.8 * (q.x - 320), 240 + 0.8 * (q.y - 240)};
+    EXPECT_FALSE(deteccion::candidatoDeEsquinas(r, dentro));
+    EXPECT_FALSE(deteccion::candidatoDeEsquinas(r, {Esquina{300, 100}, Esquina{340, 100}, Esquina{340, 380}, Esquina{300, 380}}));
+}
+
 // A straight edge drawn with exact anti-aliasing (16 x 16 samples per pixel): bright where
 // a x + b y < c.
 ImagenBmp bordeRecto(double a, double b, double c, int ruido) {
