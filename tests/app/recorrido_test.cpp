@@ -1,8 +1,10 @@
-// The outline image the command line writes with --etapas: the working image with the corners the
-// page was made from, whichever detector found them.
+// The stages' road as the command line takes it: photos too thin for the working image, and the
+// outline image written with --etapas, the working image with the corners the page was made from,
+// whichever detector found them.
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "apoyo.hpp"
@@ -46,7 +48,20 @@ double aLado(double x, double y, const Esquina& a, const Esquina& b) {
     return std::hypot(x - (a.x + t * dx), y - (a.y + t * dy));
 }
 
-TEST(ContornoDeLaPagina, MuestraLasEsquinasDeLaQueSeHizoLaPagina) {
+TEST(Recorrido, UnaFotoSeTrabajaSiReducidaLeQuedanDosPixelesDeLado) {
+    // 5 x 1440 has a working image of 2 x 719 (a factor of just over 2), the least there is; 3 x
+    // 1440 would have a single column.
+    EXPECT_EQ(fotoDemasiadoFina(imagenNueva(5, 1440), "f"), std::nullopt);
+    EXPECT_EQ(fotoDemasiadoFina(imagenNueva(1440, 5), "f"), std::nullopt);
+    for (const auto& [ancho, alto, reducida] : {std::tuple{3, 1440, "1 x 719"}, std::tuple{1440, 3, "719 x 1"}}) {
+        const auto motivo = fotoDemasiadoFina(imagenNueva(ancho, alto), "\"f.bmp\"");
+        ASSERT_TRUE(motivo);
+        EXPECT_NE(motivo->find("\"f.bmp\" mide"), std::string::npos) << *motivo;
+        EXPECT_NE(motivo->find(reducida), std::string::npos) << *motivo;
+    }
+}
+
+TEST(Recorrido, ElContornoMuestraLasEsquinasDeLaQueSeHizoLaPagina) {
     // A sheet on dark wood, which both detectors find; on a pale desk, which the fixed thresholds
     // miss; and with two corners out of the photo. With either detector the outline image
     // is the working image with only green pixels set, on the quadrilateral the page was made from
