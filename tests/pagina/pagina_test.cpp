@@ -203,6 +203,33 @@ TEST(Forma, PapelAutomaticoDistingueA4DeCarta) {
     EXPECT_DOUBLE_EQ(forma->anchoPulgadas, 11.0);
     EXPECT_DOUBLE_EQ(forma->altoPulgadas, 11.0);
     EXPECT_EQ(forma->ancho, forma->alto);
+    // Made a letter page, a sheet as wide as high stays upright.
+    o.papel = Papel::carta;
+    forma = formaDePagina(1000, 800, cuadrado, o);
+    ASSERT_TRUE(forma);
+    EXPECT_FALSE(forma->apaisada);
+    EXPECT_EQ(forma->ancho, 852);
+    EXPECT_EQ(forma->alto, 1103);
+}
+
+TEST(Forma, ElMarcoDeLaPaginaBilinealRepiteLoDeDentro) {
+    // The bilinear map's 15-pixel frame repeats the pixels just inside it, down to a page with a
+    // single pixel inside (a square card at 31 / 11 pixels per inch: 31 x 31).
+    ImagenBmp foto = imagenLisa(200, 200);
+    for (int f = 0; f < 200; ++f)
+        for (int c = 0; c < 200; ++c) foto.plano0[f][c] = foto.plano1[f][c] = foto.plano2[f][c] = static_cast<std::uint8_t>(c + f / 2);
+    const std::array<Esquina, 4> cuadrado{{{20, 20}, {180, 20}, {180, 180}, {20, 180}}};
+    OpcionesPagina o;
+    o.mapa = Mapa::bilineal;
+    o.papel = Papel::automatico;
+    o.ppp = 31.0 / 11.0;
+    const auto p = enderezarPagina(foto, cuadrado, o);
+    ASSERT_TRUE(p);
+    const PlanoBytes& g = p->imagen.plano1;
+    ASSERT_EQ(g.ancho, 31);
+    ASSERT_EQ(g.alto, 31);
+    for (int f = 0; f < 31; ++f)
+        for (int c = 0; c < 31; ++c) EXPECT_EQ(g[f][c], g[15][15]) << f << " " << c;
 }
 
 TEST(Forma, UnCuadrilateroNoConvexoSoloConElMapaBilineal) {
