@@ -181,7 +181,7 @@ struct Totales {
     int fotos = 0, conHoja = 0, sinHoja = 0;
     int cuenta[2][6] = {};  // detector x outcome
     double segundos[2] = {0, 0};
-    int espOkRobNo = 0;     // the spec's detector right, the robust one not
+    int espOkRobNo = 0;     // the fixed thresholds right, the robust detector not
 };
 
 std::string porcentaje(int parte, int todo) {
@@ -354,7 +354,7 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("threshold %.2f%% of the diagonal; per detector: ok/error/perdida over photos with a sheet,\n"
-                "sin-hoja/falsa over photos without; 'regress' = photos the spec's detector gets right and the\n"
+                "sin-hoja/falsa over photos without; 'regress' = photos the fixed thresholds get right and the\n"
                 "robust one does not\n",
                 100.0 * umbral);
     std::printf("%-15s %5s | %-30s | %-30s | %7s\n", "kind", "fotos", "espec ok  err  perd  sinh fals",

@@ -58,14 +58,17 @@ TEST(Mapas, LaPerspectivaDevuelveLaPaginaDeFrenteDondeLaBilinealLaDobla) {
     EXPECT_LT(diferencia[1], 1.5);
     EXPECT_LT(diferencia[1], diferencia[0] / 3) << "bilinear " << diferencia[0];
 
-    // The homography puts the page's outer corners on the sheet's corners, exactly.
-    const auto h = homografiaDePagina(esquinasDe(e), 852, 1103);
-    ASSERT_TRUE(h);
-    const double X[4] = {-0.5, 851.5, 851.5, -0.5}, Y[4] = {-0.5, -0.5, 1102.5, 1102.5};
-    for (int n = 0; n < 4; ++n) {
-        const double w = h->g * X[n] + h->h * Y[n] + 1;
-        EXPECT_NEAR((h->a * X[n] + h->b * Y[n] + h->c) / w, e.esquinas[n].x, 1e-8);
-        EXPECT_NEAR((h->d * X[n] + h->e * Y[n] + h->f) / w, e.esquinas[n].y, 1e-8);
+    // The homography puts the page's outer corners on the sheet's corners, exactly, at any size
+    // down to a single row or column.
+    for (const auto& [ancho, alto] : {std::pair{852, 1103}, std::pair{1, 5}, std::pair{5, 1}}) {
+        const auto h = homografiaDePagina(esquinasDe(e), ancho, alto);
+        ASSERT_TRUE(h) << ancho << " x " << alto;
+        const double X[4] = {-0.5, ancho - 0.5, ancho - 0.5, -0.5}, Y[4] = {-0.5, -0.5, alto - 0.5, alto - 0.5};
+        for (int n = 0; n < 4; ++n) {
+            const double w = h->g * X[n] + h->h * Y[n] + 1;
+            EXPECT_NEAR((h->a * X[n] + h->b * Y[n] + h->c) / w, e.esquinas[n].x, 1e-8);
+            EXPECT_NEAR((h->d * X[n] + h->e * Y[n] + h->f) / w, e.esquinas[n].y, 1e-8);
+        }
     }
 }
 
@@ -196,6 +199,57 @@ TEST(Forma, PapelAutomaticoDistingueA4DeCarta) {
     EXPECT_DOUBLE_EQ(forma->anchoPulgadas, 11.0);
     EXPECT_DOUBLE_EQ(forma->altoPulgadas, 11.0);
     EXPECT_EQ(forma->ancho, forma->alto);
+    // Made a letter page, a sheet as wide as high stays upright.
+    o.papel = Papel::carta;
+    forma = formaDePagina(1000, 800, cuadrado, o);
+    ASSERT_TRUE(forma);
+    EXPECT_FALSE(forma->apaisada);
+    EXPECT_EQ(forma->ancho, 852);
+    EXPECT_EQ(forma->alto, 1103);
+}
+
+TEST(Forma, ElMarcoDeLaPaginaBilinealRepiteLoDeDentro) {
+    // The bilinear map's 15-pixel frame repeats the pixels just inside it, down to a page with a
+    // single pixel inside (a square card at 31 / 11 pixels per inch: 31 x 31).
+    ImagenBmp foto = imagenLisa(200, 200);
+    for (int f = 0; f < 200; ++f)
+        for (int c = 0; c < 200; ++c) foto.plano0[f][c] = foto.plano1[f][c] = foto.plano2[f][c] = static_cast<std::uint8_t>(c + f / 2);
+    const std::array<Esquina, 4> cuadrado{{{20, 20}, {180, 20}, {180, 180}, {20, 180}}};
+    OpcionesPagina o;
+    o.mapa = Mapa::bilineal;
+    o.papel = Papel::automatico;
+    o.ppp = 31.0 / 11.0;
+    const auto p = enderezarPagina(foto, cuadrado, o);
+    ASSERT_TRUE(p);
+    const PlanoBytes& g = p->imagen.plano1;
+    ASSERT_EQ(g.ancho, 31);
+    ASSERT_EQ(g.alto, 31);
+    for (int f = 0; f < 31; ++f)
+        for (int c = 0; c < 31; ++c) EXPECT_EQ(g[f][c], g[15][15]) << f << " " << c;
+}
+
+TEST(Forma, UnCuadrilateroNoConvexoSoloConElMapaBilineal) {
+    // Corners with one bent inward: no perspective tells its proportion, but the bilinear map of
+    // the run without arguments still makes a page of a given paper, upright unless its sides in
+    // the photo are wider than high (a tie stays upright, as the letter page does).
+    const std::array<Esquina, 4> empate{{{0, 0}, {400, 0}, {150, 150}, {0, 400}}};
+    const std::array<Esquina, 4> ancha{{{0, 0}, {800, 0}, {300, 150}, {0, 400}}};
+    OpcionesPagina o;
+    EXPECT_FALSE(formaDePagina(1000, 800, empate, o));
+    o.papel = Papel::automatico;
+    o.mapa = Mapa::bilineal;
+    EXPECT_FALSE(formaDePagina(1000, 800, empate, o));
+    o.papel = Papel::carta;
+    auto forma = formaDePagina(1000, 800, empate, o);
+    ASSERT_TRUE(forma);
+    EXPECT_FALSE(forma->apaisada);
+    EXPECT_TRUE(forma->hojaCarta);
+    EXPECT_FALSE(forma->proporcionMedida);
+    forma = formaDePagina(1000, 800, ancha, o);
+    ASSERT_TRUE(forma);
+    EXPECT_TRUE(forma->apaisada);
+    EXPECT_EQ(forma->ancho, 1103);
+    EXPECT_EQ(forma->alto, 852);
 }
 
 TEST(Forma, LaHojaLejosDelCentroSeMideDesdeElCentroDeLaFoto) {
