@@ -645,7 +645,7 @@ TEST(Comandos, ElProgresoEnUnaTerminal) {
     std::FILE* terminal = ::fdopen(esclavo, "w");
     ASSERT_NE(terminal, nullptr);
     apoyo::CarpetaTemporal c;
-    std::vector<std::string> argumentos = {"escaner", "-j", "1", "-o", (c / "lote").string()};
+    std::vector<std::string> argumentos = {"escaner", "-j", "1", "-o", (c / "lote").string() + "/"};
     for (int i = 0; i < 2; ++i) {
         argumentos.push_back((c / numerado("t", i, ".bmp")).string());
         ASSERT_EQ(grabarImagen(fotoDeEscena(30 + static_cast<std::uint64_t>(i)), argumentos.back()), std::nullopt);
@@ -653,10 +653,15 @@ TEST(Comandos, ElProgresoEnUnaTerminal) {
     std::vector<const char*> argv;
     for (const std::string& a : argumentos) argv.push_back(a.c_str());
     apoyo::Captura salida;
+    // One photo: no progress line.
+    EXPECT_EQ(ejecutarComandos(static_cast<int>(argv.size()) - 1, argv.data(), salida.f, terminal), 0);
+    std::fflush(terminal);
+    ::fcntl(maestro, F_SETFL, O_NONBLOCK);
+    char sola[256];
+    EXPECT_LE(::read(maestro, sola, sizeof sola), 0);
     EXPECT_EQ(ejecutarComandos(static_cast<int>(argv.size()), argv.data(), salida.f, terminal), 0);
     std::fclose(terminal);
     std::string texto;
-    ::fcntl(maestro, F_SETFL, O_NONBLOCK);
     char bloque[4096];
     for (ssize_t n; (n = ::read(maestro, bloque, sizeof bloque)) > 0;) texto.append(bloque, static_cast<std::size_t>(n));
     ::close(maestro);

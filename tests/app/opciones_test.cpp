@@ -55,6 +55,8 @@ TEST(Opciones, LosLimitesDeCadaValorSeAceptan) {
         for (int valor : {c.minimo - 1, c.maximo + 1})
             EXPECT_NE(leer({c.opcion, std::to_string(valor), "x.jpg"}).error, "") << valor;
     }
+    // The first bad value is the one told.
+    EXPECT_EQ(leer({"--papel", "a3", "--ppp", "5", "x.jpg"}).error.find("--papel a3"), 0u);
 }
 
 TEST(Opciones, NuncaMasFotosALaVezQueNucleos) {
@@ -113,8 +115,10 @@ TEST(Plan, NadaDeLoQueSeEscribeEsUnaFoto) {
     // A result beside its photo that is another photo (a link to it), and a PDF over a photo.
     const fs::path y = foto(c, "y.bmp");
     fs::create_symlink(y, c / "x-hoja.png");
-    EXPECT_NE(planDe({x, y}).error.find("es una de las fotos"), std::string::npos);
+    fs::create_symlink(x, c / "y-hoja.png");  // the first one met is told
+    EXPECT_NE(planDe({x, y}).error.find("x-hoja.png es una de las fotos"), std::string::npos);
     fs::remove(c / "x-hoja.png");
+    fs::remove(c / "y-hoja.png");
     fs::create_hard_link(y, c / "x-hoja.png");
     EXPECT_NE(planDe({x, y}).error.find("es la foto"), std::string::npos);
     fs::remove(c / "x-hoja.png");
@@ -125,6 +129,10 @@ TEST(Plan, NadaDeLoQueSeEscribeEsUnaFoto) {
     EXPECT_NE(planDe({x}, et / "x" / "imagenHojaCarta.bmp", et).error.find("darian el mismo resultado"),
               std::string::npos);
     EXPECT_EQ(planDe({x, y}, c / "lote", et).error, "");
+    // Each photo's result a link to the other photo: the first one met is told.
+    fs::create_hard_link(y, c / "x-hoja.png");
+    fs::create_hard_link(x, c / "y-hoja.png");
+    EXPECT_NE(planDe({x, y}).error.find("x-hoja.png es la foto"), std::string::npos) << planDe({x, y}).error;
 }
 
 TEST(Plan, NoSeEscribeSobreUnaTuberiaNiUnDispositivo) {
@@ -134,6 +142,9 @@ TEST(Plan, NoSeEscribeSobreUnaTuberiaNiUnDispositivo) {
     EXPECT_NE(planDe({x}, c / "tubo.png").error.find("tuberia"), std::string::npos);
     ASSERT_EQ(::mkfifo((c / "x-hoja.png").c_str(), 0600), 0);
     EXPECT_NE(planDe({x}).error.find("tuberia"), std::string::npos);
+    const fs::path y = foto(c, "y.bmp");
+    ASSERT_EQ(::mkfifo((c / "y-hoja.png").c_str(), 0600), 0);
+    EXPECT_NE(planDe({x, y}).error.find("x-hoja.png es una tuberia"), std::string::npos);
     ASSERT_EQ(::mkfifo((c / "todo.pdf").c_str(), 0600), 0);
     EXPECT_NE(planDe({x}, c / "todo.pdf").error.find("tuberia"), std::string::npos);
     fs::create_symlink("/dev/null", c / "nulo.png");  // a link is replaced, not written through
