@@ -211,6 +211,26 @@ TEST(Senales, UnaEscrituraInterrumpidaNoDejaNadaYElProcesoTerminaPorLaSenal) {
     }
 }
 
+TEST(Senales, UnNombreMasCortoEnUnaRanuraUsadaEsElQueSeBorra) {
+    // A slot that held a longer name, reused: the handler removes the new name, not a mix of both.
+    apoyo::CarpetaTemporal carpeta;
+    const std::string largo = (carpeta / "un-nombre-bastante-mas-largo.tmp").string();
+    const std::string corto = (carpeta / "corto.tmp").string();
+    apoyo::escribirArchivo(corto, kContenido);
+    const int estado = enHijo([&] {
+        instalarLimpieza();
+        // Every slot is taken once by the longer name, so whichever the shorter one gets held it.
+        std::vector<int> ranuras;
+        for (int r; (r = registrarTemporal(largo.c_str())) >= 0;) ranuras.push_back(r);
+        for (int r : ranuras) olvidarTemporal(r);
+        if (registrarTemporal(corto.c_str()) < 0) ::_exit(3);
+        ::kill(::getpid(), SIGTERM);
+        ::_exit(4);
+    });
+    ASSERT_TRUE(WIFSIGNALED(estado) && WTERMSIG(estado) == SIGTERM) << estado;
+    EXPECT_FALSE(fs::exists(corto));
+}
+
 TEST(Senales, LasQueQuienLlamaIgnoraSiguenIgnoradas) {
     // As nohup leaves SIGHUP, and a pipe's reader SIGPIPE: the run goes on through them.
     const int estado = enHijo([] {
