@@ -155,6 +155,41 @@ int enHijo(F cuerpo) {
     return estado;
 }
 
+TEST(LeerCompleto, HastaElFinalDesdeDondeSePideYElErrorComoMenosUno) {
+    apoyo::CarpetaTemporal carpeta;
+    apoyo::Bytes bytes(70000);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    apoyo::escribirArchivo(carpeta / "foto", bytes);
+    const Entrada e = abrirEntrada(carpeta / "foto");
+    ASSERT_GE(e.fd.valor, 0);
+    apoyo::Bytes leidos(50000, 0);
+    // From an offset, and past the end: the count read says where the file ended.
+    ASSERT_EQ(leerCompleto(e.fd.valor, leidos.data(), leidos.size(), 30000), 40000);
+    EXPECT_TRUE(std::equal(leidos.begin(), leidos.begin() + 40000, bytes.begin() + 30000));
+    EXPECT_EQ(leerCompleto(e.fd.valor, leidos.data(), leidos.size(), 70000), 0);
+    // A descriptor that cannot be read is a failure, not an empty file.
+    const Descriptor carpetaAbierta{::open(carpeta.ruta.c_str(), O_RDONLY | O_DIRECTORY)};
+    errno = 0;
+    EXPECT_EQ(leerCompleto(carpetaAbierta.valor, leidos.data(), leidos.size(), 0), -1);
+    EXPECT_EQ(errno, EISDIR);
+}
+
+TEST(Descriptor, ElCeroEsUnoMas) {
+    // Where a caller closed standard input, the first file opened takes number 0: it is opened,
+    // read and closed like any other.
+    apoyo::CarpetaTemporal carpeta;
+    apoyo::escribirArchivo(carpeta / "foto", kContenido);
+    const int estado = enHijo([&] {
+        ::close(0);
+        {
+            const Entrada e = abrirEntrada(carpeta / "foto");
+            if (e.fd.valor != 0 || !e.mensaje.empty()) ::_exit(3);
+        }
+        ::_exit(::fcntl(0, F_GETFD) == -1 && errno == EBADF ? 0 : 4);
+    });
+    EXPECT_TRUE(WIFEXITED(estado) && WEXITSTATUS(estado) == 0) << "status " << WEXITSTATUS(estado);
+}
+
 TEST(Senales, UnaEscrituraInterrumpidaNoDejaNadaYElProcesoTerminaPorLaSenal) {
     for (ModoTemporal modo : kModos) {
         for (int senal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
@@ -174,6 +209,26 @@ TEST(Senales, UnaEscrituraInterrumpidaNoDejaNadaYElProcesoTerminaPorLaSenal) {
             EXPECT_TRUE(nombresEn(carpeta.ruta).empty());
         }
     }
+}
+
+TEST(Senales, UnNombreMasCortoEnUnaRanuraUsadaEsElQueSeBorra) {
+    // A slot that held a longer name, reused: the handler removes the new name, not a mix of both.
+    apoyo::CarpetaTemporal carpeta;
+    const std::string largo = (carpeta / "un-nombre-bastante-mas-largo.tmp").string();
+    const std::string corto = (carpeta / "corto.tmp").string();
+    apoyo::escribirArchivo(corto, kContenido);
+    const int estado = enHijo([&] {
+        instalarLimpieza();
+        // Every slot is taken once by the longer name, so whichever the shorter one gets held it.
+        std::vector<int> ranuras;
+        for (int r; (r = registrarTemporal(largo.c_str())) >= 0;) ranuras.push_back(r);
+        for (int r : ranuras) olvidarTemporal(r);
+        if (registrarTemporal(corto.c_str()) < 0) ::_exit(3);
+        ::kill(::getpid(), SIGTERM);
+        ::_exit(4);
+    });
+    ASSERT_TRUE(WIFSIGNALED(estado) && WTERMSIG(estado) == SIGTERM) << estado;
+    EXPECT_FALSE(fs::exists(corto));
 }
 
 TEST(Senales, LasQueQuienLlamaIgnoraSiguenIgnoradas) {
