@@ -328,6 +328,31 @@ TEST(LeerFoto, LasOchoOrientacionesExifDanLaFotoDerecha) {
     EXPECT_EQ(mayorDiferencia(leida(carpeta / "o6.png", &r), derecha), 0);
     EXPECT_EQ(r.orientacion, 6);
 
+    // An orientation stored as a LONG instead of the SHORT the tag takes is not read (in Intel
+    // order its first two bytes would pass for a SHORT 6).
+    {
+        ExifData* datos = exif_data_new();
+        exif_data_set_byte_order(datos, EXIF_BYTE_ORDER_INTEL);
+        ExifEntry* e = exif_entry_new();
+        exif_content_add_entry(datos->ifd[EXIF_IFD_0], e);
+        exif_entry_initialize(e, EXIF_TAG_ORIENTATION);
+        e->format = EXIF_FORMAT_LONG;
+        e->size = 4;
+        e->data = static_cast<unsigned char*>(std::realloc(e->data, 4));
+        exif_set_long(e->data, EXIF_BYTE_ORDER_INTEL, 6);
+        exif_entry_unref(e);
+        unsigned char* bytes = nullptr;
+        unsigned int tamano = 0;
+        exif_data_save_data(datos, &bytes, &tamano);
+        const Bytes larga(bytes, bytes + tamano);
+        std::free(bytes);
+        exif_data_unref(datos);
+        apoyo::escribirArchivo(carpeta / "larga.jpg", conExif(jpegDe(derecha), larga));
+        LecturaFoto l;
+        EXPECT_LE(mayorDiferencia(leida(carpeta / "larga.jpg", &l), derecha), 3);
+        EXPECT_EQ(l.orientacion, 1);
+    }
+
     // The eXIf chunk moved after the image data, before the end chunk: the same.
     const Bytes antes = pngDe(p);
     Bytes despues;
