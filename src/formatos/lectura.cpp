@@ -194,9 +194,33 @@ private:
     int ancho_, alto_, orientacion_;
 };
 
+// The picture `derecha` (as stored, planes as every image here) turned as the EXIF `orientacion` says.
+ImagenBmp orientada(const ImagenBmp& derecha, int orientacion);
+
 // Stored rows go to PlanosOrientados in bands of this many: a turned picture then writes each band
 // as runs of this many bytes along every plane row.
 constexpr int kFilasPorBanda = 16;
+
+ImagenBmp orientada(const ImagenBmp& derecha, int orientacion) {
+    const int ancho = derecha.ancho(), alto = derecha.alto();
+    PlanosOrientados<3, 0, 1, 2> planos(ancho, alto, orientacion);
+    const std::size_t porFila = static_cast<std::size_t>(ancho) * 3;
+    std::vector<std::uint8_t> banda(porFila * kFilasPorBanda);
+    for (int y = 0; y < alto; y += kFilasPorBanda) {
+        const int filas = std::min(kFilasPorBanda, alto - y);
+        for (int j = 0; j < filas; ++j) {
+            const int fila = alto - 1 - (y + j);
+            std::uint8_t* p = banda.data() + static_cast<std::size_t>(j) * porFila;
+            for (int x = 0; x < ancho; ++x, p += 3) {
+                p[0] = derecha.plano0[fila][x];
+                p[1] = derecha.plano1[fila][x];
+                p[2] = derecha.plano2[fila][x];
+            }
+        }
+        planos.banda(banda.data(), porFila, y, filas);
+    }
+    return planos.tomar();
+}
 
 // ---------------------------------------------------------------------------------------------
 // JPEG
@@ -608,8 +632,7 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
 
     spng_ihdr ihdr{};
     if (const int e = spng_get_ihdr(ctx.get(), &ihdr); e != 0) {
-        if ((e == SPNG_EWIDTH || e == SPNG_EHEIGHT || e == SPNG_EUSER_WIDTH || e == SPNG_EUSER_HEIGHT) &&
-            archivo.tamano >= 24) {
+        if (e == SPNG_EWIDTH || e == SPNG_EHEIGHT || e == SPNG_EUSER_WIDTH || e == SPNG_EUSER_HEIGHT) {
             // The sides as the header gives them (big-endian, right after "IHDR").
             std::array<std::uint8_t, 8> lados{};
             if (leerCompleto(archivo.fd, lados.data(), lados.size(), 16) == 8) {
@@ -639,7 +662,9 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
     // The orientation, from an eXIf chunk before the pixels.
     int orientacion = 1;
     spng_exif exif{};
-    if (spng_get_exif(ctx.get(), &exif) == 0 && exif.data != nullptr && exif.length > 0) {
+    const int errorExif = spng_get_exif(ctx.get(), &exif);
+    const bool conExif = errorExif == 0 && exif.data != nullptr && exif.length > 0;
+    if (conExif) {
         std::vector<std::uint8_t> bloque = {'E', 'x', 'i', 'f', 0, 0};
         bloque.insert(bloque.end(), exif.data, exif.data + exif.length);
         orientacion = leerExif(bloque.data(), bloque.size()).orientacion;
@@ -647,9 +672,10 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
 
     // Rows decoded one at a time as RGBA, a band of them at a time into the planes: the photo costs
     // its planes and a band.
-    if (const int e = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8,
-                                        SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+    if (int e = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
         e != 0) {
+        // A fault in the chunks before the pixels stops the decoder; it was met looking for eXIf.
+        if (e == SPNG_EBADSTATE && errorExif != 0 && errorExif != SPNG_ECHUNKAVAIL) e = errorExif;
         if (LecturaFoto r = leida(e); !r.mensaje.empty()) return r;
         if (e == SPNG_EOF || e == SPNG_IO_EOF) return refusar("esta cortada: el PNG termina antes que sus datos");
         return falla(e, "es un PNG danado: ");
@@ -691,8 +717,18 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
 
     LecturaFoto r;
     r.formato = FormatoFoto::png;
-    r.orientacion = orientacion;
     r.imagen = planos.tomar();
+    // An eXIf chunk may also come after the pixels (the chunks there are read once they are
+    // decoded; a fault among them leaves the picture as it is): the picture is then turned as it
+    // says, through a copy.
+    if (!conExif && spng_decode_chunks(ctx.get()) == 0 && spng_get_exif(ctx.get(), &exif) == 0 &&
+        exif.data != nullptr && exif.length > 0) {
+        std::vector<std::uint8_t> bloque = {'E', 'x', 'i', 'f', 0, 0};
+        bloque.insert(bloque.end(), exif.data, exif.data + exif.length);
+        orientacion = leerExif(bloque.data(), bloque.size()).orientacion;
+        if (orientacion != 1) r.imagen = orientada(*r.imagen, orientacion);
+    }
+    r.orientacion = orientacion;
     return r;
 }
 

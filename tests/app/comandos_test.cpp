@@ -757,6 +757,28 @@ TEST(Comandos, LasFotosSeTrabajanALaVezSoloSiCabenEnLaMemoria) {
     turnos.entrar(2, 40);  // 60 + 40 fit in 100
     turnos.salir(60);
     turnos.salir(40);
+
+    // The memory a batch may take: no more than the system has available, and under an
+    // address-space limit what the limit leaves, less room for each thread (stack and malloc arena,
+    // 144 MiB) and for the blocks kept for reuse (96 MiB).
+    std::uint64_t disponible = 0;
+    {
+        std::ifstream meminfo("/proc/meminfo");
+        std::string campo, unidad;
+        for (std::uint64_t kb = 0; meminfo >> campo >> kb >> unidad;) {
+            if (campo == "MemAvailable:") disponible = kb << 10;
+        }
+    }
+    const std::uint64_t sinLimite = memoriaDisponible(1);
+    if (disponible > 0) {
+        EXPECT_LE(sinLimite, disponible + (64 << 20));
+    }
+    const std::uint64_t esperado = std::min<std::uint64_t>(sinLimite, (1024 - 144 - 96) << 20);
+    EXPECT_EQ(apoyo::conMemoriaLimitada(std::uint64_t{1} << 30, [&] {
+                  const std::uint64_t d = memoriaDisponible(1);
+                  return d <= esperado + (8 << 20) && d + (8 << 20) >= esperado ? 0 : 1;
+              }),
+              0);
 }
 
 TEST(Comandos, MaxMegapixeles) {

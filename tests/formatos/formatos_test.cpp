@@ -327,6 +327,54 @@ TEST(LeerFoto, LasOchoOrientacionesExifDanLaFotoDerecha) {
     LecturaFoto r;
     EXPECT_EQ(mayorDiferencia(leida(carpeta / "o6.png", &r), derecha), 0);
     EXPECT_EQ(r.orientacion, 6);
+
+    // An orientation stored as a LONG instead of the SHORT the tag takes is not read (in Intel
+    // order its first two bytes would pass for a SHORT 6).
+    {
+        ExifData* datos = exif_data_new();
+        exif_data_set_byte_order(datos, EXIF_BYTE_ORDER_INTEL);
+        ExifEntry* e = exif_entry_new();
+        exif_content_add_entry(datos->ifd[EXIF_IFD_0], e);
+        exif_entry_initialize(e, EXIF_TAG_ORIENTATION);
+        e->format = EXIF_FORMAT_LONG;
+        e->size = 4;
+        e->data = static_cast<unsigned char*>(std::realloc(e->data, 4));
+        exif_set_long(e->data, EXIF_BYTE_ORDER_INTEL, 6);
+        exif_entry_unref(e);
+        unsigned char* bytes = nullptr;
+        unsigned int tamano = 0;
+        exif_data_save_data(datos, &bytes, &tamano);
+        const Bytes larga(bytes, bytes + tamano);
+        std::free(bytes);
+        exif_data_unref(datos);
+        apoyo::escribirArchivo(carpeta / "larga.jpg", conExif(jpegDe(derecha), larga));
+        LecturaFoto l;
+        EXPECT_LE(mayorDiferencia(leida(carpeta / "larga.jpg", &l), derecha), 3);
+        EXPECT_EQ(l.orientacion, 1);
+    }
+
+    // The eXIf chunk moved after the image data, before the end chunk: the same.
+    const Bytes antes = pngDe(p);
+    Bytes despues;
+    Bytes chunkExif;
+    for (std::size_t en = 8; en + 8 <= antes.size();) {
+        const std::size_t largo = std::size_t(antes[en]) << 24 | antes[en + 1] << 16 | antes[en + 2] << 8 | antes[en + 3];
+        const Bytes chunk(antes.begin() + std::ptrdiff_t(en), antes.begin() + std::ptrdiff_t(en + 12 + largo));
+        const std::string tipo(chunk.begin() + 4, chunk.begin() + 8);
+        if (tipo == "eXIf") {
+            chunkExif = chunk;
+        } else {
+            if (tipo == "IEND") despues.insert(despues.end(), chunkExif.begin(), chunkExif.end());
+            despues.insert(despues.end(), chunk.begin(), chunk.end());
+        }
+        en += 12 + largo;
+    }
+    ASSERT_FALSE(chunkExif.empty());
+    despues.insert(despues.begin(), antes.begin(), antes.begin() + 8);
+    ASSERT_EQ(despues.size(), antes.size());
+    apoyo::escribirArchivo(carpeta / "o6-despues.png", despues);
+    EXPECT_EQ(mayorDiferencia(leida(carpeta / "o6-despues.png", &r), derecha), 0);
+    EXPECT_EQ(r.orientacion, 6);
 }
 
 TEST(LeerFoto, PngDeTodasLasClases) {
@@ -522,7 +570,13 @@ TEST(LeerFoto, ArchivosDanadosSeRefusanEnUnaLinea) {
     const std::size_t largo = std::size_t(idatMalo[33]) << 24 | idatMalo[34] << 16 | idatMalo[35] << 8 | idatMalo[36];
     for (std::size_t i = 45; i < 60; ++i) idatMalo[i] = 0xEE;
     escribir32(idatMalo, 41 + largo, crc32(&idatMalo[37], 4 + largo));
+    // A critical chunk no reader knows, between the header and the image data.
+    Bytes desconocido = png;
+    Bytes trozo = {0, 0, 0, 1, 'Q', 'U', 'X', 'z', 7, 0, 0, 0, 0};
+    escribir32(trozo, 9, crc32(&trozo[4], 5));
+    desconocido.insert(desconocido.begin() + 33, trozo.begin(), trozo.end());
     const struct { const char* nombre; Bytes bytes; const char* trozo; } casos[] = {
+        {"png con un trozo critico desconocido", desconocido, "es un PNG danado: "},
         {"gif", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, "no es una foto que se pueda leer: se leen JPEG, PNG y BMP"},
         {"vacio", {}, "esta vacio"},
         {"jpeg cortado", cortadoEnDatos(jpeg, 0.5), "esta cortada"},
@@ -533,10 +587,10 @@ TEST(LeerFoto, ArchivosDanadosSeRefusanEnUnaLinea) {
         {"jpeg de 1 x 48", conLados(jpeg, 1, 48), "entre 2 y 30000"},
         {"jpeg desmedido", conLados(jpeg, 20000, 20000), "no puede contener esa imagen"},
         {"jpeg grande y vacio", conLados(jpeg, 600, 400), "JPEG"},
-        {"png cortado", cortado(png, png.size() / 2), "PNG"},
-        {"png sin datos", cortado(png, 33), "PNG"},
-        {"png con crc malo", crcMalo, "PNG"},
-        {"png con datos malos", idatMalo, "PNG"},
+        {"png cortado", cortado(png, png.size() / 2), "esta cortada: el PNG termina antes que sus datos"},
+        {"png sin datos", cortado(png, 33), "esta cortada: el PNG termina antes que sus datos"},
+        {"png con crc malo", crcMalo, "es un PNG danado: "},
+        {"png con datos malos", idatMalo, "es un PNG danado: "},
         {"png de 65500 x 65500", pngConLados(png, 65500, 65500), "65500 x 65500 pixeles"},
         {"png de 2^31 x 1", pngConLados(png, 0x7FFFFFFF, 1), "entre 2 y 30000"},
         {"png desmedido", pngConLados(png, 30000, 30000), "no puede contener esa imagen"},
@@ -599,6 +653,42 @@ TEST(LeerFoto, UnaFotoCuestaSusPlanosYUnaBandaNoSuArchivoEntero) {
                   }),
                   0);
     }
+}
+
+TEST(LeerFoto, LaMedidaDeUnaFotoPorSuCabecera) {
+    // Sides as stored (no EXIF turn), and a progressive JPEG's coefficients: 2 bytes for each of
+    // 64 per 8 x 8 block, the chroma's blocks halved both ways in 4:2:0 (56 x 40 luma: 7 x 5 blocks;
+    // chroma 28 x 20: 4 x 3 blocks each).
+    apoyo::CarpetaTemporal carpeta;
+    const Foto foto = degradado(56, 40);
+    const ImagenBmp imagen = imagenBmp(foto);
+    const struct { const char* nombre; Bytes bytes; std::uint64_t decodificador; } casos[] = {
+        {"foto.bmp", codificarBmp(imagen).bytes, 0},
+        {"foto.png", codificarPng(imagen).bytes, 0},
+        {"foto.jpg", conExif(jpegDe(foto, 90, TJSAMP_420), bloqueExif(6)), 0},
+        {"progresiva.jpg", jpegDe(foto, 90, TJSAMP_420, TJFLAG_PROGRESSIVE), 128 * (7 * 5 + 2 * 4 * 3)},
+    };
+    for (const auto& k : casos) {
+        SCOPED_TRACE(k.nombre);
+        apoyo::escribirArchivo(carpeta / k.nombre, k.bytes);
+        const std::optional<MedidaFoto> m = medirFoto(carpeta / k.nombre);
+        ASSERT_TRUE(m.has_value());
+        EXPECT_EQ(m->ancho, 56);
+        EXPECT_EQ(m->alto, 40);
+        EXPECT_EQ(m->bytesDecodificador, k.decodificador);
+    }
+    // Nothing for what has no readable header or sides out of bounds.
+    const Bytes png = codificarPng(imagen).bytes;
+    Bytes sinLados = png;
+    escribir32(sinLados, 16, 0);
+    const Bytes basura = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (const auto& [nombre, bytes] : {std::pair("basura", basura), std::pair("corto.png", Bytes(png.begin(), png.begin() + 20)),
+                                        std::pair("sin-lados.png", sinLados), std::pair("corto.jpg", Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0})}) {
+        SCOPED_TRACE(nombre);
+        apoyo::escribirArchivo(carpeta / nombre, bytes);
+        EXPECT_FALSE(medirFoto(carpeta / nombre).has_value());
+    }
+    EXPECT_FALSE(medirFoto(carpeta / "no-existe.png").has_value());
 }
 
 TEST(LeerFoto, MasMegapixelesQueElMaximoSeRefusanPorLaCabecera) {
