@@ -1,0 +1,150 @@
+#include "app/salidas.hpp"
+
+#include <cstdio>
+
+#include "sistema/archivos.hpp"
+
+namespace {
+
+const char* nombreEstado(Hallazgo h) {
+    switch (h) {
+        case Hallazgo::hoja: return "ok";
+        case Hallazgo::sinHoja: return "sin-hoja";
+        case Hallazgo::error: return "error";
+    }
+    return "error";
+}
+
+// The length of the well-formed UTF-8 character at `texto[i]`, or 0 when the byte there starts none
+// (a stray continuation byte, an overlong form, a surrogate, a code point above U+10FFFF, a cut
+// sequence).
+std::size_t caracterUtf8(const std::string& texto, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(texto[k]); };
+    const unsigned char c = byte(i);
+    if (c < 0x80) return 1;
+    std::size_t largo = 0;
+    unsigned char minimo = 0x80, maximo = 0xBF;  // the bounds of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        largo = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        largo = 3;
+        if (c == 0xE0) minimo = 0xA0;
+        if (c == 0xED) maximo = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        largo = 4;
+        if (c == 0xF0) minimo = 0x90;
+        if (c == 0xF4) maximo = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + largo > texto.size()) return 0;
+    if (byte(i + 1) < minimo || byte(i + 1) > maximo) return 0;
+    for (std::size_t k = 2; k < largo; ++k)
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    return largo;
+}
+
+bool esUtf8(const std::string& texto) {
+    for (std::size_t i = 0, n; i < texto.size(); i += n)
+        if ((n = caracterUtf8(texto, i)) == 0) return false;
+    return true;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped; UTF-8 as it is, and each
+// byte that is not part of a UTF-8 character as U+FFFD, so that every line is valid JSON.
+std::string cadenaJson(const std::string& texto) {
+    std::string s = "\"";
+    for (std::size_t i = 0, n; i < texto.size(); i += n) {
+        const unsigned char c = static_cast<unsigned char>(texto[i]);
+        n = caracterUtf8(texto, i);
+        if (n == 0) {
+            s += "\xEF\xBF\xBD";
+            n = 1;
+        } else if (c == '"' || c == '\\') {
+            s.push_back('\\');
+            s.push_back(static_cast<char>(c));
+        } else if (c < 0x20) {
+            char codigo[8];
+            std::snprintf(codigo, sizeof codigo, "\\u%04x", c);
+            s += codigo;
+        } else {
+            s.append(texto, i, n);
+        }
+    }
+    return s + "\"";
+}
+
+// The bytes of a name, two hex digits each: how a name that is not UTF-8 is given whole in JSON.
+std::string bytesHex(const std::string& texto) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char c : texto) {
+        s.push_back(kHex[c >> 4]);
+        s.push_back(kHex[c & 15]);
+    }
+    return s;
+}
+
+// A name as a JSON field: "clave":"name", and when the name is not UTF-8 (its field then shows
+// U+FFFD for the bytes that are not), also "clave_bytes":"hex of every byte", to find the file by.
+std::string campoNombre(const char* clave, const std::string& nombre) {
+    std::string j = std::string("\"") + clave + "\":" + cadenaJson(nombre);
+    if (!esUtf8(nombre)) j += std::string(",\"") + clave + "_bytes\":\"" + bytesHex(nombre) + "\"";
+    return j;
+}
+
+}  // namespace
+
+std::string paraTerminal(const std::string& texto) {
+    std::string s;
+    for (std::size_t i = 0, n; i < texto.size(); i += n) {
+        const unsigned char c = static_cast<unsigned char>(texto[i]);
+        n = caracterUtf8(texto, i);
+        const bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(texto[i + 1]) < 0xA0;
+        if (n == 0 || c1) {
+            n = n == 0 ? 1 : n;
+            for (std::size_t k = 0; k < n; ++k) {
+                char codigo[8];
+                std::snprintf(codigo, sizeof codigo, "\\x%02x", static_cast<unsigned char>(texto[i + k]));
+                s += codigo;
+            }
+        } else if (c < 0x20 || c == 0x7F) {
+            char codigo[8];
+            std::snprintf(codigo, sizeof codigo, "\\x%02x", c);
+            s += c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : codigo;
+        } else {
+            s.append(texto, i, n);
+        }
+    }
+    return s;
+}
+
+std::string lineaJson(const Destino& d, const Escaneo& r, const std::string& salida) {
+    std::string j = "{";
+    j += campoNombre("foto", d.foto.string());
+    j += ",\"estado\":\"";
+    j += nombreEstado(r.hallazgo);
+    j += "\",\"esquinas\":";
+    if (r.esquinas) {
+        j += "[";
+        for (int i = 0; i < 4; ++i) {
+            char par[64];
+            std::snprintf(par, sizeof par, "%s[%.2f,%.2f]", i ? "," : "", (*r.esquinas)[i].x, (*r.esquinas)[i].y);
+            j += par;
+        }
+        j += "]";
+    } else {
+        j += "null";
+    }
+    j += ",";
+    j += r.hallazgo == Hallazgo::hoja ? campoNombre("salida", salida) : std::string("\"salida\":null");
+    j += ",\"mensaje\":" + cadenaJson(r.mensaje) + "}\n";
+    return j;
+}
+
+
+std::optional<std::string> grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas) {
+    ArchivoCodificado archivo = codificarPdf(paginas);
+    if (!archivo.valido()) return "no se pudo hacer " + entreComillas(pdf) + ": " + archivo.mensaje;
+    return grabarArchivo(pdf, archivo.bytes);
+}
