@@ -86,7 +86,7 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
         inv = inversa(*directa);
         pagina = dibujarPagina(escena.semilla, escena.anchoPapel, escena.altoPapel);
         double xMin = escena.esquinas[0].x, xMax = xMin, yMin = escena.esquinas[0].y, yMax = yMin;
-        for (const Punto& p : escena.esquinas) {
+        for (const Esquina& p : escena.esquinas) {
             xMin = std::min(xMin, p.x);
             xMax = std::max(xMax, p.x);
             yMin = std::min(yMin, p.y);
@@ -225,7 +225,7 @@ std::optional<ImagenBmp> hojaDeFrente(const Escena& escena) {
     return hoja;
 }
 
-std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alto, const Esquinas& puntos,
+std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alto, const Cuadrilatero& puntos,
                                         bool conLuz) {
     if (!escena.conHoja || !parametrosValidos(escena)) return std::nullopt;
     if (ancho < kLadoMinimo || ancho > kLadoMaximo || alto < kLadoMinimo || alto > kLadoMaximo) return std::nullopt;
@@ -285,22 +285,6 @@ std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alt
         }
     }
     return hoja;
-}
-
-std::array<Punto, 4> esquinasComoSeVen(const Esquinas& esquinas, int alto) {
-    std::array<Punto, 4> p{};
-    for (std::size_t i = 0; i < 4; ++i) p[i] = {esquinas[i].x, alto - 1.0 - esquinas[i].y};
-    // Clockwise on screen (y down) means a positive signed area there; the page order may run
-    // either way.
-    double area = 0.0;
-    for (std::size_t i = 0; i < 4; ++i) area += p[i].x * p[(i + 1) % 4].y - p[(i + 1) % 4].x * p[i].y;
-    if (area < 0.0) std::swap(p[1], p[3]);
-    std::size_t primera = 0;
-    for (std::size_t i = 1; i < 4; ++i)
-        if (p[i].x + p[i].y < p[primera].x + p[primera].y) primera = i;
-    std::array<Punto, 4> r{};
-    for (std::size_t i = 0; i < 4; ++i) r[i] = p[(primera + i) % 4];
-    return r;
 }
 
 }  // namespace escena

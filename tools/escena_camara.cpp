@@ -13,7 +13,7 @@ namespace escena {
 
 namespace interno {
 
-std::optional<Homografia> homografiaDesdeCuadrado(const Esquinas& e) {
+std::optional<Homografia> homografiaDesdeCuadrado(const Cuadrilatero& e) {
     const double sx = e[0].x - e[1].x + e[2].x - e[3].x;
     const double sy = e[0].y - e[1].y + e[2].y - e[3].y;
     const double dx1 = e[1].x - e[2].x;
@@ -52,13 +52,13 @@ Homografia inversa(const Homografia& h) {
     return r;
 }
 
-bool esConvexo(const Esquinas& e) {
+bool esConvexo(const Cuadrilatero& e) {
     int positivos = 0;
     int negativos = 0;
     for (int i = 0; i < 4; ++i) {
-        const Punto& a = e[static_cast<std::size_t>(i)];
-        const Punto& b = e[static_cast<std::size_t>((i + 1) % 4)];
-        const Punto& c = e[static_cast<std::size_t>((i + 2) % 4)];
+        const Esquina& a = e[static_cast<std::size_t>(i)];
+        const Esquina& b = e[static_cast<std::size_t>((i + 1) % 4)];
+        const Esquina& c = e[static_cast<std::size_t>((i + 2) % 4)];
         if (!std::isfinite(a.x) || !std::isfinite(a.y)) return false;
         const double cruz = (b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x);
         if (cruz > 0.0) ++positivos;
@@ -67,13 +67,13 @@ bool esConvexo(const Esquinas& e) {
     return positivos == 4 || negativos == 4;
 }
 
-double distanciaAlCuadrilatero(const Esquinas& e, Punto p) {
+double distanciaAlCuadrilatero(const Cuadrilatero& e, Punto p) {
     double minimo = -1.0;
     int positivos = 0;
     int negativos = 0;
     for (std::size_t i = 0; i < 4; ++i) {
-        const Punto& a = e[i];
-        const Punto& b = e[(i + 1) % 4];
+        const Esquina& a = e[i];
+        const Esquina& b = e[(i + 1) % 4];
         const double ex = b.x - a.x, ey = b.y - a.y;
         const double px = p.x - a.x, py = p.y - a.y;
         const double cruz = ex * py - ey * px;
@@ -117,10 +117,10 @@ double senoGrados(double grados) {
 
 double cosenoGrados(double grados) { return senoGrados(grados + 90.0); }
 
-Esquinas esquinasDeCamara(const Camara& camara) {
+Cuadrilatero esquinasDeCamara(const Camara& camara) {
     const double alto = camara.altoHoja;
     const double ancho = alto * camara.proporcion;
-    const std::array<Punto, 4> pagina{{{-ancho / 2, -alto / 2},
+    const Cuadrilatero pagina{{{-ancho / 2, -alto / 2},
                                        {ancho / 2, -alto / 2},
                                        {ancho / 2, alto / 2},
                                        {-ancho / 2, alto / 2}}};
@@ -129,7 +129,7 @@ Esquinas esquinasDeCamara(const Camara& camara) {
     const double cg = cosenoGrados(camara.giro), sg = senoGrados(camara.giro);
     const double d = camara.distancia * alto;
 
-    Esquinas r{};
+    Cuadrilatero r{};
     for (std::size_t i = 0; i < 4; ++i) {
         // Lean the top edge away (about the page's horizontal axis) ...
         const double x1 = pagina[i].x;
@@ -207,7 +207,7 @@ Escena escenaEjemplo() {
     return e;
 }
 
-Esquinas esquinasDeImagen(int ancho, int alto) {
+Cuadrilatero esquinasDeImagen(int ancho, int alto) {
     const double x = ancho - 1.0;
     const double y = alto - 1.0;
     return {{{0.0, 0.0}, {x, 0.0}, {x, y}, {0.0, y}}};

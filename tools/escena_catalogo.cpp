@@ -19,24 +19,24 @@ const std::vector<std::string> kTipos = {"oscuro",   "claro",       "bajo-contra
                                          "fuera",    "apaisada",    "a4",             "sin-hoja",
                                          "sombra-dura", "objetos-oscuros"};
 
-double areaDe(const Esquinas& e) {
+double areaDe(const Cuadrilatero& e) {
     double area = 0.0;
     for (std::size_t i = 0; i < 4; ++i) area += e[i].x * e[(i + 1) % 4].y - e[(i + 1) % 4].x * e[i].y;
     return std::abs(0.5 * area);
 }
 
 // How far outside the photo a point is, as fractions of the photo's width and height (0 inside).
-double fueraX(const Punto& p, int ancho) { return std::max({-p.x, p.x - (ancho - 1.0), 0.0}) / ancho; }
-double fueraY(const Punto& p, int alto) { return std::max({-p.y, p.y - (alto - 1.0), 0.0}) / alto; }
+double fueraX(const Esquina& p, int ancho) { return std::max({-p.x, p.x - (ancho - 1.0), 0.0}) / ancho; }
+double fueraY(const Esquina& p, int alto) { return std::max({-p.y, p.y - (alto - 1.0), 0.0}) / alto; }
 
-int contarFuera(const Esquinas& e, int ancho, int alto) {
+int contarFuera(const Cuadrilatero& e, int ancho, int alto) {
     int n = 0;
-    for (const Punto& p : e) n += fueraX(p, ancho) > 0.0 || fueraY(p, alto) > 0.0;
+    for (const Esquina& p : e) n += fueraX(p, ancho) > 0.0 || fueraY(p, alto) > 0.0;
     return n;
 }
 
 // The share of the segment from a to b that lies inside the photo (0 .. 1).
-double parteDentro(const Punto& a, const Punto& b, int ancho, int alto) {
+double parteDentro(const Esquina& a, const Esquina& b, int ancho, int alto) {
     double t0 = 0.0, t1 = 1.0;
     const double dx = b.x - a.x, dy = b.y - a.y;
     const double p[4] = {-dx, dx, -dy, dy};
@@ -54,7 +54,7 @@ double parteDentro(const Punto& a, const Punto& b, int ancho, int alto) {
 }
 
 // The smallest share of a side of the sheet inside the photo.
-double ladoMenosVisible(const Esquinas& e, int ancho, int alto) {
+double ladoMenosVisible(const Cuadrilatero& e, int ancho, int alto) {
     double menor = 1.0;
     for (int i = 0; i < 4; ++i) menor = std::min(menor, parteDentro(e[i], e[(i + 1) % 4], ancho, alto));
     return menor;
@@ -121,7 +121,7 @@ constexpr double kLadoVisibleMinimo = 1.0 / 3.0;
 // Places a sheet of `papel` on an ancho x alto photo with a camera drawn from `rangos`. False when
 // no placement satisfied the kind's bounds within the tries.
 bool colocarHoja(Generador& gen, const Rangos& rangos, int ancho, int alto, const Papel& papel, Camara& camara,
-                 Esquinas& esquinas) {
+                 Cuadrilatero& esquinas) {
     const double lado = std::min(ancho, alto);
     const double margen = 0.02 * lado;
     const double areaFoto = static_cast<double>(ancho) * alto;
@@ -138,12 +138,12 @@ bool colocarHoja(Generador& gen, const Rangos& rangos, int ancho, int alto, cons
         const double cobertura = gen.real(rangos.coberturaMin, rangos.coberturaMax);
         c.altoHoja = std::sqrt(cobertura * areaFoto / c.proporcion);
         c.centro = {0.0, 0.0};
-        const Esquinas relativas = esquinasDeCamara(c);
+        const Cuadrilatero relativas = esquinasDeCamara(c);
         if (!esConvexo(relativas)) continue;
         const double real = areaDe(relativas) / areaFoto;
         if (real < rangos.coberturaMin || real > rangos.coberturaMax) continue;
         double xMin = relativas[0].x, xMax = xMin, yMin = relativas[0].y, yMax = yMin;
-        for (const Punto& p : relativas) {
+        for (const Esquina& p : relativas) {
             xMin = std::min(xMin, p.x);
             xMax = std::max(xMax, p.x);
             yMin = std::min(yMin, p.y);
@@ -179,13 +179,13 @@ bool colocarHoja(Generador& gen, const Rangos& rangos, int ancho, int alto, cons
             }
             c.centro = {cx, cy};
         }
-        const Esquinas e = esquinasDeCamara(c);
+        const Cuadrilatero e = esquinasDeCamara(c);
         if (!esConvexo(e)) continue;
         if (rangos.fuera > 0) {
             const int n = contarFuera(e, ancho, alto);
             if (n < 1 || n > 2) continue;
             bool lejos = false;
-            for (const Punto& p : e) lejos = lejos || fueraX(p, ancho) > 0.1 || fueraY(p, alto) > 0.1;
+            for (const Esquina& p : e) lejos = lejos || fueraX(p, ancho) > 0.1 || fueraY(p, alto) > 0.1;
             if (lejos) continue;
             const double visible = ladoMenosVisible(e, ancho, alto);
             if (rangos.ladoFuera ? visible > 0.0 : visible < kLadoVisibleMinimo) continue;
@@ -345,7 +345,7 @@ EscenaEtiquetada escenaDelTipo(const std::string& tipo, std::uint64_t semilla) {
         const double diagonal = std::sqrt(static_cast<double>(e.ancho) * e.ancho + static_cast<double>(e.alto) * e.alto);
         s.suavidad = gen.real(0.015, 0.08) * diagonal;
         Punto centro{0.0, 0.0};
-        for (const Punto& p : e.esquinas) centro = {centro.x + 0.25 * p.x, centro.y + 0.25 * p.y};
+        for (const Esquina& p : e.esquinas) centro = {centro.x + 0.25 * p.x, centro.y + 0.25 * p.y};
         const double tamano = std::sqrt(areaDe(e.esquinas));
         const double corrimiento = gen.real(-0.3, 0.3) * tamano;
         const double nx = cosenoGrados(s.direccion), ny = senoGrados(s.direccion);
@@ -364,7 +364,7 @@ EscenaEtiquetada escenaDelTipo(const std::string& tipo, std::uint64_t semilla) {
         const double diagonal = std::sqrt(static_cast<double>(e.ancho) * e.ancho + static_cast<double>(e.alto) * e.alto);
         s.suavidad = gen.real(0.0, 0.006) * diagonal;
         Punto centro{0.0, 0.0};
-        for (const Punto& p : e.esquinas) centro = {centro.x + 0.25 * p.x, centro.y + 0.25 * p.y};
+        for (const Esquina& p : e.esquinas) centro = {centro.x + 0.25 * p.x, centro.y + 0.25 * p.y};
         const double corrimiento = gen.real(0.0, 0.25) * std::sqrt(areaDe(e.esquinas));
         s.punto = {centro.x + cosenoGrados(s.direccion) * corrimiento, centro.y + senoGrados(s.direccion) * corrimiento};
     }

@@ -105,16 +105,16 @@ struct Homografia {
 };
 
 // The map taking (0,0), (1,0), (1,1), (0,1) to the four corners, in that order.
-std::optional<Homografia> homografiaDesdeCuadrado(const Esquinas& e);
+std::optional<Homografia> homografiaDesdeCuadrado(const Cuadrilatero& e);
 
 // The adjugate: the inverse up to a scale, which the division by w cancels.
 Homografia inversa(const Homografia& h);
 
 // Whether the four corners are finite and form a convex quadrilateral, turning either way.
-bool esConvexo(const Esquinas& e);
+bool esConvexo(const Cuadrilatero& e);
 
 // Distance from p to the convex quadrilateral e (0 inside it).
-double distanciaAlCuadrilatero(const Esquinas& e, Punto p);
+double distanciaAlCuadrilatero(const Cuadrilatero& e, Punto p);
 
 // ---------------------------------------------------------------------------------------------
 // The desk: brown wooden boards with grain, fibres and blotches; a plain table; a woven or stone

@@ -22,7 +22,6 @@
 namespace {
 
 using escena::Escena;
-using escena::Esquinas;
 
 // Gray level as the scanner weighs the planes.
 double gris(const ImagenBmp& img, int fila, int columna) {
@@ -180,7 +179,7 @@ TEST(Camara, RectanguloGiroEInclinacion) {
     escena::Camara cam;
     cam.centro = {500.0, 400.0};
     cam.altoHoja = 440.0;
-    Esquinas r = escena::esquinasDeCamara(cam);
+    Cuadrilatero r = escena::esquinasDeCamara(cam);
     EXPECT_DOUBLE_EQ(r[0].x, 330.0);
     EXPECT_DOUBLE_EQ(r[0].y, 180.0);
     EXPECT_DOUBLE_EQ(r[2].x, 670.0);
@@ -265,7 +264,7 @@ bool iguales(const ImagenBmp& a, const ImagenBmp& b) {
            a.plano2.datos == b.plano2.datos;
 }
 
-bool convexo(const Esquinas& e) {
+bool convexo(const Cuadrilatero& e) {
     int positivos = 0, negativos = 0;
     for (int i = 0; i < 4; ++i) {
         const auto& a = e[static_cast<std::size_t>(i)];
@@ -326,7 +325,7 @@ TEST(EscenaDeSiempre, LasEscenasDeAntesDanLosMismosBytes) {
     rigida.rigida = true;
     rigida.ladeo = 0.0;
     cam.ladeo = 0.0;
-    const Esquinas a = escena::esquinasDeCamara(cam), b = escena::esquinasDeCamara(rigida);
+    const Cuadrilatero a = escena::esquinasDeCamara(cam), b = escena::esquinasDeCamara(rigida);
     for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(a[i].x, b[i].x);
         EXPECT_EQ(a[i].y, b[i].y);
@@ -357,7 +356,7 @@ TEST(Papel, TamanosYOrientacionDeLaHoja) {
     cam.altoHoja = 400.0;
     for (const escena::Papel papel : {escena::kCarta, escena::kA4, escena::kOficio, escena::kCartaApaisada}) {
         cam.proporcion = papel.ancho / papel.alto;
-        const Esquinas e = escena::esquinasDeCamara(cam);
+        const Cuadrilatero e = escena::esquinasDeCamara(cam);
         EXPECT_NEAR((e[1].x - e[0].x) / (e[3].y - e[0].y), papel.ancho / papel.alto, 1e-12);
         EXPECT_NEAR(e[3].y - e[0].y, 400.0, 1e-9);
         const Escena conPapel = escena::escenaConCamara(1000, 800, cam, 3, papel);
@@ -543,7 +542,7 @@ TEST(Sombra, OscureceSoloSuLadoEscritorioYHojaPorIgual) {
 
     // The page as a scan shows it: the shadow is part of the light, not of the paper.
     const int ancho = 425, alto = 550;
-    const Esquinas toda = escena::esquinasDeImagen(ancho, alto);
+    const Cuadrilatero toda = escena::esquinasDeImagen(ancho, alto);
     const auto lit = escena::paginaDeFrente(e, ancho, alto, toda, true);
     const auto plano = escena::paginaDeFrente(e, ancho, alto, toda, false);
     e.sombra = {};
@@ -561,7 +560,7 @@ TEST(Sombra, OscureceSoloSuLadoEscritorioYHojaPorIgual) {
 TEST(Escena, EsquinasFueraDeLaFoto) {
     // Two corners past the left side by 40 pixels, one past the top, all four (the sheet filling
     // the photo), none in the photo at all: each renders, paper where the sheet is.
-    auto dentroDe = [](const Esquinas& e, double x, double y) {
+    auto dentroDe = [](const Cuadrilatero& e, double x, double y) {
         int positivos = 0, negativos = 0;
         for (std::size_t i = 0; i < 4; ++i) {
             const auto& a = e[i];
@@ -652,7 +651,7 @@ TEST(PaginaDeFrente, ComoHojaDeFrenteSinInclinacionYComoLaFotoConElla) {
     Escena e = escena::escenaConCamara(1000, 800, cam, 21);
     e.gradiente = 0.3;
     const auto hoja = escena::hojaDeFrente(e);
-    const Esquinas puntos{{{1.0, 1.0}, {850.0, 1.0}, {850.0, 1100.0}, {0.0, 1100.0}}};
+    const Cuadrilatero puntos{{{1.0, 1.0}, {850.0, 1.0}, {850.0, 1100.0}, {0.0, 1100.0}}};
     const auto pagina = escena::paginaDeFrente(e, 852, 1103, puntos, true);
     ASSERT_TRUE(hoja && pagina);
     double suma = 0.0;
@@ -767,15 +766,15 @@ TEST(Camara, InclinacionFuerteYSuMedida) {
     EXPECT_EQ(escena::arcocosenoGrados(-1.0), 180.0);
 }
 
-TEST(EsquinasComoSeVen, DeArribaALaIzquierdaEnElSentidoDelReloj) {
-    // An upright page in file rows (foot at the low rows): in the viewer's frame (y down) its top
-    // edge is at the top. Its page order, the reverse order or a page turned half a turn all give
-    // the same label.
-    const Esquinas derecha{{{100.0, 50.0}, {400.0, 50.0}, {400.0, 438.0}, {100.0, 438.0}}};
-    const Esquinas inversa{{derecha[0], derecha[3], derecha[2], derecha[1]}};
-    const Esquinas volteada{{derecha[2], derecha[3], derecha[0], derecha[1]}};
-    for (const Esquinas& e : {derecha, inversa, volteada}) {
-        const auto v = escena::esquinasComoSeVen(e, 490);
+TEST(EtiquetaDeEsquinas, DeArribaALaIzquierdaEnElSentidoDelReloj) {
+    // The corners as corners.csv labels them. An upright page in file rows (foot at the low rows):
+    // in the viewer's frame (y down) its top edge is at the top. Its page order, the reverse order
+    // or a page turned half a turn all give the same label.
+    const Cuadrilatero derecha{{{100.0, 50.0}, {400.0, 50.0}, {400.0, 438.0}, {100.0, 438.0}}};
+    const Cuadrilatero inversa{{derecha[0], derecha[3], derecha[2], derecha[1]}};
+    const Cuadrilatero volteada{{derecha[2], derecha[3], derecha[0], derecha[1]}};
+    for (const Cuadrilatero& e : {derecha, inversa, volteada}) {
+        const auto v = aPantalla(ordenarCuadrilatero(e, 490), 490);
         EXPECT_EQ(v[0].x, 100.0);
         EXPECT_EQ(v[0].y, 51.0);
         EXPECT_EQ(v[1].x, 400.0);
@@ -791,7 +790,7 @@ TEST(EsquinasComoSeVen, DeArribaALaIzquierdaEnElSentidoDelReloj) {
 // Scene sets
 
 // The smallest share of a side's length inside the photo, from points along each side.
-double ladoMenosVisto(const Esquinas& e, int ancho, int alto) {
+double ladoMenosVisto(const Cuadrilatero& e, int ancho, int alto) {
     constexpr int kPuntos = 400;
     double menor = 1.0;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -820,7 +819,7 @@ TEST(Escena, EsquinasRedondeadasYCosasOscuras) {
     e.radioEsquinas = 1.0;
     const auto redonda = escena::renderizarEscena(e);
     ASSERT_TRUE(cuadrada && redonda);
-    const escena::Punto q = e.esquinas[0];
+    const Esquina q = e.esquinas[0];
     const int x = static_cast<int>(q.x) + 4, y = static_cast<int>(q.y) + 4;
     EXPECT_GT(cuadrada->imagen.plano1[y][x], 150);
     EXPECT_LT(redonda->imagen.plano1[y][x], 120);
@@ -879,7 +878,7 @@ TEST(ConjuntoDeEscenas, CadaTipoConEtiquetasCiertas) {
             ASSERT_TRUE(e.conHoja);
             EXPECT_TRUE(convexo(e.esquinas));
             // The labels describe the scene.
-            const Esquinas deCamara = escena::esquinasDeCamara(et.camara);
+            const Cuadrilatero deCamara = escena::esquinasDeCamara(et.camara);
             for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(deCamara[i].x, e.esquinas[i].x);
             EXPECT_EQ(et.inclinacion, escena::inclinacionDeCamara(et.camara));
             EXPECT_EQ(et.papel.ancho, e.anchoPapel);
@@ -997,7 +996,7 @@ TEST(HerramientaEscenas, CarpetaConCornersCsv) {
     ASSERT_EQ(lineas.size(), 2u);
 
     const auto fuera = escena::conjuntoDeEscenas("fuera", 1, 3)[0];
-    const auto vistas = escena::esquinasComoSeVen(fuera.escena.esquinas, fuera.escena.alto);
+    const auto vistas = aPantalla(ordenarCuadrilatero(fuera.escena.esquinas, fuera.escena.alto), fuera.escena.alto);
     std::replace(lineas[0].begin(), lineas[0].end(), ',', ' ');
     std::istringstream campos(lineas[0]);
     std::string archivo, tipo;

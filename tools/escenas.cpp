@@ -192,7 +192,8 @@ int main(int argc, char** argv) {
             campo(linea, std::to_string(et.escena.ancho));
             campo(linea, std::to_string(alto));
             if (et.conHoja) {
-                for (const escena::Punto& p : escena::esquinasComoSeVen(et.escena.esquinas, alto)) {
+                // As a viewer shows the picture: from the top-left, clockwise on screen.
+                for (const Esquina& p : aPantalla(ordenarCuadrilatero(et.escena.esquinas, alto), alto)) {
                     campo(linea, decimal(p.x));
                     campo(linea, decimal(p.y));
                 }
