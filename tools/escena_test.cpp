@@ -983,6 +983,11 @@ TEST(HerramientaEscenas, CarpetaConCornersCsv) {
     EXPECT_EQ(correr("--no-such-option '" + carpeta.string() + "'"), 2);
     EXPECT_EQ(correr("-t marciano '" + carpeta.string() + "'"), 2);
     EXPECT_EQ(correr("-n diez '" + carpeta.string() + "'"), 2);
+    // A negative count or seed is refused, not wrapped around to a huge number.
+    EXPECT_EQ(correr("-n 0 -s -1 '" + carpeta.string() + "'"), 2);
+    EXPECT_EQ(correr("-n -1 '" + carpeta.string() + "'"), 2);
+    EXPECT_EQ(correr("-n 1 -f jpg '" + carpeta.string() + "'"), 2);
+    EXPECT_EQ(correr("-n 1 '" + carpeta.string() + "' otra"), 2);
     EXPECT_EQ(correr(""), 2);
     EXPECT_FALSE(std::filesystem::exists(carpeta));
 
