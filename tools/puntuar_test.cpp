@@ -65,6 +65,7 @@ TEST(HerramientaPuntuar, CompararEsquinasEnCualquierOrdenYMarco) {
     EXPECT_EQ(correr(puntuar, "").estado, 2);
     EXPECT_EQ(correr(puntuar, "-u 0" + en).estado, 2);
     EXPECT_EQ(correr(puntuar, "-u 100.5" + en).estado, 2);
+    EXPECT_EQ(correr(puntuar, "-u 1x" + en).estado, 2);
     EXPECT_EQ(correr(puntuar, "-j 65" + en).estado, 2);
     EXPECT_EQ(correr(puntuar, "--no-such-option" + en).estado, 2);
     EXPECT_EQ(correr(puntuar, en + " otra").estado, 2);
@@ -106,6 +107,11 @@ TEST(HerramientaPuntuar, CompararEsquinasEnCualquierOrdenYMarco) {
         EXPECT_EQ(fila[3], hoja[3]);
         EXPECT_EQ(fila[5], hoja[5]);
     }
+    // Blank lines (Unix or DOS) are passed over.
+    escribir(carpeta / "corners.csv", csv({0, 1, 2, 3}, 0.0, false) + "\n\r\n");
+    const Corrida conBlancos = correr(puntuar, en);
+    EXPECT_EQ(conBlancos.estado, 0);
+    EXPECT_EQ(filaDe(conBlancos.salida, "oscuro-000.bmp")[4], "ok");
     // Labels 2 % of the diagonal off are an error at 1 %, and ok at 5 %.
     const double diagonal = std::hypot(et.escena.ancho, alto);
     escribir(carpeta / "corners.csv", csv({0, 1, 2, 3}, 0.02 * diagonal, false));
