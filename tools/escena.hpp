@@ -24,20 +24,22 @@
 #include <string>
 #include <vector>
 
+#include "geometria/cuadrilatero.hpp"
 #include "imagen/imagen_bmp.hpp"
 
 namespace escena {
 
+// A point of the photo other than a sheet's corner (a camera's centre, a shadow's edge).
 struct Punto {
     double x = 0.0;  // column
     double y = 0.0;  // row, file order
 };
 
-// The sheet's corners in the photograph, in the order of the page:
-// [0] bottom-left, [1] bottom-right, [2] top-right, [3] top-left (bottom = the page's foot, where
-// the text ends). For an upright sheet in an ordinary bottom-up BMP this is the scanner's own slot
-// order: lower column and lower row first, then counter-clockwise as a viewer sees the picture.
-using Esquinas = std::array<Punto, 4>;
+// A sheet's corners travel as a Cuadrilatero (geometria/cuadrilatero.hpp), in this frame and in the
+// order of the page: [0] bottom-left, [1] bottom-right, [2] top-right, [3] top-left (bottom = the
+// page's foot, where the text ends). For an upright sheet this is the scanner's own slot order; a
+// turned sheet keeps the page's order, and ordenarCuadrilatero gives the slots as the photo shows
+// them.
 
 inline constexpr double kProporcionHoja = 8.5 / 11.0;  // width / height of a letter-size sheet
 
@@ -81,7 +83,7 @@ struct Sombra {
 struct Escena {
     int ancho = 1280;  // photo width in pixels, 2 .. 30000
     int alto = 960;    // photo height in pixels, 2 .. 30000
-    Esquinas esquinas{};      // where the sheet lies; ignored when conHoja is false
+    Cuadrilatero esquinas{};      // where the sheet lies; ignored when conHoja is false
     std::uint64_t semilla = 1;  // picks the desk texture, the text and the noise
     int fondo = 75;        // mean gray level of the desk before lighting, 0 .. 255 (40 .. 110 looks right)
     double gradiente = 0.2;  // lighting change across the photo's diagonal, as a fraction (0 = flat)
@@ -114,7 +116,7 @@ inline constexpr int kTexelesPorPulgada = 100;
 
 struct FotoSintetica {
     ImagenBmp imagen;   // 24-bit, planes in B, G, R order, header from headerNuevo
-    Esquinas esquinas;  // the sheet's corners as rendered (those of the Escena)
+    Cuadrilatero esquinas;  // the sheet's corners as rendered (those of the Escena)
 };
 
 // Renders the scene. The sheet's content (heading, lines of words, margins) is drawn onto a page of
@@ -153,11 +155,11 @@ std::optional<ImagenBmp> hojaDeFrente(const Escena& escena);
 // (its foot on the file's first rows, as the scanner's output has it). Returns nothing when the
 // scene has no sheet, the scene cannot be rendered, the size is out of range or `puntos` is not
 // convex.
-std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alto, const Esquinas& puntos,
+std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alto, const Cuadrilatero& puntos,
                                         bool conLuz);
 
 // The corners {(0,0), (ancho-1,0), (ancho-1,alto-1), (0,alto-1)}: the page filling the image.
-Esquinas esquinasDeImagen(int ancho, int alto);
+Cuadrilatero esquinasDeImagen(int ancho, int alto);
 
 // A simple camera looking at a sheet on a table.
 struct Camara {
@@ -183,7 +185,7 @@ struct Camara {
 // altoHoja x proporcion centred on `centro`. The pinhole's centre is `centro` and its focal length
 // distancia x altoHoja pixels. Tilts up to 50 degrees each (up to about 60 together) with distancia
 // down to 1.2 give a convex quadrilateral.
-Esquinas esquinasDeCamara(const Camara& camara);
+Cuadrilatero esquinasDeCamara(const Camara& camara);
 
 // The camera's tilt in degrees: the angle between the sheet's normal and the line of sight to the
 // sheet's centre (0 = seen straight from above; inclinacion alone gives |inclinacion|, ladeo alone
@@ -249,10 +251,5 @@ const std::vector<std::string>& tiposAparte();
 // noise, desk and paper vary within the kind's range. Outside "fuera" every corner lies at least 2 %
 // of the photo's smaller side inside it; every sheet is convex. An unknown kind gives an empty list.
 std::vector<EscenaEtiquetada> conjuntoDeEscenas(const std::string& tipo, int cuantas, std::uint64_t semilla);
-
-// The corners as a viewer shows the picture: y down from the top row (alto - 1 - row), ordered
-// clockwise on screen starting from the corner nearest the picture's top-left (least x + y):
-// top-left, top-right, bottom-right, bottom-left as in a labelled corners.csv.
-std::array<Punto, 4> esquinasComoSeVen(const Esquinas& esquinas, int alto);
 
 }  // namespace escena

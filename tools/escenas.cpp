@@ -3,12 +3,8 @@
 //   escenas [options] FOLDER
 //   escenas --help
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -19,46 +15,27 @@
 #include "escena.hpp"
 #include "formatos/formatos.hpp"
 #include "sistema/archivos.hpp"
+#include "uso.hpp"
 
 namespace {
 
-constexpr char kUso[] =
-    "usage: escenas [OPTIONS] FOLDER\n"
+constexpr char kDescripcion[] =
     "Writes synthetic photographs of sheets on desks into FOLDER (made if missing), named\n"
     "KIND-NNN.png (or .bmp), and FOLDER/corners.csv with one line per photo:\n"
     "  file,width,height,tl_x,tl_y,tr_x,tr_y,br_x,br_y,bl_x,bl_y,kind,tilt,paper,turn,coverage,corners_out\n"
     "Corners are in the picture as a viewer shows it (x right, y down from the top row), clockwise\n"
     "from the corner nearest the top-left; tilt and turn are in degrees, paper is WIDTHxHEIGHT in\n"
     "inches as the page reads, coverage the sheet's share of the photo. A photo without a sheet\n"
-    "leaves the corner, tilt, paper and turn fields empty.\n"
-    "  -t, --tipos KINDS    comma-separated kinds, or 'todos' for all (default todos):\n"
-    "                       oscuro, claro, bajo-contraste, textura, desorden, sombra, giro,\n"
-    "                       perspectiva, fuera, apaisada, a4, sin-hoja, sombra-dura (a small\n"
-    "                       sheet on black leather under a hard shadow), objetos-oscuros (no\n"
-    "                       sheet: a keyboard, phone, tablet or dark book on a pale desk); and\n"
-    "                       apart (not in\n"
-    "                       'todos'): lado-fuera, a side of the sheet wholly outside the photo\n"
-    "  -n, --cuantas N      photos of each kind (default 5)\n"
-    "  -s, --semilla S      seed; the same seed gives the same photos (default 1)\n"
-    "  -f, --formato F      png or bmp (default png)\n"
-    "  -p, --paginas        also write each sheet's page front-on at 100 pixels per inch:\n"
-    "                       KIND-NNN-pagina (paper and ink only) and KIND-NNN-pagina-luz (lit as\n"
-    "                       in the photo)\n"
-    "  -h, --help           this text\n";
+    "leaves the corner, tilt, paper and turn fields empty.";
 
-int errorDeUso(const std::string& mensaje) {
-    std::fprintf(stderr, "escenas: %s\n%s", mensaje.c_str(), kUso);
-    return 2;
-}
-
-std::optional<std::uint64_t> numero(const char* texto, std::uint64_t maximo) {
-    if (texto[0] < '0' || texto[0] > '9') return std::nullopt;
-    errno = 0;
-    char* fin = nullptr;
-    const unsigned long long v = std::strtoull(texto, &fin, 10);
-    if (errno != 0 || *fin != '\0' || v > maximo) return std::nullopt;
-    return static_cast<std::uint64_t>(v);
-}
+constexpr char kAyudaTipos[] =
+    "comma-separated kinds, or 'todos' for all (default todos):\n"
+    "oscuro, claro, bajo-contraste, textura, desorden, sombra,\n"
+    "giro, perspectiva, fuera, apaisada, a4, sin-hoja, sombra-dura\n"
+    "(a small sheet on black leather under a hard shadow),\n"
+    "objetos-oscuros (no sheet: a keyboard, phone, tablet or dark\n"
+    "book on a pale desk); and apart (not in 'todos'): lado-fuera,\n"
+    "a side of the sheet wholly outside the photo";
 
 std::vector<std::string> separar(const std::string& texto) {
     std::vector<std::string> r;
@@ -69,6 +46,26 @@ std::vector<std::string> separar(const std::string& texto) {
         if (coma == std::string::npos) return r;
         desde = coma + 1;
     }
+}
+
+// Empty when the text is a whole number written in digits (no sign, which would wrap around), or
+// else what is wrong.
+std::string cifras(const std::string& texto) {
+    if (texto.empty() || texto.find_first_not_of("0123456789") != std::string::npos)
+        return "needs a whole number, got '" + texto + "'";
+    return {};
+}
+
+// Empty when every kind in the comma-separated list is known, or else what is wrong.
+std::string tiposConocidos(const std::string& lista) {
+    const auto& conocidos = escena::tiposDeEscena();
+    const auto& aparte = escena::tiposAparte();
+    for (const std::string& t : separar(lista)) {
+        if (t != "todos" && std::find(conocidos.begin(), conocidos.end(), t) == conocidos.end() &&
+            std::find(aparte.begin(), aparte.end(), t) == aparte.end())
+            return "unknown kind '" + t + "'";
+    }
+    return {};
 }
 
 // Writes `imagen` as PNG or BMP; the failure as one line.
@@ -93,74 +90,37 @@ void campo(std::string& linea, const std::string& valor) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> tipos = {"todos"};
+    CLI::App app{kDescripcion, "escenas"};
+    std::string listaTipos = "todos";
     std::uint64_t cuantas = 5;
     std::uint64_t semilla = 1;
-    bool png = true;
+    std::string formato = "png";
     bool paginas = false;
-    std::vector<std::string> argumentos;
-    bool opciones = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (opciones && (a == "-h" || a == "--help")) {
-            std::fputs(kUso, stdout);
-            return 0;
-        }
-        if (!opciones || a.empty() || a[0] != '-' || a == "-") {
-            argumentos.push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            opciones = false;
-            continue;
-        }
-        // --name=value or --name value, -x value.
-        std::string nombre = a;
-        std::optional<std::string> valor;
-        if (const auto igual = a.find('='); a.rfind("--", 0) == 0 && igual != std::string::npos) {
-            nombre = a.substr(0, igual);
-            valor = a.substr(igual + 1);
-        }
-        auto pedirValor = [&]() -> std::optional<std::string> {
-            if (valor) return valor;
-            if (i + 1 >= argc) return std::nullopt;
-            return std::string(argv[++i]);
-        };
-        if (nombre == "-p" || nombre == "--paginas") {
-            if (valor) return errorDeUso("option " + nombre + " takes no value");
-            paginas = true;
-        } else if (nombre == "-t" || nombre == "--tipos") {
-            const auto v = pedirValor();
-            if (!v) return errorDeUso("option " + nombre + " needs a value");
-            tipos = separar(*v);
-            for (const std::string& t : tipos) {
-                const auto& conocidos = escena::tiposDeEscena();
-                const auto& aparte = escena::tiposAparte();
-                if (t != "todos" && std::find(conocidos.begin(), conocidos.end(), t) == conocidos.end() &&
-                    std::find(aparte.begin(), aparte.end(), t) == aparte.end())
-                    return errorDeUso("unknown kind '" + t + "'");
-            }
-        } else if (nombre == "-n" || nombre == "--cuantas") {
-            const auto v = pedirValor();
-            const auto n = v ? numero(v->c_str(), 100000) : std::nullopt;
-            if (!n) return errorDeUso("option " + nombre + " needs a whole number from 0 to 100000");
-            cuantas = *n;
-        } else if (nombre == "-s" || nombre == "--semilla") {
-            const auto v = pedirValor();
-            const auto n = v ? numero(v->c_str(), UINT64_MAX) : std::nullopt;
-            if (!n) return errorDeUso("option " + nombre + " needs a whole number");
-            semilla = *n;
-        } else if (nombre == "-f" || nombre == "--formato") {
-            const auto v = pedirValor();
-            if (!v || (*v != "png" && *v != "bmp")) return errorDeUso("option " + nombre + " needs png or bmp");
-            png = *v == "png";
-        } else {
-            return errorDeUso("unknown option " + a);
-        }
-    }
-    if (argumentos.size() != 1) return errorDeUso("give one output folder");
+    std::string salida;
+    app.add_option("FOLDER", salida, "the folder to write into")->required()->type_name("");
+    app.add_option("-t,--tipos", listaTipos, kAyudaTipos)
+        ->check(CLI::Validator(tiposConocidos, ""))
+        ->type_name("KINDS");
+    app.add_option("-n,--cuantas", cuantas, "photos of each kind (default 5)")
+        ->check(CLI::Validator(cifras, ""))
+        ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{100000}))
+        ->type_name("N");
+    app.add_option("-s,--semilla", semilla, "seed; the same seed gives the same photos (default 1)")
+        ->check(CLI::Validator(cifras, ""))
+        ->type_name("S");
+    app.add_option("-f,--formato", formato, "png or bmp (default png)")
+        ->check(CLI::IsMember({"png", "bmp"}))
+        ->type_name("F");
+    app.add_flag("-p,--paginas", paginas,
+                 "also write each sheet's page front-on at 100 pixels per\n"
+                 "inch: KIND-NNN-pagina (paper and ink only) and\n"
+                 "KIND-NNN-pagina-luz (lit as in the photo)");
+    if (const auto fin = herramienta::leerArgumentos(app, argc, argv)) return *fin;
+
+    std::vector<std::string> tipos = separar(listaTipos);
+    const bool png = formato == "png";
     if (std::find(tipos.begin(), tipos.end(), "todos") != tipos.end()) tipos = escena::tiposDeEscena();
-    const std::filesystem::path carpeta = argumentos[0];
+    const std::filesystem::path carpeta = salida;
     std::error_code error;
     std::filesystem::create_directories(carpeta, error);
     if (error || !std::filesystem::is_directory(carpeta)) {
@@ -192,7 +152,8 @@ int main(int argc, char** argv) {
             campo(linea, std::to_string(et.escena.ancho));
             campo(linea, std::to_string(alto));
             if (et.conHoja) {
-                for (const escena::Punto& p : escena::esquinasComoSeVen(et.escena.esquinas, alto)) {
+                // As a viewer shows the picture: from the top-left, clockwise on screen.
+                for (const Esquina& p : aPantalla(ordenarCuadrilatero(et.escena.esquinas, alto), alto)) {
                     campo(linea, decimal(p.x));
                     campo(linea, decimal(p.y));
                 }

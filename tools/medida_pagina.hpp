@@ -140,10 +140,10 @@ inline Papel papelDeLaPagina(const ImagenBmp& pagina, const ImagenBmp& sinLuz) {
 
 // The output points where a page ancho x alto has its corners: the pixel edges (the perspective
 // map's page) or the letter page's points 1 pixel in (the bilinear map's).
-inline escena::Esquinas bordesDePagina(int ancho, int alto) {
+inline Cuadrilatero bordesDePagina(int ancho, int alto) {
     return {{{-0.5, -0.5}, {ancho - 0.5, -0.5}, {ancho - 0.5, alto - 0.5}, {-0.5, alto - 0.5}}};
 }
-inline escena::Esquinas puntosBilineales(int ancho, int alto) {
+inline Cuadrilatero puntosBilineales(int ancho, int alto) {
     return {{{1.0, 1.0}, {ancho - 2.0, 1.0}, {ancho - 2.0, alto - 3.0}, {0.0, alto - 3.0}}};
 }
 
@@ -164,14 +164,14 @@ struct Azar {
 // principal point `principal` shows at principal + (dx, dy) (focal length `focal`, pixels): a
 // sheet photographed off the camera's axis, as tilted against its own line of sight as before.
 // Nothing when a corner would fall behind the camera.
-inline std::optional<escena::Esquinas> girarCamara(const escena::Esquinas& esquinas, escena::Punto principal,
+inline std::optional<Cuadrilatero> girarCamara(const Cuadrilatero& esquinas, escena::Punto principal,
                                                    double focal, double dx, double dy) {
     // The turn taking the axis (0, 0, 1) to u, about the axis square to both (Rodrigues).
     const double largo = std::sqrt(dx * dx + dy * dy + focal * focal);
     const double ux = dx / largo, uy = dy / largo, coseno = focal / largo;
     const double seno = std::sqrt(ux * ux + uy * uy);
     const double kx = seno > 0 ? -uy / seno : 0.0, ky = seno > 0 ? ux / seno : 0.0;  // kz = 0
-    escena::Esquinas r{};
+    Cuadrilatero r{};
     for (std::size_t i = 0; i < 4; ++i) {
         const double vx = esquinas[i].x - principal.x, vy = esquinas[i].y - principal.y, vz = focal;
         const double kv = kx * vx + ky * vy;
@@ -223,7 +223,7 @@ inline std::optional<EscenaInclinada> escenaInclinada(std::uint64_t semilla, dou
             if (!e) continue;
             bool dentro = true;
             const double margen = 0.03 * std::min(ancho, alto);
-            for (const escena::Punto& p : *e)
+            for (const Esquina& p : *e)
                 dentro = dentro && p.x > margen && p.x < ancho - 1 - margen && p.y > margen && p.y < alto - 1 - margen;
             if (!dentro) continue;
             EscenaInclinada r;

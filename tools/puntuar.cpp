@@ -18,11 +18,12 @@
 #include "app/recorrido.hpp"
 #include "deteccion/deteccion.hpp"
 #include "formatos/formatos.hpp"
+#include "geometria/cuadrilatero.hpp"
+#include "uso.hpp"
 
 namespace {
 
-constexpr char kUso[] =
-    "usage: puntuar [OPTIONS] FOLDER\n"
+constexpr char kDescripcion[] =
     "Runs both sheet detectors (espec: the fixed-threshold stages; robusto: the robust detector) on\n"
     "every photo listed in FOLDER/corners.csv and compares their corners with the labelled ones.\n"
     "corners.csv has a header line naming its columns; these are read:\n"
@@ -31,17 +32,15 @@ constexpr char kUso[] =
     "'sin-hoja', mean the photo shows no sheet. A photo's error is its largest corner distance as a\n"
     "fraction of the photo's diagonal, corners compared as a set (both ordered around the sheet).\n"
     "Outcomes: ok (error within the threshold), error (found, but farther), perdida (a sheet not\n"
-    "found), sin-hoja (rightly none), falsa (a sheet reported where there is none).\n"
-    "  -u, --umbral PCT   the threshold in percent of the diagonal (default 1; use 1.5 for real\n"
-    "                     photos)\n"
-    "  -j, --hilos N      photos scored at once (default 1)\n"
-    "  -q, --resumen      the summary table only\n"
-    "  -h, --help         this text\n"
-    "Status: 0 when scored, 1 when the folder or its corners.csv cannot be read, 2 on bad usage.\n";
+    "found), sin-hoja (rightly none), falsa (a sheet reported where there is none).";
 
-int errorDeUso(const std::string& mensaje) {
-    std::fprintf(stderr, "puntuar: %s\n%s", mensaje.c_str(), kUso);
-    return 2;
+// Empty when the text is a percentage above 0 and at most 100, or else what is wrong.
+std::string porcentajeValido(const std::string& texto) {
+    char* fin = nullptr;
+    const double x = std::strtod(texto.c_str(), &fin);
+    if (texto.empty() || *fin != '\0' || !(x > 0.0 && x <= 100.0))
+        return "needs a percentage above 0 and at most 100, got '" + texto + "'";
+    return {};
 }
 
 std::vector<std::string> separar(const std::string& linea) {
@@ -58,13 +57,11 @@ std::vector<std::string> separar(const std::string& linea) {
     }
 }
 
-using Cuatro = std::array<std::array<double, 2>, 4>;
-
 struct Caso {
     std::string archivo;
     std::string tipo;
     int ancho = 0, alto = 0;
-    std::optional<Cuatro> esquinas;  // viewer frame
+    std::optional<Cuadrilatero> esquinas;  // as labelled: the display frame and order
 };
 
 enum class Resultado { ok, error, perdida, sinHoja, falsa, ilegible };
@@ -92,38 +89,22 @@ struct Fila {
     std::string nota;
 };
 
-// Clockwise on screen (y down) from the corner nearest the top-left.
-Cuatro ordenar(Cuatro p) {
-    double cx = 0, cy = 0;
-    for (const auto& q : p) {
-        cx += q[0] / 4;
-        cy += q[1] / 4;
-    }
-    std::sort(p.begin(), p.end(), [&](const auto& a, const auto& b) {
-        return std::atan2(a[1] - cy, a[0] - cx) < std::atan2(b[1] - cy, b[0] - cx);
-    });
-    const auto primera = std::min_element(p.begin(), p.end(), [](const auto& a, const auto& b) {
-        return a[0] + a[1] < b[0] + b[1];
-    });
-    std::rotate(p.begin(), primera, p.end());
-    return p;
-}
-
 // The largest corner distance, the corners matched around the sheet (the best of the four turns,
-// so that a sheet near 45 degrees is not charged for which corner counts as the first).
-double errorDeEsquinas(const Cuatro& hallada, const Cuatro& verdad) {
-    const Cuatro a = ordenar(hallada), b = ordenar(verdad);
+// so that a sheet near 45 degrees is not charged for which corner counts as the first). Both in
+// the stored-row frame of a photo `alto` rows high.
+double errorDeEsquinas(const Cuadrilatero& hallada, const Cuadrilatero& verdad, int alto) {
+    const Cuadrilatero a = ordenarCuadrilatero(hallada, alto), b = ordenarCuadrilatero(verdad, alto);
     double mejor = 1e300;
     for (int giro = 0; giro < 4; ++giro) {
         double peor = 0;
         for (int i = 0; i < 4; ++i)
-            peor = std::max(peor, std::hypot(a[(i + giro) % 4][0] - b[i][0], a[(i + giro) % 4][1] - b[i][1]));
+            peor = std::max(peor, std::hypot(a[(i + giro) % 4].x - b[i].x, a[(i + giro) % 4].y - b[i].y));
         mejor = std::min(mejor, peor);
     }
     return mejor;
 }
 
-Medida medir(bool encontrada, const std::array<Esquina, 4>& esquinas, const Caso& caso, int alto, double diagonal,
+Medida medir(bool encontrada, const Cuadrilatero& esquinas, const Caso& caso, int alto, double diagonal,
              double umbral) {
     Medida m;
     if (!caso.esquinas) {
@@ -134,9 +115,7 @@ Medida medir(bool encontrada, const std::array<Esquina, 4>& esquinas, const Caso
         m.resultado = Resultado::perdida;
         return m;
     }
-    Cuatro hallada{};
-    for (int i = 0; i < 4; ++i) hallada[i] = {esquinas[i].x, (alto - 1) - esquinas[i].y};
-    m.error = errorDeEsquinas(hallada, *caso.esquinas) / diagonal;
+    m.error = errorDeEsquinas(esquinas, desdePantalla(*caso.esquinas, alto), alto) / diagonal;
     m.resultado = m.error <= umbral ? Resultado::ok : Resultado::error;
     return m;
 }
@@ -201,58 +180,23 @@ std::string errorTexto(const Medida& m) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    double umbral = 0.01;
+    CLI::App app{kDescripcion, "puntuar"};
+    std::string porcentajeUmbral = "1";
     int hilos = 1;
     bool resumen = false;
-    std::vector<std::string> argumentos;
-    bool opciones = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (!opciones || a.empty() || a[0] != '-' || a == "-") {
-            argumentos.push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            opciones = false;
-            continue;
-        }
-        if (a == "-h" || a == "--help") {
-            std::fputs(kUso, stdout);
-            return 0;
-        }
-        std::string nombreOpcion = a;
-        std::optional<std::string> valor;
-        if (const auto igual = a.find('='); a.rfind("--", 0) == 0 && igual != std::string::npos) {
-            nombreOpcion = a.substr(0, igual);
-            valor = a.substr(igual + 1);
-        }
-        auto pedirValor = [&]() -> std::optional<std::string> {
-            if (valor) return valor;
-            if (i + 1 >= argc) return std::nullopt;
-            return std::string(argv[++i]);
-        };
-        if (nombreOpcion == "-q" || nombreOpcion == "--resumen") {
-            if (valor) return errorDeUso("--resumen takes no value");
-            resumen = true;
-        } else if (nombreOpcion == "-u" || nombreOpcion == "--umbral") {
-            const auto v = pedirValor();
-            char* fin = nullptr;
-            const double x = v ? std::strtod(v->c_str(), &fin) : 0.0;
-            if (!v || v->empty() || *fin != '\0' || !(x > 0.0 && x <= 100.0))
-                return errorDeUso("--umbral needs a percentage above 0 and at most 100");
-            umbral = x / 100.0;
-        } else if (nombreOpcion == "-j" || nombreOpcion == "--hilos") {
-            const auto v = pedirValor();
-            char* fin = nullptr;
-            const long x = v ? std::strtol(v->c_str(), &fin, 10) : 0;
-            if (!v || v->empty() || *fin != '\0' || x < 1 || x > 64) return errorDeUso("--hilos needs 1 .. 64");
-            hilos = static_cast<int>(x);
-        } else {
-            return errorDeUso("unknown option " + a);
-        }
-    }
-    if (argumentos.size() != 1) return errorDeUso("give exactly one FOLDER");
-    const std::filesystem::path carpeta = argumentos[0];
+    std::string entrada;
+    app.add_option("FOLDER", entrada, "the folder with the photos and corners.csv")->required()->type_name("");
+    app.add_option("-u,--umbral", porcentajeUmbral,
+                   "the threshold in percent of the diagonal (default 1; use 1.5\n"
+                   "for real photos)")
+        ->check(CLI::Validator(porcentajeValido, ""))
+        ->type_name("PCT");
+    app.add_option("-j,--hilos", hilos, "photos scored at once (default 1)")->check(CLI::Range(1, 64))->type_name("N");
+    app.add_flag("-q,--resumen", resumen, "the summary table only");
+    app.footer("Status: 0 when scored, 1 when the folder or its corners.csv cannot be read, 2 on bad usage.");
+    if (const auto fin = herramienta::leerArgumentos(app, argc, argv)) return *fin;
+    const double umbral = std::strtod(porcentajeUmbral.c_str(), nullptr) / 100.0;
+    const std::filesystem::path carpeta = entrada;
 
     std::ifstream csv(carpeta / "corners.csv");
     if (!csv) {
@@ -291,7 +235,7 @@ int main(int argc, char** argv) {
         caso.ancho = std::atoi(campo("width").c_str());
         caso.alto = std::atoi(campo("height").c_str());
         const char* nombres[4][2] = {{"tl_x", "tl_y"}, {"tr_x", "tr_y"}, {"br_x", "br_y"}, {"bl_x", "bl_y"}};
-        Cuatro e{};
+        Cuadrilatero e{};
         int llenos = 0;
         bool malos = false;
         for (int i = 0; i < 4; ++i) {
@@ -299,7 +243,7 @@ int main(int argc, char** argv) {
                 const std::string v = campo(nombres[i][j]);
                 if (v.empty()) continue;
                 char* fin = nullptr;
-                e[i][j] = std::strtod(v.c_str(), &fin);
+                (j == 0 ? e[i].x : e[i].y) = std::strtod(v.c_str(), &fin);
                 if (*fin != '\0') malos = true;
                 ++llenos;
             }

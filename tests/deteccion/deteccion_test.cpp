@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 constexpr double kUmbralRenderizadas = 0.01;
 constexpr double kUmbralReales = 0.015;
 
-std::array<Esquina, 4> comoEsquinas(const escena::Esquinas& e) {
+std::array<Esquina, 4> comoEsquinas(const Cuadrilatero& e) {
     std::array<Esquina, 4> r{};
     for (int i = 0; i < 4; ++i) r[i] = {e[i].x, e[i].y};
     return r;
@@ -86,11 +86,19 @@ TEST(OrdenDeEsquinas, CualquierGiroDaElOrdenDeLaRectificacion) {
             const Esquina& c = slots[(i + 2) % 4];
             EXPECT_GT((b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x), 0.0) << "slot " << i;
         }
-        // The renderer's own ordering (of the corners in the page's order) as a viewer sees the
-        // picture: top-left, top-right, bottom-right, bottom-left.
-        escena::Esquinas puntos{};
-        for (int i = 0; i < 4; ++i) puntos[i] = {enOrden[i].x, enOrden[i].y};
-        const auto vistas = escena::esquinasComoSeVen(puntos, alto);
+        // The corners in the page's order as a viewer sees the picture (y down), clockwise on
+        // screen by their signed area and from the one of least x + y: top-left, top-right,
+        // bottom-right, bottom-left.
+        std::array<Esquina, 4> vistas{};
+        for (int i = 0; i < 4; ++i) vistas[i] = {enOrden[i].x, (alto - 1.0) - enOrden[i].y};
+        double area = 0.0;
+        for (int i = 0; i < 4; ++i)
+            area += vistas[i].x * vistas[(i + 1) % 4].y - vistas[(i + 1) % 4].x * vistas[i].y;
+        if (area < 0.0) std::swap(vistas[1], vistas[3]);
+        std::rotate(vistas.begin(),
+                    std::min_element(vistas.begin(), vistas.end(),
+                                     [](const Esquina& a, const Esquina& b) { return a.x + a.y < b.x + b.y; }),
+                    vistas.end());
         const int slotDe[4] = {3, 2, 1, 0};
         for (int i = 0; i < 4; ++i) {
             EXPECT_NEAR(slots[slotDe[i]].x, vistas[i].x, 1e-9);

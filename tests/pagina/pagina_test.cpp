@@ -320,7 +320,7 @@ TEST(Forma, UnaHojaApenasInclinadaUsaLaFocalDelTelefono) {
             c.giro = 5;
             c.inclinacion = inclinacion * escena::cosenoGrados(direccion);
             c.ladeo = inclinacion * escena::senoGrados(direccion);
-            const escena::Esquinas v = escena::esquinasDeCamara(c);
+            const Cuadrilatero v = escena::esquinasDeCamara(c);
             std::array<Esquina, 4> e{};
             for (int i = 0; i < 4; ++i) e[i] = {v[i].x + azar.real(-1.0, 1.0), v[i].y + azar.real(-1.0, 1.0)};
             const auto p = medirProporcion(e, principalDeFoto(1280, 960), std::nullopt, porOmision);
