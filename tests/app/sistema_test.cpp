@@ -11,6 +11,7 @@
 #include <map>
 
 #include "apoyo.hpp"
+#include "espera.hpp"
 
 extern char** environ;
 
@@ -202,36 +203,12 @@ TEST(ProgramaYSistema, LaSenalQueQuienLlamaIgnoraNoTerminaLaEspera) {
     // without arguments goes on, and ends at the key as usual.
     apoyo::CarpetaTemporal carpeta;
     fs::copy_file(fs::path(ESCANER_EJEMPLOS) / "imagenDocumento.bmp", carpeta / "imagenDocumento.bmp");
-    int entrada[2], salida[2];
-    ASSERT_EQ(::pipe(entrada), 0);
-    ASSERT_EQ(::pipe(salida), 0);
-    const pid_t hijo = ::fork();
-    if (hijo == 0) {
-        ::dup2(entrada[0], STDIN_FILENO);
-        ::dup2(salida[1], STDOUT_FILENO);
-        ::close(entrada[1]);
-        ::close(salida[0]);
-        if (::chdir(carpeta.ruta.c_str()) != 0) ::_exit(126);
-        ::signal(SIGHUP, SIG_IGN);
-        ::signal(SIGTERM, SIG_DFL);
-        ::execl(ESCANER_BINARIO, "escaner", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(entrada[0]);
-    ::close(salida[1]);
-    std::string texto;
-    char bloque[4096];
-    for (ssize_t n; texto.find("Apriete una tecla") == std::string::npos &&
-                    (n = ::read(salida[0], bloque, sizeof bloque)) > 0;)
-        texto.append(bloque, static_cast<std::size_t>(n));
-    ASSERT_NE(texto.find("Apriete una tecla"), std::string::npos) << texto;
+    espera::EnLaEspera e = espera::empezar(carpeta.ruta, {SIGTERM}, {SIGHUP});
+    ASSERT_TRUE(e.esperando()) << e.texto;
     // The signal is pending before the key is sent, so it is dealt with first.
-    ::kill(hijo, SIGHUP);
-    ASSERT_EQ(::write(entrada[1], "\n", 1), 1);
-    int estado = 0;
-    ::waitpid(hijo, &estado, 0);
-    ::close(entrada[1]);
-    ::close(salida[0]);
+    ::kill(e.hijo, SIGHUP);
+    ASSERT_EQ(::write(e.tecla, "\n", 1), 1);
+    const int estado = espera::terminar(e);
     EXPECT_TRUE(WIFEXITED(estado) && WEXITSTATUS(estado) == 0) << estado;
 }
 
