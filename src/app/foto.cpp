@@ -120,28 +120,23 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         usar = [&](const ImagenBmp& hoja, const HacerFilas& hacer) { archivo = codificarPng(hoja, hacer); };
     }
     const bool codificada = static_cast<bool>(usar);
-    if (forma->hojaCarta) {
-        rectificarPorEtapas(foto, recorrido, cuenta.f, etapas, usar);
-        if (recorrido.hallazgo == Hallazgo::error) {
-            r.mensaje = nombrada(recorrido.error);
+    std::optional<PaginaEnderezada> pagina = enderezarPagina(foto, recorrido.esquinas, opciones.mapa, *forma, usar);
+    if (!pagina) {
+        r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
+        return r;
+    }
+    // The letter page of the run without arguments comes with its account.
+    if (pagina->carta) contarRectificacion(*pagina->carta, cuenta.f);
+    anchoPulgadas = pagina->anchoPulgadas;
+    altoPulgadas = pagina->altoPulgadas;
+    recorrido.hoja = std::move(pagina->imagen);
+    if (etapas) {
+        if (auto error = grabarImagen(*recorrido.hoja, *etapas / kImagenesEtapas[4])) {
+            r.mensaje = nombrada(*error);
             return r;
-        }
-    } else {
-        std::optional<PaginaEnderezada> pagina = enderezarPagina(foto, recorrido.esquinas, opciones.mapa, *forma, usar);
-        if (!pagina) {
-            r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
-            return r;
-        }
-        anchoPulgadas = pagina->anchoPulgadas;
-        altoPulgadas = pagina->altoPulgadas;
-        recorrido.hoja = std::move(pagina->imagen);
-        if (etapas) {
-            if (auto error = grabarImagen(*recorrido.hoja, *etapas / kImagenesEtapas[4])) {
-                r.mensaje = nombrada(*error);
-                return r;
-            }
         }
     }
+    if (pagina->carta) contarHojaCarta(cuenta.f, etapas.has_value());
     lectura.imagen.reset();
     if (o.cuenta) r.cuenta = cuenta.texto();
     ImagenBmp& hoja = *recorrido.hoja;

@@ -57,6 +57,11 @@ void contarRectificacion(const HojaRectificada& h, std::FILE* salida) {
     for (double v : *h.solucion) std::fprintf(salida, " %g", v);
 }
 
+void contarHojaCarta(std::FILE* cuenta, bool grabada) {
+    std::fprintf(cuenta, "\n\nSe ha rectificado la hoja carta con la transformaciOn. ");
+    if (grabada) std::fprintf(cuenta, "\nSe ha grabado la imagen \"imagenHojaCarta.bmp\" ");
+}
+
 void borrarImagenesEtapas(const std::filesystem::path& carpeta) {
     for (const char* nombre : kImagenesEtapas) ::unlink((carpeta / nombre).c_str());
 }
@@ -217,9 +222,12 @@ std::optional<std::string> grabarContorno(ImagenBmp trabajo, const ImagenBmp& fo
     return grabarImagen(trabajo, archivo);
 }
 
+namespace {
+
+// The second half: the sheet through the bilinear map, its image last.
 void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,
-                         const std::optional<std::filesystem::path>& carpetaEtapas, const UsoDeImagen& usar) {
-    HojaRectificada rectificada = rectificarHoja(foto, r.esquinas, usar);
+                         const std::optional<std::filesystem::path>& carpetaEtapas) {
+    HojaRectificada rectificada = rectificarHoja(foto, r.esquinas);
     contarRectificacion(rectificada, cuenta);
     r.hoja = std::move(rectificada.hoja);
     if (!r.hoja) {
@@ -228,9 +236,10 @@ void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE
         return;
     }
     if (!grabarImagenEtapa(carpetaEtapas, kImagenesEtapas[4], r, *r.hoja)) return;
-    std::fprintf(cuenta, "\n\nSe ha rectificado la hoja carta con la transformaciOn. ");
-    if (carpetaEtapas) std::fprintf(cuenta, "\nSe ha grabado la imagen \"imagenHojaCarta.bmp\" ");
+    contarHojaCarta(cuenta, carpetaEtapas.has_value());
 }
+
+}  // namespace
 
 ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
                                   const std::optional<std::filesystem::path>& carpetaEtapas) {

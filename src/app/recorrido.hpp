@@ -72,11 +72,13 @@ ResultadoRecorrido recorrerEtapas(ImagenBmp foto, std::FILE* cuenta,
 // or why there is none.
 void contarRectificacion(const HojaRectificada& rectificada, std::FILE* cuenta);
 
-// The two halves of that road, for a driver that resamples the sheet its own way: the corners
-// (up to the outline and its image; `hoja` stays empty; the edge directions worked out for the
-// pixels `cuales` says, which finds the same corners either way), then the sheet through the
-// bilinear map (its image last; with `usar`, the sheet is made as that reads it, as rectificarHoja
-// does). Without `contornoPropio` (the page is made from another detector's corners) the stages'
+// The account's last lines for the letter sheet, once it is made (and its image written, when
+// `grabada`).
+void contarHojaCarta(std::FILE* cuenta, bool grabada);
+
+// The first half of that road, for a driver that makes the page its own way: the corners (up to
+// the outline and its image; `hoja` stays empty; the edge directions worked out for the pixels
+// `cuales` says, which finds the same corners either way). Without `contornoPropio` (the page is made from another detector's corners) the stages'
 // outline is neither drawn nor written: with a stage folder, `trabajo` keeps the working image
 // for grabarContorno, whether the stages found corners or not.
 ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
@@ -88,5 +90,3 @@ ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
 // theirs; sides running out of the image are drawn up to its edge. The failure, if any.
 std::optional<std::string> grabarContorno(ImagenBmp trabajo, const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                           const std::filesystem::path& archivo);
-void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE* cuenta,
-                         const std::optional<std::filesystem::path>& carpetaEtapas, const UsoDeImagen& usar = {});

@@ -121,7 +121,9 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
         // The letter page itself.
         HojaRectificada rectificada = rectificarHoja(foto, esquinas, usar);
         if (!rectificada.hoja) return std::nullopt;
-        return PaginaEnderezada{std::move(*rectificada.hoja), forma.anchoPulgadas, forma.altoPulgadas};
+        ImagenBmp hoja = std::move(*rectificada.hoja);
+        rectificada.hoja.reset();
+        return PaginaEnderezada{std::move(hoja), forma.anchoPulgadas, forma.altoPulgadas, std::move(rectificada)};
     }
 
     MapaDePagina mapa;
@@ -138,7 +140,7 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
     if (!bilineal) {
         // No frame to fill: the page can be used while it is made.
         ImagenBmp pagina = remuestrearPagina(foto, mapa, forma.ancho, forma.alto, usar);
-        return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas};
+        return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas, std::nullopt};
     }
     ImagenBmp pagina = remuestrearPagina(foto, mapa, forma.ancho, forma.alto);
     rellenarMarco(pagina.plano0);
@@ -146,5 +148,5 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
     rellenarMarco(pagina.plano2);
     // Made whole before it is used: nothing is left for its user to make.
     if (usar) usar(pagina, [](int, int) {});
-    return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas};
+    return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas, std::nullopt};
 }

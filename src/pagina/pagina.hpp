@@ -10,6 +10,7 @@
 #include "geometria/esquinas.hpp"
 #include "imagen/imagen_bmp.hpp"
 #include "pagina/remuestreo.hpp"
+#include "rectificacion/hoja.hpp"
 
 enum class Mapa { perspectiva, bilineal };
 enum class Papel { carta, a4, oficio, automatico };
@@ -26,6 +27,9 @@ struct PaginaEnderezada {
     ImagenBmp imagen;           // rows in file order, planes B, G, R, as every image here
     double anchoPulgadas = 8.5;  // the page's size, for a PDF page
     double altoPulgadas = 11.0;
+    // For the letter page (FormaPagina::hojaCarta), the system of its bilinear map and its
+    // solution, for its account; its sheet is `imagen`.
+    std::optional<HojaRectificada> carta;
 };
 
 // The page's size and orientation for a sheet with these corners in a photo ancho x alto.
