@@ -18,6 +18,9 @@ namespace deteccion {
 
 using PlanoFloat = Plano<float>;
 
+// Working images of at least this many pixels are worked in two parts at once.
+inline constexpr long long kPixelesTrabajoEnDos = 64 * 1024;
+
 // Radians in a degree.
 inline constexpr double kGrados = std::numbers::pi / 180.0;
 
