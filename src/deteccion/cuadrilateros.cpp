@@ -46,7 +46,7 @@ float muestra(const PlanoFloat& p, double x, double y) {
 
 // Corners within the margin, convex in either turning direction, a plausible area and plausible
 // angles; `area` is the quadrilateral's.
-bool formaPlausible(const std::array<Esquina, 4>& esquinas, double w, double h, double& area) {
+bool formaPlausible(const Cuadrilatero& esquinas, double w, double h, double& area) {
     for (const Esquina& e : esquinas)
         if (e.x < -kMargen * w || e.x > (w - 1) + kMargen * w || e.y < -kMargen * h || e.y > (h - 1) + kMargen * h)
             return false;
@@ -147,7 +147,7 @@ std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea
     return candidatos;
 }
 
-std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const std::array<Esquina, 4>& esquinas) {
+std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const Cuadrilatero& esquinas) {
     const double w = r.ancho, h = r.alto;
     Candidato c;
     c.lineas = {-1, -1, -1, -1};
@@ -173,7 +173,7 @@ std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const std::array<E
     return c;
 }
 
-Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& e) {
+Region evaluarRegion(const Rasgos& r, const Cuadrilatero& e) {
     Region region;
     std::vector<double> luz, c1, c2;
     const int lado = 12;

@@ -96,9 +96,11 @@ Cobertura coberturaDeSegmento(const Rasgos& r, const Esquina& a, const Esquina& 
 double parametroDe(const Linea& l, double x, double y);
 
 // A candidate quadrilateral: its lines (in order around) and its corners in the working image.
+// Quadrilaterals here are in the working image's frame and in order around (either way), not yet
+// in slots: the winner is put in slots on the photo, at the end.
 struct Candidato {
     std::array<int, 4> lineas{};
-    std::array<Esquina, 4> esquinas{};  // esquinas[i] = lineas[i] meets lineas[(i + 1) % 4]
+    Cuadrilatero esquinas{};  // esquinas[i] = lineas[i] meets lineas[(i + 1) % 4]
     std::array<double, 4> cobertura{};  // per side, over its part inside the image
     double puntaje = 0.0;
     double area = 0.0;
@@ -109,7 +111,7 @@ std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea
 // The quadrilateral with these corners (working image, in order around) as a candidate, judged by
 // the same shape and support as those of buscarCandidatos; nothing when it fails them. Its lines
 // are unnamed (-1).
-std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const std::array<Esquina, 4>& esquinas);
+std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const Cuadrilatero& esquinas);
 
 // How much the inside of the quadrilateral looks like a sheet against its surroundings.
 struct Region {
@@ -129,7 +131,7 @@ struct Region {
     std::array<double, 4> interiorLado{-1.0, -1.0, -1.0, -1.0};
     std::array<double, 4> interiorFuera{-1.0, -1.0, -1.0, -1.0};
 };
-Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& esquinas);
+Region evaluarRegion(const Rasgos& r, const Cuadrilatero& esquinas);
 
 // Points of a sheet's side found on the photo (see refinarLado): where along the side (0 at
 // `desde`, 1 at `hasta`) and how steep the change of colour is there.

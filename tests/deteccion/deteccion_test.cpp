@@ -18,18 +18,18 @@ namespace fs = std::filesystem;
 constexpr double kUmbralRenderizadas = 0.01;
 constexpr double kUmbralReales = 0.015;
 
-std::array<Esquina, 4> comoEsquinas(const escena::Esquinas& e) {
-    std::array<Esquina, 4> r{};
+Cuadrilatero comoEsquinas(const escena::Esquinas& e) {
+    Cuadrilatero r{};
     for (int i = 0; i < 4; ++i) r[i] = {e[i].x, e[i].y};
     return r;
 }
 
 // The largest corner distance over the diagonal, the corners matched around the sheet (as the
 // scoring tool compares them: the best of the four turns).
-double errorRelativo(const std::array<Esquina, 4>& halladas, const std::array<Esquina, 4>& verdad, int ancho,
+double errorRelativo(const Cuadrilatero& halladas, const Cuadrilatero& verdad, int ancho,
                      int alto) {
-    const auto a = ordenarEsquinasHoja(halladas, alto);
-    const auto b = ordenarEsquinasHoja(verdad, alto);
+    const auto a = ordenarCuadrilatero(halladas, alto);
+    const auto b = ordenarCuadrilatero(verdad, alto);
     double mejor = 1e300;
     for (int giro = 0; giro < 4; ++giro) {
         double peor = 0;
@@ -58,7 +58,7 @@ void esperarHoja(const escena::Escena& e, double umbral = kUmbralRenderizadas) {
     ASSERT_TRUE(h.encontrada) << h.motivo;
     EXPECT_LE(errorRelativo(h.esquinas, comoEsquinas(foto->esquinas), e.ancho, e.alto), umbral);
     // Slots in the order the corners themselves give, untwisted.
-    const auto esperadas = ordenarEsquinasHoja(comoEsquinas(foto->esquinas), e.alto);
+    const auto esperadas = ordenarCuadrilatero(comoEsquinas(foto->esquinas), e.alto);
     for (int i = 0; i < 4; ++i)
         EXPECT_LE(std::hypot(h.esquinas[i].x - esperadas[i].x, h.esquinas[i].y - esperadas[i].y),
                   umbral * std::hypot(e.ancho, e.alto))
@@ -70,15 +70,15 @@ TEST(OrdenDeEsquinas, CualquierGiroDaElOrdenDeLaRectificacion) {
     for (int grados = -180; grados < 180; grados += 5) {
         SCOPED_TRACE(grados);
         const double t = grados * 3.14159265358979 / 180.0;
-        std::array<Esquina, 4> esquinas{};
+        Cuadrilatero esquinas{};
         const double medio[4][2] = {{-150, -200}, {150, -200}, {150, 200}, {-150, 200}};
         for (int i = 0; i < 4; ++i)
             esquinas[i] = {500 + medio[i][0] * std::cos(t) - medio[i][1] * std::sin(t),
                            400 + medio[i][0] * std::sin(t) + medio[i][1] * std::cos(t)};
-        const std::array<Esquina, 4> enOrden = esquinas;  // the page's own order
+        const Cuadrilatero enOrden = esquinas;  // the page's own order
         // Given in a scrambled order.
         std::swap(esquinas[(grados / 5) % 4 < 0 ? 0 : (grados / 5) % 4], esquinas[(grados / 5 + 2) % 4 < 0 ? 1 : 3]);
-        const auto slots = ordenarEsquinasHoja(esquinas, alto);
+        const auto slots = ordenarCuadrilatero(esquinas, alto);
         // Counter-clockwise on screen (rows grow upward), every turn the same way: untwisted.
         for (int i = 0; i < 4; ++i) {
             const Esquina& a = slots[i];
@@ -275,7 +275,7 @@ TEST(Cuadrilateros, CoberturaDeUnTramoEnteroYDeUnaHoja) {
     const auto c0 = deteccion::candidatoDeEsquinas(r, comoEsquinas(foto->esquinas));
     ASSERT_TRUE(c0);
     for (double v : c0->cobertura) EXPECT_GE(v, 0.9);
-    std::array<Esquina, 4> dentro = comoEsquinas(foto->esquinas);
+    Cuadrilatero dentro = comoEsquinas(foto->esquinas);
     for (Esquina& q : dentro) q = {320 + 0.8 * (q.x - 320), 240 + 0.8 * (q.y - 240)};
     EXPECT_FALSE(deteccion::candidatoDeEsquinas(r, dentro));
     EXPECT_FALSE(deteccion::candidatoDeEsquinas(r, {Esquina{300, 100}, Esquina{340, 100}, Esquina{340, 380}, Esquina{300, 380}}));
@@ -384,7 +384,7 @@ TEST(FotosReales, LasNueveDentroDelUnoYMedio) {
         ASSERT_TRUE(lectura.imagen) << lectura.mensaje;
         ASSERT_EQ(lectura.imagen->ancho(), ancho);
         ASSERT_EQ(lectura.imagen->alto(), alto);
-        std::array<Esquina, 4> verdad{};
+        Cuadrilatero verdad{};
         for (int i = 0; i < 4; ++i) verdad[i] = {m[2 * i], (alto - 1) - m[2 * i + 1]};
         const HojaDetectada h = detectarHojaRobusta(*lectura.imagen);
         ASSERT_TRUE(h.encontrada) << h.motivo;
