@@ -25,8 +25,6 @@ constexpr double kMargen = 0.22;
 constexpr double kDentroMinimo = 0.25;
 constexpr double kCoberturaMinima = 0.35;
 
-RectaNormal comoRecta(const Linea& l) { return {l.nx, l.ny, l.c}; }
-
 double cruz(const Esquina& o, const Esquina& a, const Esquina& b) {
     return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
 }
@@ -78,7 +76,7 @@ bool formaPlausible(const Cuadrilatero& esquinas, double w, double h, double& ar
 
 }  // namespace
 
-std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea>& lineas, int cuantos) {
+std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<LineaDeBordes>& lineas, int cuantos) {
     const int n = static_cast<int>(lineas.size());
     const double w = r.ancho, h = r.alto;
     const double diagonal = std::hypot(w, h);
@@ -103,15 +101,14 @@ std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea
             c.lineas = {i, k, j, l};
             bool bien = true;
             for (int s = 0; s < 4 && bien; ++s)
-                bien = intersectar(comoRecta(lineas[c.lineas[s]]), comoRecta(lineas[c.lineas[(s + 1) % 4]]),
-                                   c.esquinas[s]);
+                bien = intersectar(lineas[c.lineas[s]].recta, lineas[c.lineas[(s + 1) % 4]].recta, c.esquinas[s]);
             if (!bien) continue;
             double area = 0;
             if (!formaPlausible(c.esquinas, w, h, area)) continue;
             // Support along every side: side s lies on line lineas[s], between corners s - 1 and s.
             double soportado = 0, minima = 1;
             for (int s = 0; s < 4 && bien; ++s) {
-                const Linea& linea = lineas[c.lineas[s]];
+                const LineaDeBordes& linea = lineas[c.lineas[s]];
                 const Esquina& a = c.esquinas[(s + 3) % 4];
                 const Esquina& b = c.esquinas[s];
                 const double largo = std::hypot(b.x - a.x, b.y - a.y);

@@ -119,15 +119,6 @@ Eleccion juzgar(const Rasgos& r, const Candidato& c) {
     return e;
 }
 
-RectaNormal rectaPor(const Esquina& a, const Esquina& b) {
-    const double largo = std::hypot(b.x - a.x, b.y - a.y);
-    RectaNormal r;
-    r.a = -(b.y - a.y) / largo;
-    r.b = (b.x - a.x) / largo;
-    r.c = r.a * a.x + r.b * a.y;
-    return r;
-}
-
 // Within `radio` of the estimate at both ends of the side.
 bool cerca(const RectaNormal& fina, const Esquina& a, const Esquina& b, double radio) {
     const double da = std::fabs(fina.a * a.x + fina.b * a.y - fina.c);
@@ -174,7 +165,7 @@ HojaDetectada detectarHojaRobusta(const ImagenBmp& foto) {
     }
     const double factor = std::max(1.0, std::hypot(ancho, alto) / kDiagonalRobusta);
     const Rasgos rasgos = calcularRasgos(foto, factor);
-    const std::vector<Linea> lineas = buscarLineas(rasgos);
+    const std::vector<LineaDeBordes> lineas = buscarLineas(rasgos);
     const std::vector<Candidato> candidatos = buscarCandidatos(rasgos, lineas, 12);
     Eleccion mejor;
     for (const Candidato& c : candidatos) {

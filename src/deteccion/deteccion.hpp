@@ -32,7 +32,10 @@ struct HojaDetectada {
 // several threads at once.
 HojaDetectada detectarHojaRobusta(const ImagenBmp& foto);
 
-// A straight line a x + b y = c with (a, b) a unit normal.
+// A straight line a x + b y = c in pixels (of the photo or of the detector's working image: x the
+// column, y the row in file order), (a, b) a unit normal. The detector's one line type; the
+// fixed-threshold stages' Recta is another thing: a cell of their Hough space, an angle in degrees
+// and a distance from the working image's centre.
 struct RectaNormal {
     double a = 0.0;
     double b = 0.0;

@@ -67,21 +67,19 @@ struct Rasgos {
 // with f the photo's side over the working side.
 Rasgos calcularRasgos(const ImagenBmp& foto, double factor);
 
-// A line found in the working image: n.x x + n.y y = c, with the unit normal at `angulo` degrees
-// (0 .. 180), and the edge pixels that lie on it.
-struct Linea {
-    double nx = 1.0;
-    double ny = 0.0;
-    double c = 0.0;
+// A line of the working image with the edges along it, as the Hough search finds it: the line, its
+// unit normal's angle in degrees (0 .. 180), its votes, and which steps along it are edges.
+struct LineaDeBordes {
+    RectaNormal recta{1.0, 0.0, 0.0};
     double angulo = 0.0;
     double votos = 0.0;
     // Coverage along the line: acumulado[i] = edge hits among the first i unit steps from t0 on,
-    // where the point at parameter t is (nx c - ny t, ny c + nx t); t from t0 to t0 + pasos.
+    // where the point at parameter t is (a c - b t, b c + a t); t from t0 to t0 + pasos.
     double t0 = 0.0;
     std::vector<int> acumulado;
 };
 
-std::vector<Linea> buscarLineas(const Rasgos& r);
+std::vector<LineaDeBordes> buscarLineas(const Rasgos& r);
 
 // Hits between parameters ta and tb (clipped to what was scanned), and the number of unit steps
 // that lie inside the working image over the same span.
@@ -89,11 +87,11 @@ struct Cobertura {
     double aciertos = 0.0;
     double dentro = 0.0;
 };
-Cobertura coberturaEntre(const Linea& l, double ta, double tb);
+Cobertura coberturaEntre(const LineaDeBordes& l, double ta, double tb);
 // The same along the segment from a to b, whatever line was found there: the edge pixels near it
 // whose direction is square to it, from 2 pixels past a to 2 pixels before b.
 Cobertura coberturaDeSegmento(const Rasgos& r, const Esquina& a, const Esquina& b);
-double parametroDe(const Linea& l, double x, double y);
+double parametroDe(const LineaDeBordes& l, double x, double y);
 
 // A candidate quadrilateral: its lines (in order around) and its corners in the working image.
 // Quadrilaterals here are in the working image's frame and in order around (either way), not yet
@@ -107,7 +105,7 @@ struct Candidato {
 };
 
 // Every plausible quadrilateral among the lines, best first (at most `cuantos`).
-std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea>& lineas, int cuantos);
+std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<LineaDeBordes>& lineas, int cuantos);
 // The quadrilateral with these corners (working image, in order around) as a candidate, judged by
 // the same shape and support as those of buscarCandidatos; nothing when it fails them. Its lines
 // are unnamed (-1).
@@ -145,6 +143,10 @@ std::vector<PuntoDeLado> puntosDeLado(const ImagenBmp& foto, Esquina desde, Esqu
 // A line through the points between fractions `desde` and `hasta`, ignoring weak and stray ones.
 std::optional<RectaNormal> ajustarLado(const std::vector<PuntoDeLado>& puntos, double desde, double hasta);
 
+// The line through two distinct points, its normal turned a quarter counter-clockwise from the
+// direction from a to b.
+RectaNormal rectaPor(const Esquina& a, const Esquina& b);
+// Where two lines meet; false when they are parallel or nearly so.
 bool intersectar(const RectaNormal& p, const RectaNormal& q, Esquina& punto);
 
 }  // namespace deteccion

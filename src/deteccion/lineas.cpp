@@ -25,8 +25,9 @@ constexpr int kAnchoAjuste = 2;
 constexpr int kAnchoCobertura = 2;
 
 // The parameter span of the line that lies inside [0, w-1] x [0, h-1]; false when none.
-bool tramoDentro(double nx, double ny, double c, int w, int h, double& tmin, double& tmax) {
-    // Point at t: (nx c - ny t, ny c + nx t).
+bool tramoDentro(const RectaNormal& recta, int w, int h, double& tmin, double& tmax) {
+    // Point at t: (a c - b t, b c + a t).
+    const double nx = recta.a, ny = recta.b, c = recta.c;
     tmin = -1e18;
     tmax = 1e18;
     const double px = nx * c, py = ny * c;
@@ -50,15 +51,15 @@ bool esBorde(const Rasgos& r, int x, int y, double angulo) {
 }
 
 // Refits the line to the edge pixels near it (least squares across the line); false when too few.
-bool reajustar(const Rasgos& r, Linea& l) {
+bool reajustar(const Rasgos& r, LineaDeBordes& l) {
     double tmin, tmax;
-    if (!tramoDentro(l.nx, l.ny, l.c, r.ancho, r.alto, tmin, tmax)) return false;
+    if (!tramoDentro(l.recta, r.ancho, r.alto, tmin, tmax)) return false;
     double sw = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
     for (double t = std::ceil(tmin); t <= tmax; t += 1.0) {
-        const double px = l.nx * l.c - l.ny * t, py = l.ny * l.c + l.nx * t;
+        const double px = l.recta.a * l.recta.c - l.recta.b * t, py = l.recta.b * l.recta.c + l.recta.a * t;
         for (int k = -kAnchoAjuste; k <= kAnchoAjuste; ++k) {
-            const int x = static_cast<int>(redondear(px + k * l.nx));
-            const int y = static_cast<int>(redondear(py + k * l.ny));
+            const int x = static_cast<int>(redondear(px + k * l.recta.a));
+            const int y = static_cast<int>(redondear(py + k * l.recta.b));
             if (!esBorde(r, x, y, l.angulo)) continue;
             sw += 1;
             sx += x;
@@ -74,15 +75,15 @@ bool reajustar(const Rasgos& r, Linea& l) {
     // The normal is the eigenvector of the smaller eigenvalue of the scatter matrix.
     const double direccion = 0.5 * std::atan2(2 * cxy, cxx - cyy);  // along the line
     double nx = -std::sin(direccion), ny = std::cos(direccion);
-    if (nx * l.nx + ny * l.ny < 0) {
+    if (nx * l.recta.a + ny * l.recta.b < 0) {
         nx = -nx;
         ny = -ny;
     }
     // Keep a small refit only: a big turn means the pixels belong to something else.
-    if (nx * l.nx + ny * l.ny < std::cos(4.0 * kGrados)) return true;
-    l.nx = nx;
-    l.ny = ny;
-    l.c = nx * mx + ny * my;
+    if (nx * l.recta.a + ny * l.recta.b < std::cos(4.0 * kGrados)) return true;
+    l.recta.a = nx;
+    l.recta.b = ny;
+    l.recta.c = nx * mx + ny * my;
     double a = std::atan2(ny, nx) / kGrados;
     if (a < 0) a += 180.0;
     if (a >= 180.0) a -= 180.0;
@@ -90,21 +91,21 @@ bool reajustar(const Rasgos& r, Linea& l) {
     return true;
 }
 
-void perfilar(const Rasgos& r, Linea& l) {
+void perfilar(const Rasgos& r, LineaDeBordes& l) {
     double tmin, tmax;
     l.acumulado.assign(1, 0);
     l.t0 = 0;
-    if (!tramoDentro(l.nx, l.ny, l.c, r.ancho, r.alto, tmin, tmax)) return;
+    if (!tramoDentro(l.recta, r.ancho, r.alto, tmin, tmax)) return;
     l.t0 = std::ceil(tmin);
     const int pasos = static_cast<int>(std::floor(tmax) - l.t0) + 1;
     l.acumulado.assign(static_cast<std::size_t>(std::max(pasos, 0)) + 1, 0);
     for (int i = 0; i < pasos; ++i) {
         const double t = l.t0 + i;
-        const double px = l.nx * l.c - l.ny * t, py = l.ny * l.c + l.nx * t;
+        const double px = l.recta.a * l.recta.c - l.recta.b * t, py = l.recta.b * l.recta.c + l.recta.a * t;
         bool acierto = false;
         for (int k = -kAnchoCobertura; k <= kAnchoCobertura && !acierto; ++k) {
-            acierto = esBorde(r, static_cast<int>(redondear(px + k * l.nx)),
-                              static_cast<int>(redondear(py + k * l.ny)), l.angulo);
+            acierto = esBorde(r, static_cast<int>(redondear(px + k * l.recta.a)),
+                              static_cast<int>(redondear(py + k * l.recta.b)), l.angulo);
         }
         l.acumulado[i + 1] = l.acumulado[i] + (acierto ? 1 : 0);
     }
@@ -112,7 +113,7 @@ void perfilar(const Rasgos& r, Linea& l) {
 
 }  // namespace
 
-std::vector<Linea> buscarLineas(const Rasgos& r) {
+std::vector<LineaDeBordes> buscarLineas(const Rasgos& r) {
     const int w = r.ancho, h = r.alto;
     const double cx = 0.5 * (w - 1), cy = 0.5 * (h - 1);
     const int radio = static_cast<int>(std::ceil(0.5 * std::hypot(w, h))) + 2;
@@ -195,24 +196,24 @@ std::vector<Linea> buscarLineas(const Rasgos& r) {
     });
     if (picos.size() > 3 * kMaxLineas) picos.resize(3 * kMaxLineas);
 
-    std::vector<Linea> lineas;
+    std::vector<LineaDeBordes> lineas;
     for (const Pico& p : picos) {
-        Linea l;
+        LineaDeBordes l;
         l.angulo = p.a;
-        l.nx = coseno[p.a];
-        l.ny = seno[p.a];
-        l.c = (p.i - radio) + l.nx * cx + l.ny * cy;
+        l.recta.a = coseno[p.a];
+        l.recta.b = seno[p.a];
+        l.recta.c = (p.i - radio) + l.recta.a * cx + l.recta.b * cy;
         l.votos = p.votos;
         if (!reajustar(r, l)) continue;
         reajustar(r, l);
         // The same line twice (two peaks of one side): keep the stronger.
         bool repetida = false;
-        for (const Linea& q : lineas) {
+        for (const LineaDeBordes& q : lineas) {
             if (diferenciaAngular(q.angulo, l.angulo) > 3.0) continue;
             // Distance between the lines at the image centre.
-            const double dq = q.nx * cx + q.ny * cy - q.c;
-            double dl = l.nx * cx + l.ny * cy - l.c;
-            if (q.nx * l.nx + q.ny * l.ny < 0) dl = -dl;
+            const double dq = q.recta.a * cx + q.recta.b * cy - q.recta.c;
+            double dl = l.recta.a * cx + l.recta.b * cy - l.recta.c;
+            if (q.recta.a * l.recta.a + q.recta.b * l.recta.b < 0) dl = -dl;
             if (std::fabs(dq - dl) < 3.0) {
                 repetida = true;
                 break;
@@ -226,9 +227,9 @@ std::vector<Linea> buscarLineas(const Rasgos& r) {
     return lineas;
 }
 
-double parametroDe(const Linea& l, double x, double y) { return -l.ny * x + l.nx * y; }
+double parametroDe(const LineaDeBordes& l, double x, double y) { return -l.recta.b * x + l.recta.a * y; }
 
-Cobertura coberturaEntre(const Linea& l, double ta, double tb) {
+Cobertura coberturaEntre(const LineaDeBordes& l, double ta, double tb) {
     if (ta > tb) std::swap(ta, tb);
     const int pasos = static_cast<int>(l.acumulado.size()) - 1;
     const int ia = std::clamp(static_cast<int>(std::ceil(ta - l.t0)), 0, pasos);
@@ -243,17 +244,24 @@ Cobertura coberturaEntre(const Linea& l, double ta, double tb) {
 Cobertura coberturaDeSegmento(const Rasgos& r, const Esquina& a, const Esquina& b) {
     const double largo = std::hypot(b.x - a.x, b.y - a.y);
     if (!(largo > 0)) return {};
-    Linea l;
-    l.nx = -(b.y - a.y) / largo;
-    l.ny = (b.x - a.x) / largo;
-    l.c = l.nx * a.x + l.ny * a.y;
-    l.angulo = std::atan2(l.ny, l.nx) / kGrados;
+    LineaDeBordes l;
+    l.recta = rectaPor(a, b);
+    l.angulo = std::atan2(l.recta.b, l.recta.a) / kGrados;
     if (l.angulo < 0) l.angulo += 180.0;
     if (l.angulo >= 180.0) l.angulo -= 180.0;
     perfilar(r, l);
     double ta = parametroDe(l, a.x, a.y), tb = parametroDe(l, b.x, b.y);
     if (ta > tb) std::swap(ta, tb);
     return coberturaEntre(l, ta + 2.0, tb - 2.0);
+}
+
+RectaNormal rectaPor(const Esquina& a, const Esquina& b) {
+    const double largo = std::hypot(b.x - a.x, b.y - a.y);
+    RectaNormal r;
+    r.a = -(b.y - a.y) / largo;
+    r.b = (b.x - a.x) / largo;
+    r.c = r.a * a.x + r.b * a.y;
+    return r;
 }
 
 bool intersectar(const RectaNormal& p, const RectaNormal& q, Esquina& punto) {

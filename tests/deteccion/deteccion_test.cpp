@@ -257,7 +257,7 @@ TEST(Rasgos, UnEscalonDaUnPixelDeBordePorFila) {
 
 TEST(Cuadrilateros, CoberturaDeUnTramoEnteroYDeUnaHoja) {
     // A line whose every step is an edge: the span [2, 12] holds 11 steps, all hits.
-    deteccion::Linea l;
+    deteccion::LineaDeBordes l;
     l.t0 = 0.0;
     l.acumulado.resize(21);
     for (int i = 0; i <= 20; ++i) l.acumulado[static_cast<std::size_t>(i)] = i;
