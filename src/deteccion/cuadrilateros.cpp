@@ -77,6 +77,7 @@ bool formaPlausible(const Cuadrilatero& esquinas, double w, double h, double& ar
 }  // namespace
 
 std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<LineaDeBordes>& lineas, int cuantos) {
+    COMPROBAR_MAYOR_IGUAL(cuantos, 0);
     const int n = static_cast<int>(lineas.size());
     const double w = r.ancho, h = r.alto;
     const double diagonal = std::hypot(w, h);

@@ -157,6 +157,7 @@ bool paralelas(const RectaNormal& p, const RectaNormal& q) { return std::fabs(p.
 }  // namespace
 
 HojaDetectada detectarHojaRobusta(const ImagenBmp& foto) {
+    comprobarPlanos(foto);
     HojaDetectada hoja;
     const int ancho = foto.ancho(), alto = foto.alto();
     if (ancho < 16 || alto < 16) {

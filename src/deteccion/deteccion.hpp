@@ -28,8 +28,8 @@ struct HojaDetectada {
     double confianza = 0.0;  // 0 .. 1: how convincing the chosen quadrilateral was (0 when none)
 };
 
-// Looks for the sheet in `foto` (a photo as leerFoto gives it). Never prints; safe to call from
-// several threads at once.
+// Looks for the sheet in `foto` (a photo as leerFoto gives it: each of its planes holds its width
+// and height; checked). Never prints; safe to call from several threads at once.
 HojaDetectada detectarHojaRobusta(const ImagenBmp& foto);
 
 // A straight line a x + b y = c in pixels (of the photo or of the detector's working image: x the
@@ -46,6 +46,6 @@ struct RectaNormal {
 // the photo: along the side, the points of steepest change of colour across it within `radio`
 // pixels of the estimate (sub-pixel), then a line through them that ignores the points far
 // from the rest. Nothing when too few points agree or the side is too short or lies outside
-// the photo.
+// the photo. The photo's planes hold its width and height (checked).
 std::optional<RectaNormal> refinarLado(const ImagenBmp& foto, Esquina desde, Esquina hasta, Esquina interior,
                                        double radio);

@@ -13,6 +13,7 @@
 #include "deteccion/deteccion.hpp"
 #include "imagen/imagen_bmp.hpp"
 #include "imagen/plano.hpp"
+#include "sistema/comprobar.hpp"
 
 namespace deteccion {
 
@@ -42,6 +43,15 @@ inline long redondear(double x) {
     return static_cast<long>(entero) + (resto >= 0.5) - (resto <= -0.5);
 }
 
+// Stops the process unless each of the photo's three planes holds its width and height, as a photo
+// from leerFoto does: everything here reads them up to the sides the header gives.
+inline void comprobarPlanos(const ImagenBmp& foto) {
+    for (const PlanoBytes* plano : {&foto.plano0, &foto.plano1, &foto.plano2}) {
+        COMPROBAR_MAYOR_IGUAL(plano->ancho, foto.ancho());
+        COMPROBAR_MAYOR_IGUAL(plano->alto, foto.alto());
+    }
+}
+
 // What the working image shows: three smoothed planes (brightness and two opponent colours) and
 // their joint gradient.
 struct Rasgos {
@@ -62,9 +72,9 @@ struct Rasgos {
     double tinte1 = 0.0, tinte2 = 0.0;
 };
 
-// The features of `foto` shrunk by `factor` (>= 1): working pixel (x, y) is the mean of the
-// photo's pixels in its cell, its centre at photo point ((x + 0.5) f - 0.5, (y + 0.5) f - 0.5)
-// with f the photo's side over the working side.
+// The features of `foto` (its planes as comprobarPlanos checks them) shrunk by `factor` (>= 1;
+// checked): working pixel (x, y) is the mean of the photo's pixels in its cell, its centre at photo
+// point ((x + 0.5) f - 0.5, (y + 0.5) f - 0.5) with f the photo's side over the working side.
 Rasgos calcularRasgos(const ImagenBmp& foto, double factor);
 
 // A line of the working image with the edges along it, as the Hough search finds it: the line, its
@@ -82,7 +92,8 @@ struct LineaDeBordes {
 std::vector<LineaDeBordes> buscarLineas(const Rasgos& r);
 
 // Hits between parameters ta and tb (clipped to what was scanned), and the number of unit steps
-// that lie inside the working image over the same span.
+// that lie inside the working image over the same span, along a line whose edges were counted
+// (acumulado holds at least its first entry, as buscarLineas leaves it; checked).
 struct Cobertura {
     double aciertos = 0.0;
     double dentro = 0.0;
@@ -104,7 +115,8 @@ struct Candidato {
     double area = 0.0;
 };
 
-// Every plausible quadrilateral among the lines, best first (at most `cuantos`).
+// Every plausible quadrilateral among the lines, best first (at most `cuantos`, which is at least 0;
+// checked).
 std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<LineaDeBordes>& lineas, int cuantos);
 // The quadrilateral with these corners (working image, in order around) as a candidate, judged by
 // the same shape and support as those of buscarCandidatos; nothing when it fails them. Its lines
@@ -131,7 +143,7 @@ struct Region {
 };
 Region evaluarRegion(const Rasgos& r, const Cuadrilatero& esquinas);
 
-// Points of a sheet's side found on the photo (see refinarLado): where along the side (0 at
+// Points of a sheet's side found on the photo (see refinarLado; planes checked as there): where along the side (0 at
 // `desde`, 1 at `hasta`) and how steep the change of colour is there.
 struct PuntoDeLado {
     double x = 0.0, y = 0.0;

@@ -230,6 +230,7 @@ std::vector<LineaDeBordes> buscarLineas(const Rasgos& r) {
 double parametroDe(const LineaDeBordes& l, double x, double y) { return -l.recta.b * x + l.recta.a * y; }
 
 Cobertura coberturaEntre(const LineaDeBordes& l, double ta, double tb) {
+    COMPROBAR_MAYOR_IGUAL(l.acumulado.size(), std::size_t{1});
     if (ta > tb) std::swap(ta, tb);
     const int pasos = static_cast<int>(l.acumulado.size()) - 1;
     const int ia = std::clamp(static_cast<int>(std::ceil(ta - l.t0)), 0, pasos);

@@ -120,6 +120,8 @@ void reducirCeldas(const ImagenBmp& foto, int w, int h, int yDesde, int yHasta, 
 }  // namespace
 
 Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
+    COMPROBAR_MAYOR_IGUAL(factor, 1.0);
+    comprobarPlanos(foto);
     Rasgos r;
     const int anchoFoto = foto.ancho(), altoFoto = foto.alto();
     const int w = std::max(1, static_cast<int>(anchoFoto / factor));

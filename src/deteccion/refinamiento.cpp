@@ -69,6 +69,7 @@ namespace deteccion {
 
 std::vector<PuntoDeLado> puntosDeLado(const ImagenBmp& foto, Esquina desde, Esquina hasta, Esquina interior,
                                       double radio) {
+    comprobarPlanos(foto);
     std::vector<PuntoDeLado> puntos;
     const double largo = std::hypot(hasta.x - desde.x, hasta.y - desde.y);
     if (!(largo >= 8.0) || !(radio >= 1.0)) return puntos;

@@ -336,6 +336,38 @@ TEST(Refinamiento, UnLadoSeAjustaAFraccionesDePixel) {
     EXPECT_FALSE(refinarLado(plana, {180, 20}, {200, 280}, {20, 150}, 8.0));
 }
 
+TEST(DeteccionDeathTest, LoQueNoDebeRecibirDetieneConLosValores) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const ImagenBmp foto = apoyo::imagenDe(64, 48, [](int, int col, int) { return col < 32 ? 60 : 188; });
+    // A plane shorter or narrower than the photo's header says: the detector would read past it.
+    ImagenBmp corta = foto;
+    corta.plano1 = PlanoBytes(64, 47);
+    EXPECT_DEATH(detectarHojaRobusta(corta), "plano->alto >= foto.alto\\(\\) \\(plano->alto = 47, foto.alto\\(\\) = 48\\)");
+    EXPECT_DEATH(deteccion::calcularRasgos(corta, 1.0), "plano->alto >= foto.alto\\(\\)");
+    ImagenBmp estrecha = foto;
+    estrecha.plano2 = PlanoBytes(63, 48);
+    EXPECT_DEATH(refinarLado(estrecha, {31.5, 2}, {31.5, 45}, {10, 24}, 4.0),
+                 "plano->ancho >= foto.ancho\\(\\) \\(plano->ancho = 63, foto.ancho\\(\\) = 64\\)");
+    // A working image larger than the photo, or no factor at all.
+    EXPECT_DEATH(deteccion::calcularRasgos(foto, 0.5), "factor >= 1.0 \\(factor = 0.5, 1.0 = 1\\)");
+    EXPECT_DEATH(deteccion::calcularRasgos(foto, std::nan("")), "factor >= 1.0 \\(factor = nan");
+    // Coverage along a line whose edges were never counted.
+    EXPECT_DEATH(deteccion::coberturaEntre(deteccion::LineaDeBordes{}, 0.0, 5.0),
+                 "l.acumulado.size\\(\\) >= std::size_t\\{1\\} \\(l.acumulado.size\\(\\) = 0");
+    const deteccion::Rasgos r = deteccion::calcularRasgos(foto, 1.0);
+    EXPECT_DEATH(deteccion::buscarCandidatos(r, {}, -1), "cuantos >= 0 \\(cuantos = -1, 0 = 0\\)");
+    // Planes wider than the photo are read only as far as it goes.
+    ImagenBmp ancha = foto;
+    for (PlanoBytes* p : {&ancha.plano0, &ancha.plano1, &ancha.plano2}) {
+        PlanoBytes mayor(70, 50, 0);
+        for (int y = 0; y < 48; ++y) std::copy(p->datos.begin() + y * 64, p->datos.begin() + (y + 1) * 64, mayor[y]);
+        *p = std::move(mayor);
+    }
+    const deteccion::Rasgos enAncha = deteccion::calcularRasgos(ancha, 1.0);
+    EXPECT_EQ(enAncha.luz.datos, r.luz.datos);
+    EXPECT_EQ(enAncha.borde.datos, r.borde.datos);
+}
+
 TEST(ConjuntoRenderizado, UnaEscenaDeCadaTipoDentroDelUmbral) {
     // One scene of each kind the renderer makes, scored as the scoring tool does, and found the
     // same way in two parts at once as on one thread.
