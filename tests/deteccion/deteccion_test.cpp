@@ -342,7 +342,8 @@ TEST(DeteccionDeathTest, LoQueNoDebeRecibirDetieneConLosValores) {
     // A plane shorter or narrower than the photo's header says: the detector would read past it.
     ImagenBmp corta = foto;
     corta.plano1 = PlanoBytes(64, 47);
-    EXPECT_DEATH(detectarHojaRobusta(corta), "plano->alto >= foto.alto\\(\\) \\(plano->alto = 47, foto.alto\\(\\) = 48\\)");
+    EXPECT_DEATH(detectarHojaRobusta(corta),
+                 "plano->alto >= foto.alto\\(\\) \\(plano->alto = 47, foto.alto\\(\\) = 48\\)");
     EXPECT_DEATH(deteccion::calcularRasgos(corta, 1.0), "plano->alto >= foto.alto\\(\\)");
     ImagenBmp estrecha = foto;
     estrecha.plano2 = PlanoBytes(63, 48);
