@@ -253,6 +253,14 @@ TEST(Rasgos, UnEscalonDaUnPixelDeBordePorFila) {
         for (int x = 0; x < r.ancho; ++x) bordes += r.borde[y][x];
         EXPECT_EQ(bordes, 1) << "fila " << y;
     }
+    // A photo one pixel wide has no gradient across it: its features are those of the same column
+    // twice over.
+    const auto rampa = [](int ancho) {
+        return apoyo::imagenDe(ancho, 40, [](int fila, int, int) { return 20 + 5 * fila; });
+    };
+    const deteccion::Rasgos uno = deteccion::calcularRasgos(rampa(1), 1.0);
+    const deteccion::Rasgos dos = deteccion::calcularRasgos(rampa(2), 1.0);
+    for (int y = 0; y < 40; ++y) EXPECT_EQ(uno.magnitud[y][0], dos.magnitud[y][0]) << "fila " << y;
 }
 
 TEST(Cuadrilateros, CoberturaDeUnTramoEnteroYDeUnaHoja) {
@@ -279,6 +287,49 @@ TEST(Cuadrilateros, CoberturaDeUnTramoEnteroYDeUnaHoja) {
     for (Esquina& q : dentro) q = {320 + 0.8 * (q.x - 320), 240 + 0.8 * (q.y - 240)};
     EXPECT_FALSE(deteccion::candidatoDeEsquinas(r, dentro));
     EXPECT_FALSE(deteccion::candidatoDeEsquinas(r, {Esquina{300, 100}, Esquina{340, 100}, Esquina{340, 380}, Esquina{300, 380}}));
+}
+
+TEST(Cuadrilateros, LaFormaRehusaAngulosAgudosYEsquinasLejosDeLaFoto) {
+    // A bright quadrilateral on a dark desk, corners counter-clockwise (rows upward); the parts of
+    // it outside the photo are simply not seen. Its own corners make a candidate only when its
+    // shape could be a sheet's.
+    const auto candidato = [](const Cuadrilatero& q) {
+        const ImagenBmp foto = apoyo::imagenDe(320, 240, [&](int fila, int col, int) {
+            bool dentro = true;
+            for (int s = 0; s < 4; ++s) {
+                const Esquina& a = q[s];
+                const Esquina& b = q[(s + 1) % 4];
+                dentro = dentro && (b.x - a.x) * (fila - a.y) - (b.y - a.y) * (col - a.x) > 0;
+            }
+            return dentro ? 200 : 50;
+        });
+        return deteccion::candidatoDeEsquinas(deteccion::calcularRasgos(foto, 1.0), q);
+    };
+    // Angles of 63 and 117 degrees pass; of 23.5 and 156.5 degrees, no sheet photographed to be
+    // scanned looks like that.
+    EXPECT_TRUE(candidato({Esquina{40, 40}, Esquina{200, 40}, Esquina{280, 200}, Esquina{120, 200}}));
+    EXPECT_FALSE(candidato({Esquina{15, 60}, Esquina{75, 60}, Esquina{305, 160}, Esquina{245, 160}}));
+    // A corner 50 pixels left of the photo (within 22 % of its width) passes; 90 pixels left, not.
+    EXPECT_TRUE(candidato({Esquina{-50, 120}, Esquina{150, 20}, Esquina{300, 120}, Esquina{150, 220}}));
+    EXPECT_FALSE(candidato({Esquina{-90, 120}, Esquina{150, 20}, Esquina{300, 120}, Esquina{150, 220}}));
+}
+
+TEST(Cuadrilateros, CoberturaDeUnSegmentoSoloDentroDeLaFoto) {
+    // A sheet's vertical and horizontal sides are covered over the steps inside the photo; a side
+    // of the same direction that lies wholly beside the photo has no step inside it.
+    const ImagenBmp foto =
+        apoyo::imagenDe(120, 100, [](int fila, int col, int) { return col >= 30 && fila >= 20 ? 200 : 50; });
+    const deteccion::Rasgos r = deteccion::calcularRasgos(foto, 1.0);
+    const deteccion::Cobertura vertical = deteccion::coberturaDeSegmento(r, {29.5, 30}, {29.5, 90});
+    EXPECT_EQ(vertical.dentro, 57.0);
+    EXPECT_GE(vertical.aciertos, 50.0);
+    const deteccion::Cobertura horizontal = deteccion::coberturaDeSegmento(r, {40, 19.5}, {110, 19.5});
+    EXPECT_EQ(horizontal.dentro, 67.0);
+    EXPECT_GE(horizontal.aciertos, 60.0);
+    for (const double x : {-5.0, 125.0})
+        EXPECT_EQ(deteccion::coberturaDeSegmento(r, {x, 30}, {x, 90}).dentro, 0.0) << x;
+    for (const double y : {-5.0, 105.0})
+        EXPECT_EQ(deteccion::coberturaDeSegmento(r, {40, y}, {110, y}).dentro, 0.0) << y;
 }
 
 // A straight edge drawn with exact anti-aliasing (16 x 16 samples per pixel): bright where
