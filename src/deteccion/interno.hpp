@@ -143,8 +143,8 @@ struct Region {
 };
 Region evaluarRegion(const Rasgos& r, const Cuadrilatero& esquinas);
 
-// Points of a sheet's side found on the photo (see refinarLado; planes checked as there): where along the side (0 at
-// `desde`, 1 at `hasta`) and how steep the change of colour is there.
+// Points of a sheet's side found on the photo (see refinarLado; planes checked as there): where
+// along the side (0 at `desde`, 1 at `hasta`) and how steep the change of colour is there.
 struct PuntoDeLado {
     double x = 0.0, y = 0.0;
     double fraccion = 0.0;
