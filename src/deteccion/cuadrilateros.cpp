@@ -25,8 +25,6 @@ constexpr double kMargen = 0.22;
 constexpr double kDentroMinimo = 0.25;
 constexpr double kCoberturaMinima = 0.35;
 
-RectaNormal comoRecta(const Linea& l) { return {l.nx, l.ny, l.c}; }
-
 double cruz(const Esquina& o, const Esquina& a, const Esquina& b) {
     return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
 }
@@ -46,7 +44,7 @@ float muestra(const PlanoFloat& p, double x, double y) {
 
 // Corners within the margin, convex in either turning direction, a plausible area and plausible
 // angles; `area` is the quadrilateral's.
-bool formaPlausible(const std::array<Esquina, 4>& esquinas, double w, double h, double& area) {
+bool formaPlausible(const Cuadrilatero& esquinas, double w, double h, double& area) {
     for (const Esquina& e : esquinas)
         if (e.x < -kMargen * w || e.x > (w - 1) + kMargen * w || e.y < -kMargen * h || e.y > (h - 1) + kMargen * h)
             return false;
@@ -78,7 +76,8 @@ bool formaPlausible(const std::array<Esquina, 4>& esquinas, double w, double h, 
 
 }  // namespace
 
-std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea>& lineas, int cuantos) {
+std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<LineaDeBordes>& lineas, int cuantos) {
+    COMPROBAR_MAYOR_IGUAL(cuantos, 0);
     const int n = static_cast<int>(lineas.size());
     const double w = r.ancho, h = r.alto;
     const double diagonal = std::hypot(w, h);
@@ -103,15 +102,14 @@ std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea
             c.lineas = {i, k, j, l};
             bool bien = true;
             for (int s = 0; s < 4 && bien; ++s)
-                bien = intersectar(comoRecta(lineas[c.lineas[s]]), comoRecta(lineas[c.lineas[(s + 1) % 4]]),
-                                   c.esquinas[s]);
+                bien = intersectar(lineas[c.lineas[s]].recta, lineas[c.lineas[(s + 1) % 4]].recta, c.esquinas[s]);
             if (!bien) continue;
             double area = 0;
             if (!formaPlausible(c.esquinas, w, h, area)) continue;
             // Support along every side: side s lies on line lineas[s], between corners s - 1 and s.
             double soportado = 0, minima = 1;
             for (int s = 0; s < 4 && bien; ++s) {
-                const Linea& linea = lineas[c.lineas[s]];
+                const LineaDeBordes& linea = lineas[c.lineas[s]];
                 const Esquina& a = c.esquinas[(s + 3) % 4];
                 const Esquina& b = c.esquinas[s];
                 const double largo = std::hypot(b.x - a.x, b.y - a.y);
@@ -147,7 +145,7 @@ std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea
     return candidatos;
 }
 
-std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const std::array<Esquina, 4>& esquinas) {
+std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const Cuadrilatero& esquinas) {
     const double w = r.ancho, h = r.alto;
     Candidato c;
     c.lineas = {-1, -1, -1, -1};
@@ -173,7 +171,7 @@ std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const std::array<E
     return c;
 }
 
-Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& e) {
+Region evaluarRegion(const Rasgos& r, const Cuadrilatero& e) {
     Region region;
     std::vector<double> luz, c1, c2;
     const int lado = 12;

@@ -7,6 +7,7 @@
 #include "filtros/bordes.hpp"
 #include "filtros/reduccion.hpp"
 #include "geometria/contorno.hpp"
+#include "geometria/esquinas.hpp"
 #include "hough/acumulador.hpp"
 #include "hough/rectas.hpp"
 
@@ -14,8 +15,9 @@ using namespace deteccion;
 
 namespace {
 
-// The working image's diagonal, in pixels: enough for the lines; the photo gives the precision.
-constexpr double kDiagonalTrabajo = 800.0;
+// The diagonal of this detector's working image, in pixels: enough for the lines; the photo gives
+// the precision. (The fixed-threshold stages work on one of kDiagonalFija.)
+constexpr double kDiagonalRobusta = 800.0;
 
 // The verdict: every side covered by edges over at least kCoberturaLado of its visible part and
 // kCoberturaMedia on average; an inside that differs from its surroundings by kContrasteMinimo. (A
@@ -117,15 +119,6 @@ Eleccion juzgar(const Rasgos& r, const Candidato& c) {
     return e;
 }
 
-RectaNormal rectaPor(const Esquina& a, const Esquina& b) {
-    const double largo = std::hypot(b.x - a.x, b.y - a.y);
-    RectaNormal r;
-    r.a = -(b.y - a.y) / largo;
-    r.b = (b.x - a.x) / largo;
-    r.c = r.a * a.x + r.b * a.y;
-    return r;
-}
-
 // Within `radio` of the estimate at both ends of the side.
 bool cerca(const RectaNormal& fina, const Esquina& a, const Esquina& b, double radio) {
     const double da = std::fabs(fina.a * a.x + fina.b * a.y - fina.c);
@@ -134,10 +127,11 @@ bool cerca(const RectaNormal& fina, const Esquina& a, const Esquina& b, double r
 }
 
 // The corners the fixed thresholds of the stages find (as the run without arguments does, on a
-// working image of kDiagonalFija), in the photo's pixels; nothing when they find no four.
+// working image of kDiagonalFija), in the photo's pixels and in slots; nothing when they find no
+// four.
 constexpr double kDiagonalFija = 720.0;
 
-std::optional<std::array<Esquina, 4>> esquinasFijas(const ImagenBmp& foto) {
+std::optional<Cuadrilatero> esquinasFijas(const ImagenBmp& foto) {
     const double factor = std::hypot(foto.ancho(), foto.alto()) / kDiagonalFija;
     const TamanoReducido tamano = tamanoReducido(foto.ancho(), foto.alto(), factor);
     if (tamano.ancho < 2 || tamano.alto < 2) return std::nullopt;
@@ -150,7 +144,7 @@ std::optional<std::array<Esquina, 4>> esquinasFijas(const ImagenBmp& foto) {
     }
     if (esquinas.cuantas < 4) return std::nullopt;
     ordenarEsquinas(esquinas.esquinas);
-    std::array<Esquina, 4> r{};
+    Cuadrilatero r{};
     for (int i = 0; i < 4; ++i)
         r[i] = {(esquinas.esquinas[i].x + trabajo.ancho() / 2) * factor,
                 (esquinas.esquinas[i].y + trabajo.alto() / 2) * factor};
@@ -163,15 +157,16 @@ bool paralelas(const RectaNormal& p, const RectaNormal& q) { return std::fabs(p.
 }  // namespace
 
 HojaDetectada detectarHojaRobusta(const ImagenBmp& foto) {
+    comprobarPlanos(foto);
     HojaDetectada hoja;
     const int ancho = foto.ancho(), alto = foto.alto();
     if (ancho < 16 || alto < 16) {
         hoja.motivo = "la foto es demasiado pequena para buscar la hoja";
         return hoja;
     }
-    const double factor = std::max(1.0, std::hypot(ancho, alto) / kDiagonalTrabajo);
+    const double factor = std::max(1.0, std::hypot(ancho, alto) / kDiagonalRobusta);
     const Rasgos rasgos = calcularRasgos(foto, factor);
-    const std::vector<Linea> lineas = buscarLineas(rasgos);
+    const std::vector<LineaDeBordes> lineas = buscarLineas(rasgos);
     const std::vector<Candidato> candidatos = buscarCandidatos(rasgos, lineas, 12);
     Eleccion mejor;
     for (const Candidato& c : candidatos) {
@@ -185,7 +180,7 @@ HojaDetectada detectarHojaRobusta(const ImagenBmp& foto) {
         // when it passes the same judgement of a sheet (what they find cleanly is never lost).
         std::optional<Eleccion> respaldo;
         if (const auto fijas = esquinasFijas(foto)) {
-            std::array<Esquina, 4> enTrabajo{};
+            Cuadrilatero enTrabajo{};
             for (int i = 0; i < 4; ++i) enTrabajo[i] = {((*fijas)[i].x + 0.5) / fx - 0.5, ((*fijas)[i].y + 0.5) / fy - 0.5};
             if (const auto c = candidatoDeEsquinas(rasgos, enTrabajo))
                 if (Eleccion e = juzgar(rasgos, *c); e.convence) respaldo = e;
@@ -198,7 +193,7 @@ HojaDetectada detectarHojaRobusta(const ImagenBmp& foto) {
         mejor = *respaldo;
     }
 
-    std::array<Esquina, 4> gruesas{};
+    Cuadrilatero gruesas{};
     for (int i = 0; i < 4; ++i)
         gruesas[i] = {(mejor.candidato.esquinas[i].x + 0.5) * fx - 0.5, (mejor.candidato.esquinas[i].y + 0.5) * fy - 0.5};
     Esquina centro{};
@@ -219,7 +214,7 @@ HojaDetectada detectarHojaRobusta(const ImagenBmp& foto) {
         puntos[s] = puntosDeLado(foto, a, b, centro, radio);
         if (auto fina = ajustarLado(puntos[s], 0.0, 1.0); fina && cerca(*fina, a, b, radio)) lados[s] = *fina;
     }
-    std::array<Esquina, 4> finas{};
+    Cuadrilatero finas{};
     for (int s = 0; s < 4; ++s) {
         const int t = (s + 1) % 4;
         if (!intersectar(lados[s], lados[t], finas[s]) ||
@@ -234,7 +229,7 @@ HojaDetectada detectarHojaRobusta(const ImagenBmp& foto) {
             finas[s] = punta;
     }
     hoja.encontrada = true;
-    hoja.esquinas = ordenarEsquinasHoja(finas, alto);
+    hoja.esquinas = ordenarCuadrilatero(finas, alto);
     hoja.confianza = mejor.confianza;
     return hoja;
 }

@@ -13,36 +13,29 @@
 // brighter or differs in colour, is even, and differs from what lies past each of its sides). The winner's sides are then refitted on the
 // full-resolution photo, each to the points of steepest change across it.
 
-#include <array>
 #include <optional>
 #include <string>
 
-#include "geometria/esquinas.hpp"
+#include "geometria/cuadrilatero.hpp"
 #include "imagen/imagen_bmp.hpp"
 
 struct HojaDetectada {
     bool encontrada = false;
-    // Photograph pixels: x the column, y the row in file order (row 0 is the bottom row of the
-    // picture as a viewer shows it), pixel centres at whole numbers; corners may lie outside the
-    // photo. Slots in the order the rectification maps them: 0 bottom-left, 1 bottom-right,
-    // 2 top-right, 3 top-left of the sheet as the photo shows it.
-    std::array<Esquina, 4> esquinas{};
+    // In the stored-row frame of the photo and in slot order (see Cuadrilatero); corners may lie
+    // outside the photo.
+    Cuadrilatero esquinas{};
     std::string motivo;  // when not found: why, in one line (Spanish)
     double confianza = 0.0;  // 0 .. 1: how convincing the chosen quadrilateral was (0 when none)
 };
 
-// Looks for the sheet in `foto` (a photo as leerFoto gives it). Never prints; safe to call from
-// several threads at once.
+// Looks for the sheet in `foto` (a photo as leerFoto gives it: each of its planes holds its width
+// and height; checked). Never prints; safe to call from several threads at once.
 HojaDetectada detectarHojaRobusta(const ImagenBmp& foto);
 
-// The four corners of a convex quadrilateral, given in any order, put in the slot order above
-// for a photo `alto` rows high: the top-left corner is the one nearest the picture's top-left as
-// a viewer shows it (least x + (alto - 1 - y)), and the others follow it around the
-// quadrilateral (top-left, then bottom-left, bottom-right, top-right going counter-clockwise on
-// screen). Any rotation of the sheet gives an untwisted order.
-std::array<Esquina, 4> ordenarEsquinasHoja(const std::array<Esquina, 4>& esquinas, int alto);
-
-// A straight line a x + b y = c with (a, b) a unit normal.
+// A straight line a x + b y = c in pixels (of the photo or of the detector's working image: x the
+// column, y the row in file order), (a, b) a unit normal. The detector's one line type; the
+// fixed-threshold stages' Recta is another thing: a cell of their Hough space, an angle in degrees
+// and a distance from the working image's centre.
 struct RectaNormal {
     double a = 0.0;
     double b = 0.0;
@@ -53,6 +46,6 @@ struct RectaNormal {
 // the photo: along the side, the points of steepest change of colour across it within `radio`
 // pixels of the estimate (sub-pixel), then a line through them that ignores the points far
 // from the rest. Nothing when too few points agree or the side is too short or lies outside
-// the photo.
+// the photo. The photo's planes hold its width and height (checked).
 std::optional<RectaNormal> refinarLado(const ImagenBmp& foto, Esquina desde, Esquina hasta, Esquina interior,
                                        double radio);

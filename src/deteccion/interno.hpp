@@ -13,10 +13,14 @@
 #include "deteccion/deteccion.hpp"
 #include "imagen/imagen_bmp.hpp"
 #include "imagen/plano.hpp"
+#include "sistema/comprobar.hpp"
 
 namespace deteccion {
 
 using PlanoFloat = Plano<float>;
+
+// Working images of at least this many pixels are worked in two parts at once.
+inline constexpr long long kPixelesTrabajoEnDos = 64 * 1024;
 
 // Radians in a degree.
 inline constexpr double kGrados = std::numbers::pi / 180.0;
@@ -39,6 +43,15 @@ inline long redondear(double x) {
     return static_cast<long>(entero) + (resto >= 0.5) - (resto <= -0.5);
 }
 
+// Stops the process unless each of the photo's three planes holds its width and height, as a photo
+// from leerFoto does: everything here reads them up to the sides the header gives.
+inline void comprobarPlanos(const ImagenBmp& foto) {
+    for (const PlanoBytes* plano : {&foto.plano0, &foto.plano1, &foto.plano2}) {
+        COMPROBAR_MAYOR_IGUAL(plano->ancho, foto.ancho());
+        COMPROBAR_MAYOR_IGUAL(plano->alto, foto.alto());
+    }
+}
+
 // What the working image shows: three smoothed planes (brightness and two opponent colours) and
 // their joint gradient.
 struct Rasgos {
@@ -59,54 +72,56 @@ struct Rasgos {
     double tinte1 = 0.0, tinte2 = 0.0;
 };
 
-// The features of `foto` shrunk by `factor` (>= 1): working pixel (x, y) is the mean of the
-// photo's pixels in its cell, its centre at photo point ((x + 0.5) f - 0.5, (y + 0.5) f - 0.5)
-// with f the photo's side over the working side.
+// The features of `foto` (its planes as comprobarPlanos checks them) shrunk by `factor` (>= 1;
+// checked): working pixel (x, y) is the mean of the photo's pixels in its cell, its centre at photo
+// point ((x + 0.5) f - 0.5, (y + 0.5) f - 0.5) with f the photo's side over the working side.
 Rasgos calcularRasgos(const ImagenBmp& foto, double factor);
 
-// A line found in the working image: n.x x + n.y y = c, with the unit normal at `angulo` degrees
-// (0 .. 180), and the edge pixels that lie on it.
-struct Linea {
-    double nx = 1.0;
-    double ny = 0.0;
-    double c = 0.0;
+// A line of the working image with the edges along it, as the Hough search finds it: the line, its
+// unit normal's angle in degrees (0 .. 180), its votes, and which steps along it are edges.
+struct LineaDeBordes {
+    RectaNormal recta{1.0, 0.0, 0.0};
     double angulo = 0.0;
     double votos = 0.0;
     // Coverage along the line: acumulado[i] = edge hits among the first i unit steps from t0 on,
-    // where the point at parameter t is (nx c - ny t, ny c + nx t); t from t0 to t0 + pasos.
+    // where the point at parameter t is (a c - b t, b c + a t); t from t0 to t0 + pasos.
     double t0 = 0.0;
     std::vector<int> acumulado;
 };
 
-std::vector<Linea> buscarLineas(const Rasgos& r);
+std::vector<LineaDeBordes> buscarLineas(const Rasgos& r);
 
 // Hits between parameters ta and tb (clipped to what was scanned), and the number of unit steps
-// that lie inside the working image over the same span.
+// that lie inside the working image over the same span, along a line whose edges were counted
+// (acumulado holds at least its first entry, as buscarLineas leaves it; checked).
 struct Cobertura {
     double aciertos = 0.0;
     double dentro = 0.0;
 };
-Cobertura coberturaEntre(const Linea& l, double ta, double tb);
+Cobertura coberturaEntre(const LineaDeBordes& l, double ta, double tb);
 // The same along the segment from a to b, whatever line was found there: the edge pixels near it
 // whose direction is square to it, from 2 pixels past a to 2 pixels before b.
 Cobertura coberturaDeSegmento(const Rasgos& r, const Esquina& a, const Esquina& b);
-double parametroDe(const Linea& l, double x, double y);
+double parametroDe(const LineaDeBordes& l, double x, double y);
 
 // A candidate quadrilateral: its lines (in order around) and its corners in the working image.
+// Quadrilaterals here are in the working image's frame and in order around (either way), not yet
+// in slots: the winner is put in slots on the photo, at the end.
 struct Candidato {
     std::array<int, 4> lineas{};
-    std::array<Esquina, 4> esquinas{};  // esquinas[i] = lineas[i] meets lineas[(i + 1) % 4]
+    Cuadrilatero esquinas{};  // esquinas[i] = lineas[i] meets lineas[(i + 1) % 4]
     std::array<double, 4> cobertura{};  // per side, over its part inside the image
     double puntaje = 0.0;
     double area = 0.0;
 };
 
-// Every plausible quadrilateral among the lines, best first (at most `cuantos`).
-std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<Linea>& lineas, int cuantos);
+// Every plausible quadrilateral among the lines, best first (at most `cuantos`, which is at least 0;
+// checked).
+std::vector<Candidato> buscarCandidatos(const Rasgos& r, const std::vector<LineaDeBordes>& lineas, int cuantos);
 // The quadrilateral with these corners (working image, in order around) as a candidate, judged by
 // the same shape and support as those of buscarCandidatos; nothing when it fails them. Its lines
 // are unnamed (-1).
-std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const std::array<Esquina, 4>& esquinas);
+std::optional<Candidato> candidatoDeEsquinas(const Rasgos& r, const Cuadrilatero& esquinas);
 
 // How much the inside of the quadrilateral looks like a sheet against its surroundings.
 struct Region {
@@ -126,10 +141,10 @@ struct Region {
     std::array<double, 4> interiorLado{-1.0, -1.0, -1.0, -1.0};
     std::array<double, 4> interiorFuera{-1.0, -1.0, -1.0, -1.0};
 };
-Region evaluarRegion(const Rasgos& r, const std::array<Esquina, 4>& esquinas);
+Region evaluarRegion(const Rasgos& r, const Cuadrilatero& esquinas);
 
-// Points of a sheet's side found on the photo (see refinarLado): where along the side (0 at
-// `desde`, 1 at `hasta`) and how steep the change of colour is there.
+// Points of a sheet's side found on the photo (see refinarLado; planes checked as there): where
+// along the side (0 at `desde`, 1 at `hasta`) and how steep the change of colour is there.
 struct PuntoDeLado {
     double x = 0.0, y = 0.0;
     double fraccion = 0.0;
@@ -140,6 +155,10 @@ std::vector<PuntoDeLado> puntosDeLado(const ImagenBmp& foto, Esquina desde, Esqu
 // A line through the points between fractions `desde` and `hasta`, ignoring weak and stray ones.
 std::optional<RectaNormal> ajustarLado(const std::vector<PuntoDeLado>& puntos, double desde, double hasta);
 
+// The line through two distinct points, its normal turned a quarter counter-clockwise from the
+// direction from a to b.
+RectaNormal rectaPor(const Esquina& a, const Esquina& b);
+// Where two lines meet; false when they are parallel or nearly so.
 bool intersectar(const RectaNormal& p, const RectaNormal& q, Esquina& punto);
 
 }  // namespace deteccion

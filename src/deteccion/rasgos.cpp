@@ -1,4 +1,5 @@
-// Edges and lines of the working image.
+// Features of the working image: the photo shrunk to brightness and two opponent colours,
+// smoothed, their joint gradient, its edges and the light's colour cast.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -11,10 +12,8 @@ namespace deteccion {
 
 namespace {
 
-// Photos of at least this many pixels are reduced in two halves at once, and working images of
-// kPixelesTrabajoEnDos worked in two parts.
+// Photos of at least this many pixels are reduced in two halves at once.
 constexpr long long kPixelesEnDosPartes = 1024 * 1024;
-constexpr long long kPixelesTrabajoEnDos = 64 * 1024;
 
 // Smoothing before the gradient: enough to calm paper grain and JPEG blocks on the working image
 // without merging a sheet's side with a nearby one.
@@ -27,18 +26,6 @@ constexpr int kRadioSuavizado = 3;
 constexpr float kUmbralMinimo = 10.0f;
 constexpr float kVecesMediana = 1.6f;
 
-// Hough: one-degree by one-pixel cells; every edge pixel votes within kAbanico degrees of its own
-// direction.
-constexpr int kAngulos = 180;
-constexpr int kAbanico = 2;
-constexpr int kMaxLineas = 40;
-
-// An edge pixel belongs to a line when it lies within these pixels of it and its direction is
-// within kToleranciaAngulo degrees of the line's normal.
-constexpr double kToleranciaAngulo = 14.0;
-constexpr int kAnchoAjuste = 2;
-// A line's coverage counts edge pixels this near it (a real sheet is seldom quite flat).
-constexpr int kAnchoCobertura = 2;
 // Pixels darker than this tell little of the light's colour.
 constexpr float kLuzTinte = 16.0f;
 
@@ -82,92 +69,6 @@ PlanoFloat suavizar(const PlanoFloat& entrada) {
         }
     }
     return salida;
-}
-
-// The parameter span of the line that lies inside [0, w-1] x [0, h-1]; false when none.
-bool tramoDentro(double nx, double ny, double c, int w, int h, double& tmin, double& tmax) {
-    // Point at t: (nx c - ny t, ny c + nx t).
-    tmin = -1e18;
-    tmax = 1e18;
-    const double px = nx * c, py = ny * c;
-    const double dx = -ny, dy = nx;
-    auto recortar = [&](double p, double d, double lo, double hi) {
-        if (std::fabs(d) < 1e-12) return p >= lo && p <= hi;
-        double a = (lo - p) / d, b = (hi - p) / d;
-        if (a > b) std::swap(a, b);
-        tmin = std::max(tmin, a);
-        tmax = std::min(tmax, b);
-        return true;
-    };
-    if (!recortar(px, dx, 0.0, w - 1.0) || !recortar(py, dy, 0.0, h - 1.0)) return false;
-    return tmax > tmin;
-}
-
-bool esBorde(const Rasgos& r, int x, int y, double angulo) {
-    if (x < 0 || y < 0 || x >= r.ancho || y >= r.alto) return false;
-    if (!r.borde[y][x]) return false;
-    return diferenciaAngular(r.angulo[y][x], angulo) <= kToleranciaAngulo;
-}
-
-// Refits the line to the edge pixels near it (least squares across the line); false when too few.
-bool reajustar(const Rasgos& r, Linea& l) {
-    double tmin, tmax;
-    if (!tramoDentro(l.nx, l.ny, l.c, r.ancho, r.alto, tmin, tmax)) return false;
-    double sw = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
-    for (double t = std::ceil(tmin); t <= tmax; t += 1.0) {
-        const double px = l.nx * l.c - l.ny * t, py = l.ny * l.c + l.nx * t;
-        for (int k = -kAnchoAjuste; k <= kAnchoAjuste; ++k) {
-            const int x = static_cast<int>(redondear(px + k * l.nx));
-            const int y = static_cast<int>(redondear(py + k * l.ny));
-            if (!esBorde(r, x, y, l.angulo)) continue;
-            sw += 1;
-            sx += x;
-            sy += y;
-            sxx += double(x) * x;
-            syy += double(y) * y;
-            sxy += double(x) * y;
-        }
-    }
-    if (sw < 8) return false;
-    const double mx = sx / sw, my = sy / sw;
-    const double cxx = sxx / sw - mx * mx, cyy = syy / sw - my * my, cxy = sxy / sw - mx * my;
-    // The normal is the eigenvector of the smaller eigenvalue of the scatter matrix.
-    const double direccion = 0.5 * std::atan2(2 * cxy, cxx - cyy);  // along the line
-    double nx = -std::sin(direccion), ny = std::cos(direccion);
-    if (nx * l.nx + ny * l.ny < 0) {
-        nx = -nx;
-        ny = -ny;
-    }
-    // Keep a small refit only: a big turn means the pixels belong to something else.
-    if (nx * l.nx + ny * l.ny < std::cos(4.0 * kGrados)) return true;
-    l.nx = nx;
-    l.ny = ny;
-    l.c = nx * mx + ny * my;
-    double a = std::atan2(ny, nx) / kGrados;
-    if (a < 0) a += 180.0;
-    if (a >= 180.0) a -= 180.0;
-    l.angulo = a;
-    return true;
-}
-
-void perfilar(const Rasgos& r, Linea& l) {
-    double tmin, tmax;
-    l.acumulado.assign(1, 0);
-    l.t0 = 0;
-    if (!tramoDentro(l.nx, l.ny, l.c, r.ancho, r.alto, tmin, tmax)) return;
-    l.t0 = std::ceil(tmin);
-    const int pasos = static_cast<int>(std::floor(tmax) - l.t0) + 1;
-    l.acumulado.assign(static_cast<std::size_t>(std::max(pasos, 0)) + 1, 0);
-    for (int i = 0; i < pasos; ++i) {
-        const double t = l.t0 + i;
-        const double px = l.nx * l.c - l.ny * t, py = l.ny * l.c + l.nx * t;
-        bool acierto = false;
-        for (int k = -kAnchoCobertura; k <= kAnchoCobertura && !acierto; ++k) {
-            acierto = esBorde(r, static_cast<int>(redondear(px + k * l.nx)),
-                              static_cast<int>(redondear(py + k * l.ny)), l.angulo);
-        }
-        l.acumulado[i + 1] = l.acumulado[i] + (acierto ? 1 : 0);
-    }
 }
 
 // The means of the photo's cells (see calcularRasgos) as brightness and two opponent colours.
@@ -219,6 +120,8 @@ void reducirCeldas(const ImagenBmp& foto, int w, int h, int yDesde, int yHasta, 
 }  // namespace
 
 Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
+    COMPROBAR_MAYOR_IGUAL(factor, 1.0);
+    comprobarPlanos(foto);
     Rasgos r;
     const int anchoFoto = foto.ancho(), altoFoto = foto.alto();
     const int w = std::max(1, static_cast<int>(anchoFoto / factor));
@@ -379,158 +282,6 @@ Rasgos calcularRasgos(const ImagenBmp& foto, double factor) {
         }
     }
     return r;
-}
-
-std::vector<Linea> buscarLineas(const Rasgos& r) {
-    const int w = r.ancho, h = r.alto;
-    const double cx = 0.5 * (w - 1), cy = 0.5 * (h - 1);
-    const int radio = static_cast<int>(std::ceil(0.5 * std::hypot(w, h))) + 2;
-    const int filas = 2 * radio + 1;
-    std::vector<double> coseno(kAngulos), seno(kAngulos);
-    for (int a = 0; a < kAngulos; ++a) {
-        coseno[a] = std::cos(a * kGrados);
-        seno[a] = std::sin(a * kGrados);
-    }
-    // Accumulator: row = angle, column = distance + radio (centred frame). A large image's two
-    // halves vote at once, each in its own; the counts are whole numbers, added exactly.
-    const std::size_t celdas = static_cast<std::size_t>(kAngulos) * filas;
-    std::vector<float> votos(celdas, 0.0f), votosAbajo;
-    const auto votar = [&](int desde, int hasta) {
-        std::vector<float>& v = desde == 0 ? votos : votosAbajo;
-        if (desde > 0) v.assign(celdas, 0.0f);
-        for (int y = desde; y < hasta; ++y) {
-            for (int x = 0; x < w; ++x) {
-                if (!r.borde[y][x]) continue;
-                const int a0 = static_cast<int>(redondear(r.angulo[y][x]));
-                for (int da = -kAbanico; da <= kAbanico; ++da) {
-                    int a = a0 + da;
-                    a = ((a % kAngulos) + kAngulos) % kAngulos;
-                    const double rho = (x - cx) * coseno[a] + (y - cy) * seno[a];
-                    const int fila = static_cast<int>(redondear(rho)) + radio;
-                    v[static_cast<std::size_t>(a) * filas + fila] += 1.0f;
-                }
-            }
-        }
-    };
-    enDosMitadesSiVale(static_cast<long long>(w) * h >= kPixelesTrabajoEnDos, h, votar);
-    for (std::size_t i = 0; i < votosAbajo.size(); ++i) votos[i] += votosAbajo[i];
-    // A light smoothing along the distance (the edge pixels of a line fall across two cells).
-    std::vector<float> suave(votos.size(), 0.0f);
-    for (int a = 0; a < kAngulos; ++a) {
-        const float* v = &votos[static_cast<std::size_t>(a) * filas];
-        float* s = &suave[static_cast<std::size_t>(a) * filas];
-        for (int i = 1; i + 1 < filas; ++i) s[i] = 0.25f * v[i - 1] + 0.5f * v[i] + 0.25f * v[i + 1];
-    }
-    auto celda = [&](int a, int i) -> float {
-        // Angles wrap with the distance reversed.
-        if (a < 0) {
-            a += kAngulos;
-            i = filas - 1 - i;
-        } else if (a >= kAngulos) {
-            a -= kAngulos;
-            i = filas - 1 - i;
-        }
-        if (i < 0 || i >= filas) return 0.0f;
-        return suave[static_cast<std::size_t>(a) * filas + i];
-    };
-    const float minimo = static_cast<float>(std::max(10.0, 0.03 * std::min(w, h)));
-    struct Pico {
-        float votos;
-        int a, i;
-    };
-    std::vector<Pico> picos;
-    for (int a = 0; a < kAngulos; ++a) {
-        for (int i = 1; i + 1 < filas; ++i) {
-            const float v = suave[static_cast<std::size_t>(a) * filas + i];
-            if (v < minimo) continue;
-            bool maximo = true;
-            for (int da = -3; da <= 3 && maximo; ++da) {
-                for (int di = -4; di <= 4; ++di) {
-                    if (da == 0 && di == 0) continue;
-                    const float u = celda(a + da, i + di);
-                    // Ties go to the first cell in scan order.
-                    if (u > v || (u == v && (da < 0 || (da == 0 && di < 0)))) {
-                        maximo = false;
-                        break;
-                    }
-                }
-            }
-            if (maximo) picos.push_back({v, a, i});
-        }
-    }
-    std::sort(picos.begin(), picos.end(), [](const Pico& p, const Pico& q) {
-        if (p.votos != q.votos) return p.votos > q.votos;
-        return p.a != q.a ? p.a < q.a : p.i < q.i;
-    });
-    if (picos.size() > 3 * kMaxLineas) picos.resize(3 * kMaxLineas);
-
-    std::vector<Linea> lineas;
-    for (const Pico& p : picos) {
-        Linea l;
-        l.angulo = p.a;
-        l.nx = coseno[p.a];
-        l.ny = seno[p.a];
-        l.c = (p.i - radio) + l.nx * cx + l.ny * cy;
-        l.votos = p.votos;
-        if (!reajustar(r, l)) continue;
-        reajustar(r, l);
-        // The same line twice (two peaks of one side): keep the stronger.
-        bool repetida = false;
-        for (const Linea& q : lineas) {
-            if (diferenciaAngular(q.angulo, l.angulo) > 3.0) continue;
-            // Distance between the lines at the image centre.
-            const double dq = q.nx * cx + q.ny * cy - q.c;
-            double dl = l.nx * cx + l.ny * cy - l.c;
-            if (q.nx * l.nx + q.ny * l.ny < 0) dl = -dl;
-            if (std::fabs(dq - dl) < 3.0) {
-                repetida = true;
-                break;
-            }
-        }
-        if (repetida) continue;
-        perfilar(r, l);
-        lineas.push_back(std::move(l));
-        if (static_cast<int>(lineas.size()) >= kMaxLineas) break;
-    }
-    return lineas;
-}
-
-double parametroDe(const Linea& l, double x, double y) { return -l.ny * x + l.nx * y; }
-
-Cobertura coberturaEntre(const Linea& l, double ta, double tb) {
-    if (ta > tb) std::swap(ta, tb);
-    const int pasos = static_cast<int>(l.acumulado.size()) - 1;
-    const int ia = std::clamp(static_cast<int>(std::ceil(ta - l.t0)), 0, pasos);
-    const int ib = std::clamp(static_cast<int>(std::floor(tb - l.t0)) + 1, 0, pasos);
-    Cobertura c;
-    if (ib <= ia) return c;
-    c.aciertos = l.acumulado[ib] - l.acumulado[ia];
-    c.dentro = ib - ia;
-    return c;
-}
-
-Cobertura coberturaDeSegmento(const Rasgos& r, const Esquina& a, const Esquina& b) {
-    const double largo = std::hypot(b.x - a.x, b.y - a.y);
-    if (!(largo > 0)) return {};
-    Linea l;
-    l.nx = -(b.y - a.y) / largo;
-    l.ny = (b.x - a.x) / largo;
-    l.c = l.nx * a.x + l.ny * a.y;
-    l.angulo = std::atan2(l.ny, l.nx) / kGrados;
-    if (l.angulo < 0) l.angulo += 180.0;
-    if (l.angulo >= 180.0) l.angulo -= 180.0;
-    perfilar(r, l);
-    double ta = parametroDe(l, a.x, a.y), tb = parametroDe(l, b.x, b.y);
-    if (ta > tb) std::swap(ta, tb);
-    return coberturaEntre(l, ta + 2.0, tb - 2.0);
-}
-
-bool intersectar(const RectaNormal& p, const RectaNormal& q, Esquina& punto) {
-    const double det = p.a * q.b - p.b * q.a;
-    if (std::fabs(det) < 1e-9) return false;
-    punto.x = (p.c * q.b - p.b * q.c) / det;
-    punto.y = (p.a * q.c - p.c * q.a) / det;
-    return true;
 }
 
 }  // namespace deteccion

@@ -1,4 +1,4 @@
-// The sheet's sides refitted on the full-resolution photo, and the order of its corners.
+// The sheet's sides refitted on the full-resolution photo.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -69,6 +69,7 @@ namespace deteccion {
 
 std::vector<PuntoDeLado> puntosDeLado(const ImagenBmp& foto, Esquina desde, Esquina hasta, Esquina interior,
                                       double radio) {
+    comprobarPlanos(foto);
     std::vector<PuntoDeLado> puntos;
     const double largo = std::hypot(hasta.x - desde.x, hasta.y - desde.y);
     if (!(largo >= 8.0) || !(radio >= 1.0)) return puntos;
@@ -187,30 +188,4 @@ std::optional<RectaNormal> ajustarLado(const std::vector<PuntoDeLado>& todos, do
 std::optional<RectaNormal> refinarLado(const ImagenBmp& foto, Esquina desde, Esquina hasta, Esquina interior,
                                        double radio) {
     return deteccion::ajustarLado(deteccion::puntosDeLado(foto, desde, hasta, interior, radio), 0.0, 1.0);
-}
-
-std::array<Esquina, 4> ordenarEsquinasHoja(const std::array<Esquina, 4>& esquinas, int alto) {
-    double cx = 0, cy = 0;
-    for (const Esquina& e : esquinas) {
-        cx += e.x / 4;
-        cy += e.y / 4;
-    }
-    // Counter-clockwise on screen (rows grow upward in file order, as on screen).
-    std::array<Esquina, 4> ccw = esquinas;
-    std::sort(ccw.begin(), ccw.end(), [&](const Esquina& a, const Esquina& b) {
-        return std::atan2(a.y - cy, a.x - cx) < std::atan2(b.y - cy, b.x - cx);
-    });
-    int primera = 0;
-    for (int i = 1; i < 4; ++i) {
-        const double vi = ccw[i].x + ((alto - 1) - ccw[i].y);
-        const double vp = ccw[primera].x + ((alto - 1) - ccw[primera].y);
-        if (vi < vp) primera = i;
-    }
-    // From the top-left, counter-clockwise: top-left, bottom-left, bottom-right, top-right.
-    std::array<Esquina, 4> slots{};
-    slots[3] = ccw[primera];
-    slots[0] = ccw[(primera + 1) % 4];
-    slots[1] = ccw[(primera + 2) % 4];
-    slots[2] = ccw[(primera + 3) % 4];
-    return slots;
 }

@@ -18,18 +18,18 @@ namespace fs = std::filesystem;
 constexpr double kUmbralRenderizadas = 0.01;
 constexpr double kUmbralReales = 0.015;
 
-std::array<Esquina, 4> comoEsquinas(const Cuadrilatero& e) {
-    std::array<Esquina, 4> r{};
+Cuadrilatero comoEsquinas(const Cuadrilatero& e) {
+    Cuadrilatero r{};
     for (int i = 0; i < 4; ++i) r[i] = {e[i].x, e[i].y};
     return r;
 }
 
 // The largest corner distance over the diagonal, the corners matched around the sheet (as the
 // scoring tool compares them: the best of the four turns).
-double errorRelativo(const std::array<Esquina, 4>& halladas, const std::array<Esquina, 4>& verdad, int ancho,
+double errorRelativo(const Cuadrilatero& halladas, const Cuadrilatero& verdad, int ancho,
                      int alto) {
-    const auto a = ordenarEsquinasHoja(halladas, alto);
-    const auto b = ordenarEsquinasHoja(verdad, alto);
+    const auto a = ordenarCuadrilatero(halladas, alto);
+    const auto b = ordenarCuadrilatero(verdad, alto);
     double mejor = 1e300;
     for (int giro = 0; giro < 4; ++giro) {
         double peor = 0;
@@ -58,7 +58,7 @@ void esperarHoja(const escena::Escena& e, double umbral = kUmbralRenderizadas) {
     ASSERT_TRUE(h.encontrada) << h.motivo;
     EXPECT_LE(errorRelativo(h.esquinas, comoEsquinas(foto->esquinas), e.ancho, e.alto), umbral);
     // Slots in the order the corners themselves give, untwisted.
-    const auto esperadas = ordenarEsquinasHoja(comoEsquinas(foto->esquinas), e.alto);
+    const auto esperadas = ordenarCuadrilatero(comoEsquinas(foto->esquinas), e.alto);
     for (int i = 0; i < 4; ++i)
         EXPECT_LE(std::hypot(h.esquinas[i].x - esperadas[i].x, h.esquinas[i].y - esperadas[i].y),
                   umbral * std::hypot(e.ancho, e.alto))
@@ -70,15 +70,15 @@ TEST(OrdenDeEsquinas, CualquierGiroDaElOrdenDeLaRectificacion) {
     for (int grados = -180; grados < 180; grados += 5) {
         SCOPED_TRACE(grados);
         const double t = grados * 3.14159265358979 / 180.0;
-        std::array<Esquina, 4> esquinas{};
+        Cuadrilatero esquinas{};
         const double medio[4][2] = {{-150, -200}, {150, -200}, {150, 200}, {-150, 200}};
         for (int i = 0; i < 4; ++i)
             esquinas[i] = {500 + medio[i][0] * std::cos(t) - medio[i][1] * std::sin(t),
                            400 + medio[i][0] * std::sin(t) + medio[i][1] * std::cos(t)};
-        const std::array<Esquina, 4> enOrden = esquinas;  // the page's own order
+        const Cuadrilatero enOrden = esquinas;  // the page's own order
         // Given in a scrambled order.
         std::swap(esquinas[(grados / 5) % 4 < 0 ? 0 : (grados / 5) % 4], esquinas[(grados / 5 + 2) % 4 < 0 ? 1 : 3]);
-        const auto slots = ordenarEsquinasHoja(esquinas, alto);
+        const auto slots = ordenarCuadrilatero(esquinas, alto);
         // Counter-clockwise on screen (rows grow upward), every turn the same way: untwisted.
         for (int i = 0; i < 4; ++i) {
             const Esquina& a = slots[i];
@@ -261,11 +261,19 @@ TEST(Rasgos, UnEscalonDaUnPixelDeBordePorFila) {
         for (int x = 0; x < r.ancho; ++x) bordes += r.borde[y][x];
         EXPECT_EQ(bordes, 1) << "fila " << y;
     }
+    // A photo one pixel wide has no gradient across it: its features are those of the same column
+    // twice over.
+    const auto rampa = [](int ancho) {
+        return apoyo::imagenDe(ancho, 40, [](int fila, int, int) { return 20 + 5 * fila; });
+    };
+    const deteccion::Rasgos uno = deteccion::calcularRasgos(rampa(1), 1.0);
+    const deteccion::Rasgos dos = deteccion::calcularRasgos(rampa(2), 1.0);
+    for (int y = 0; y < 40; ++y) EXPECT_EQ(uno.magnitud[y][0], dos.magnitud[y][0]) << "fila " << y;
 }
 
 TEST(Cuadrilateros, CoberturaDeUnTramoEnteroYDeUnaHoja) {
     // A line whose every step is an edge: the span [2, 12] holds 11 steps, all hits.
-    deteccion::Linea l;
+    deteccion::LineaDeBordes l;
     l.t0 = 0.0;
     l.acumulado.resize(21);
     for (int i = 0; i <= 20; ++i) l.acumulado[static_cast<std::size_t>(i)] = i;
@@ -283,10 +291,53 @@ TEST(Cuadrilateros, CoberturaDeUnTramoEnteroYDeUnaHoja) {
     const auto c0 = deteccion::candidatoDeEsquinas(r, comoEsquinas(foto->esquinas));
     ASSERT_TRUE(c0);
     for (double v : c0->cobertura) EXPECT_GE(v, 0.9);
-    std::array<Esquina, 4> dentro = comoEsquinas(foto->esquinas);
+    Cuadrilatero dentro = comoEsquinas(foto->esquinas);
     for (Esquina& q : dentro) q = {320 + 0.8 * (q.x - 320), 240 + 0.8 * (q.y - 240)};
     EXPECT_FALSE(deteccion::candidatoDeEsquinas(r, dentro));
     EXPECT_FALSE(deteccion::candidatoDeEsquinas(r, {Esquina{300, 100}, Esquina{340, 100}, Esquina{340, 380}, Esquina{300, 380}}));
+}
+
+TEST(Cuadrilateros, LaFormaRehusaAngulosAgudosYEsquinasLejosDeLaFoto) {
+    // A bright quadrilateral on a dark desk, corners counter-clockwise (rows upward); the parts of
+    // it outside the photo are simply not seen. Its own corners make a candidate only when its
+    // shape could be a sheet's.
+    const auto candidato = [](const Cuadrilatero& q) {
+        const ImagenBmp foto = apoyo::imagenDe(320, 240, [&](int fila, int col, int) {
+            bool dentro = true;
+            for (int s = 0; s < 4; ++s) {
+                const Esquina& a = q[s];
+                const Esquina& b = q[(s + 1) % 4];
+                dentro = dentro && (b.x - a.x) * (fila - a.y) - (b.y - a.y) * (col - a.x) > 0;
+            }
+            return dentro ? 200 : 50;
+        });
+        return deteccion::candidatoDeEsquinas(deteccion::calcularRasgos(foto, 1.0), q);
+    };
+    // Angles of 63 and 117 degrees pass; of 23.5 and 156.5 degrees, no sheet photographed to be
+    // scanned looks like that.
+    EXPECT_TRUE(candidato({Esquina{40, 40}, Esquina{200, 40}, Esquina{280, 200}, Esquina{120, 200}}));
+    EXPECT_FALSE(candidato({Esquina{15, 60}, Esquina{75, 60}, Esquina{305, 160}, Esquina{245, 160}}));
+    // A corner 50 pixels left of the photo (within 22 % of its width) passes; 90 pixels left, not.
+    EXPECT_TRUE(candidato({Esquina{-50, 120}, Esquina{150, 20}, Esquina{300, 120}, Esquina{150, 220}}));
+    EXPECT_FALSE(candidato({Esquina{-90, 120}, Esquina{150, 20}, Esquina{300, 120}, Esquina{150, 220}}));
+}
+
+TEST(Cuadrilateros, CoberturaDeUnSegmentoSoloDentroDeLaFoto) {
+    // A sheet's vertical and horizontal sides are covered over the steps inside the photo; a side
+    // of the same direction that lies wholly beside the photo has no step inside it.
+    const ImagenBmp foto =
+        apoyo::imagenDe(120, 100, [](int fila, int col, int) { return col >= 30 && fila >= 20 ? 200 : 50; });
+    const deteccion::Rasgos r = deteccion::calcularRasgos(foto, 1.0);
+    const deteccion::Cobertura vertical = deteccion::coberturaDeSegmento(r, {29.5, 30}, {29.5, 90});
+    EXPECT_EQ(vertical.dentro, 57.0);
+    EXPECT_GE(vertical.aciertos, 50.0);
+    const deteccion::Cobertura horizontal = deteccion::coberturaDeSegmento(r, {40, 19.5}, {110, 19.5});
+    EXPECT_EQ(horizontal.dentro, 67.0);
+    EXPECT_GE(horizontal.aciertos, 60.0);
+    for (const double x : {-5.0, 125.0})
+        EXPECT_EQ(deteccion::coberturaDeSegmento(r, {x, 30}, {x, 90}).dentro, 0.0) << x;
+    for (const double y : {-5.0, 105.0})
+        EXPECT_EQ(deteccion::coberturaDeSegmento(r, {40, y}, {110, y}).dentro, 0.0) << y;
 }
 
 // A straight edge drawn with exact anti-aliasing (16 x 16 samples per pixel): bright where
@@ -344,6 +395,39 @@ TEST(Refinamiento, UnLadoSeAjustaAFraccionesDePixel) {
     EXPECT_FALSE(refinarLado(plana, {180, 20}, {200, 280}, {20, 150}, 8.0));
 }
 
+TEST(DeteccionDeathTest, LoQueNoDebeRecibirDetieneConLosValores) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const ImagenBmp foto = apoyo::imagenDe(64, 48, [](int, int col, int) { return col < 32 ? 60 : 188; });
+    // A plane shorter or narrower than the photo's header says: the detector would read past it.
+    ImagenBmp corta = foto;
+    corta.plano1 = PlanoBytes(64, 47);
+    EXPECT_DEATH(detectarHojaRobusta(corta),
+                 "plano->alto >= foto.alto\\(\\) \\(plano->alto = 47, foto.alto\\(\\) = 48\\)");
+    EXPECT_DEATH(deteccion::calcularRasgos(corta, 1.0), "plano->alto >= foto.alto\\(\\)");
+    ImagenBmp estrecha = foto;
+    estrecha.plano2 = PlanoBytes(63, 48);
+    EXPECT_DEATH(refinarLado(estrecha, {31.5, 2}, {31.5, 45}, {10, 24}, 4.0),
+                 "plano->ancho >= foto.ancho\\(\\) \\(plano->ancho = 63, foto.ancho\\(\\) = 64\\)");
+    // A working image larger than the photo, or no factor at all.
+    EXPECT_DEATH(deteccion::calcularRasgos(foto, 0.5), "factor >= 1.0 \\(factor = 0.5, 1.0 = 1\\)");
+    EXPECT_DEATH(deteccion::calcularRasgos(foto, std::nan("")), "factor >= 1.0 \\(factor = nan");
+    // Coverage along a line whose edges were never counted.
+    EXPECT_DEATH(deteccion::coberturaEntre(deteccion::LineaDeBordes{}, 0.0, 5.0),
+                 "l.acumulado.size\\(\\) >= std::size_t\\{1\\} \\(l.acumulado.size\\(\\) = 0");
+    const deteccion::Rasgos r = deteccion::calcularRasgos(foto, 1.0);
+    EXPECT_DEATH(deteccion::buscarCandidatos(r, {}, -1), "cuantos >= 0 \\(cuantos = -1, 0 = 0\\)");
+    // Planes wider than the photo are read only as far as it goes.
+    ImagenBmp ancha = foto;
+    for (PlanoBytes* p : {&ancha.plano0, &ancha.plano1, &ancha.plano2}) {
+        PlanoBytes mayor(70, 50, 0);
+        for (int y = 0; y < 48; ++y) std::copy(p->datos.begin() + y * 64, p->datos.begin() + (y + 1) * 64, mayor[y]);
+        *p = std::move(mayor);
+    }
+    const deteccion::Rasgos enAncha = deteccion::calcularRasgos(ancha, 1.0);
+    EXPECT_EQ(enAncha.luz.datos, r.luz.datos);
+    EXPECT_EQ(enAncha.borde.datos, r.borde.datos);
+}
+
 TEST(ConjuntoRenderizado, UnaEscenaDeCadaTipoDentroDelUmbral) {
     // One scene of each kind the renderer makes, scored as the scoring tool does, and found the
     // same way in two parts at once as on one thread.
@@ -392,7 +476,7 @@ TEST(FotosReales, LasNueveDentroDelUnoYMedio) {
         ASSERT_TRUE(lectura.imagen) << lectura.mensaje;
         ASSERT_EQ(lectura.imagen->ancho(), ancho);
         ASSERT_EQ(lectura.imagen->alto(), alto);
-        std::array<Esquina, 4> verdad{};
+        Cuadrilatero verdad{};
         for (int i = 0; i < 4; ++i) verdad[i] = {m[2 * i], (alto - 1) - m[2 * i + 1]};
         const HojaDetectada h = detectarHojaRobusta(*lectura.imagen);
         ASSERT_TRUE(h.encontrada) << h.motivo;
