@@ -18,6 +18,7 @@
 #include <turbojpeg.h>
 
 #include "apoyo.hpp"
+#include "formatos/constructores.hpp"
 #include "hijo.hpp"
 #include "formatos/formatos.hpp"
 #include "imagen/paralelo.hpp"
@@ -27,6 +28,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using apoyo::Bytes;
+using constructores::bloqueExif;
+using constructores::conExif;
+using constructores::ihdrDe;
+using constructores::Png;
+using constructores::pngDe;
 
 // A picture as a viewer shows it: RGB triples, rows from the top down.
 struct Foto {
@@ -98,111 +104,7 @@ Foto degradado(int ancho, int alto) {
 
 // A JPEG of the picture through libjpeg-turbo as a camera would write it.
 Bytes jpegDe(const Foto& f, int calidad = 100, int submuestreo = TJSAMP_444, int banderas = 0) {
-    tjhandle tj = tjInitCompress();
-    unsigned char* datos = nullptr;
-    unsigned long tamano = 0;
-    const int estado = tjCompress2(tj, f.rgb.data(), f.ancho, 0, f.alto, TJPF_RGB, &datos, &tamano, submuestreo,
-                                   calidad, banderas);
-    EXPECT_EQ(estado, 0) << tjGetErrorStr2(tj);
-    Bytes b(datos, datos + tamano);
-    tjFree(datos);
-    tjDestroy(tj);
-    return b;
-}
-
-// The "Exif\0\0" block of an APP1 segment with the orientation and, when given, the 35 mm focal
-// length, written by libexif.
-Bytes bloqueExif(int orientacion, int focal35 = 0) {
-    ExifData* exif = exif_data_new();
-    exif_data_set_byte_order(exif, EXIF_BYTE_ORDER_MOTOROLA);
-    const auto poner = [&](ExifIfd ifd, ExifTag etiqueta, int valor) {
-        ExifEntry* e = exif_entry_new();
-        exif_content_add_entry(exif->ifd[ifd], e);
-        exif_entry_initialize(e, etiqueta);
-        if (e->data == nullptr) {  // a tag libexif has no default for
-            e->format = EXIF_FORMAT_SHORT;
-            e->components = 1;
-            e->size = 2;
-            e->data = static_cast<unsigned char*>(std::malloc(2));
-        }
-        exif_set_short(e->data, EXIF_BYTE_ORDER_MOTOROLA, ExifShort(valor));
-        exif_entry_unref(e);
-    };
-    poner(EXIF_IFD_0, EXIF_TAG_ORIENTATION, orientacion);
-    if (focal35 > 0) poner(EXIF_IFD_EXIF, EXIF_TAG_FOCAL_LENGTH_IN_35MM_FILM, focal35);
-    unsigned char* datos = nullptr;
-    unsigned int tamano = 0;
-    exif_data_save_data(exif, &datos, &tamano);
-    Bytes b(datos, datos + tamano);
-    std::free(datos);
-    exif_data_unref(exif);
-    return b;
-}
-
-// The JPEG with an APP1 segment holding `exif` right after its start marker, as cameras write it.
-Bytes conExif(Bytes jpeg, const Bytes& exif) {
-    Bytes segmento = {0xFF, 0xE1, std::uint8_t((exif.size() + 2) >> 8), std::uint8_t(exif.size() + 2)};
-    segmento.insert(segmento.end(), exif.begin(), exif.end());
-    jpeg.insert(jpeg.begin() + 2, segmento.begin(), segmento.end());
-    return jpeg;
-}
-
-// A PNG of the given header and raw rows (samples as the file stores them: 16-bit ones
-// big-endian), with a palette, a tRNS chunk and an eXIf chunk when given.
-struct Png {
-    Png(spng_ihdr h, std::vector<std::uint8_t> f, std::vector<std::array<std::uint8_t, 3>> p = {},
-        std::vector<std::uint8_t> t = {})
-        : ihdr(h), filas(std::move(f)), paleta(std::move(p)), transparencia(std::move(t)) {}
-    spng_ihdr ihdr{};
-    std::vector<std::uint8_t> filas;
-    std::vector<std::array<std::uint8_t, 3>> paleta;
-    std::vector<std::uint8_t> transparencia;  // alpha per palette entry
-    Bytes exif;                               // TIFF data, without "Exif\0\0"
-};
-
-Bytes pngDe(const Png& p) {
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-    spng_ihdr ihdr = p.ihdr;
-    spng_set_ihdr(ctx, &ihdr);
-    if (!p.paleta.empty()) {
-        spng_plte plte{};
-        plte.n_entries = std::uint32_t(p.paleta.size());
-        for (std::size_t i = 0; i < p.paleta.size(); ++i)
-            plte.entries[i] = {p.paleta[i][0], p.paleta[i][1], p.paleta[i][2], 0};
-        spng_set_plte(ctx, &plte);
-    }
-    if (!p.transparencia.empty()) {
-        spng_trns trns{};
-        trns.n_type3_entries = std::uint32_t(p.transparencia.size());
-        std::copy(p.transparencia.begin(), p.transparencia.end(), trns.type3_alpha);
-        spng_set_trns(ctx, &trns);
-    }
-    Bytes exif = p.exif;
-    if (!exif.empty()) {
-        spng_exif e{exif.size(), reinterpret_cast<char*>(exif.data())};
-        EXPECT_EQ(spng_set_exif(ctx, &e), 0);
-    }
-    std::vector<std::uint8_t> filas = p.filas;
-    const int estado = spng_encode_image(ctx, filas.data(), filas.size(), SPNG_FMT_RAW, SPNG_ENCODE_FINALIZE);
-    EXPECT_EQ(estado, 0) << spng_strerror(estado);
-    std::size_t tamano = 0;
-    int error = 0;
-    auto* datos = static_cast<std::uint8_t*>(spng_get_png_buffer(ctx, &tamano, &error));
-    Bytes b(datos, datos + tamano);
-    std::free(datos);
-    spng_ctx_free(ctx);
-    return b;
-}
-
-spng_ihdr ihdrDe(int ancho, int alto, int bits, int tipo, int entrelazado = 0) {
-    spng_ihdr h{};
-    h.width = std::uint32_t(ancho);
-    h.height = std::uint32_t(alto);
-    h.bit_depth = std::uint8_t(bits);
-    h.color_type = std::uint8_t(tipo);
-    h.interlace_method = std::uint8_t(entrelazado);
-    return h;
+    return constructores::jpeg(f.rgb, f.ancho, f.alto, calidad, submuestreo, banderas);
 }
 
 std::uint32_t crc32(const std::uint8_t* datos, std::size_t n) {
