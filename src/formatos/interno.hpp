@@ -13,6 +13,7 @@
 
 #include "formatos/formatos.hpp"
 #include "imagen/memoria.hpp"
+#include "sistema/comprobar.hpp"
 
 namespace formatos {
 
@@ -70,12 +71,19 @@ DatosExif leerExif(const std::uint8_t* datos, std::size_t cantidad);
 template <int kCanales, int kAzul, int kVerde, int kRojo>
 class PlanosOrientados {
 public:
+    // `orientacion` is an EXIF orientation, 1 .. 8.
     PlanosOrientados(int ancho, int alto, int orientacion)
         : imagen_(orientacion >= 5 ? imagenSinIniciar(alto, ancho) : imagenSinIniciar(ancho, alto)),
-          ancho_(ancho), alto_(alto), orientacion_(orientacion) {}
+          ancho_(ancho), alto_(alto), orientacion_(orientacion) {
+        COMPROBAR_MAYOR_IGUAL(orientacion, 1);
+        COMPROBAR_MENOR_IGUAL(orientacion, 8);
+    }
 
-    // Stored rows primera .. primera + filas - 1, `salto` bytes apart from `pixeles` on.
+    // Stored rows primera .. primera + filas - 1, `salto` bytes apart from `pixeles` on; they must
+    // lie among the `alto` rows.
     void banda(const std::uint8_t* pixeles, std::size_t salto, int primera, int filas) {
+        COMPROBAR_MAYOR_IGUAL(primera, 0);
+        COMPROBAR_MENOR_IGUAL(primera + filas, alto_);
         // Kept in locals: a store through a byte pointer could change a member, as far as the
         // compiler knows, and the row loops would then be left unvectorised.
         const int o = orientacion_, ancho = ancho_, alto = alto_;
@@ -129,8 +137,12 @@ public:
     }
 
     // The pixels x0, x0 + paso, ... of stored row y, as they stand at those places of `fila` (a
-    // pass of an interlaced picture).
+    // pass of an interlaced picture). Row y must be one of the `alto` rows, and paso at least 1.
     void puntos(const std::uint8_t* fila, int y, int x0, int paso) {
+        COMPROBAR_MAYOR_IGUAL(y, 0);
+        COMPROBAR_MENOR(y, alto_);
+        COMPROBAR_MAYOR_IGUAL(x0, 0);
+        COMPROBAR_MAYOR_IGUAL(paso, 1);
         const int o = orientacion_, ancho = ancho_, alto = alto_;
         const bool volteada = o == 2 || o == 3 || o == 6 || o == 7;
         for (int x = x0; x < ancho; x += paso) {

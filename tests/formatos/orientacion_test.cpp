@@ -1,5 +1,6 @@
 // The EXIF orientation of a JPEG or PNG applied: the photo as a viewer shows it.
 #include "formatos/fotos.hpp"
+#include "formatos/interno.hpp"
 
 namespace {
 
@@ -95,6 +96,26 @@ TEST(LeerFoto, LasOchoOrientacionesExifDanLaFotoDerecha) {
     apoyo::escribirArchivo(carpeta / "o6-despues.png", despues);
     EXPECT_EQ(mayorDiferencia(leida(carpeta / "o6-despues.png", &r), derecha), 0);
     EXPECT_EQ(r.orientacion, 6);
+}
+
+TEST(OrientacionDeathTest, UnaOrientacionOFilasFueraDeLaFotoDetienenConLosValores) {
+    using Planos = formatos::PlanosOrientados<3, 0, 1, 2>;
+    EXPECT_DEATH(Planos(4, 3, 0), "orientacion >= 1 \\(orientacion = 0");
+    EXPECT_DEATH(Planos(4, 3, 9), "orientacion <= 8 \\(orientacion = 9");
+    EXPECT_DEATH(formatos::orientada(apoyo::imagenDe(4, 3, [](int, int, int) { return 0; }), 12),
+                 "orientacion <= 8 \\(orientacion = 12");
+    std::vector<std::uint8_t> filas(3 * 4 * 3, 7);
+    EXPECT_DEATH(Planos(4, 3, 6).banda(filas.data(), 12, 1, 3), "primera \\+ filas <= alto_ \\(primera \\+ filas = 4, alto_ = 3\\)");
+    EXPECT_DEATH(Planos(4, 3, 1).banda(filas.data(), 12, -1, 1), "primera >= 0");
+    EXPECT_DEATH(Planos(4, 3, 1).puntos(filas.data(), 3, 0, 2), "y < alto_ \\(y = 3, alto_ = 3\\)");
+    EXPECT_DEATH(Planos(4, 3, 1).puntos(filas.data(), 0, 0, 0), "paso >= 1");
+    // Within bounds, the last band and the last row go in.
+    Planos planos(4, 3, 6);
+    planos.banda(filas.data(), 12, 0, 3);
+    planos.puntos(filas.data(), 2, 1, 2);
+    const ImagenBmp hecha = planos.tomar();
+    EXPECT_EQ(hecha.ancho(), 3);
+    EXPECT_EQ(hecha.alto(), 4);
 }
 
 }  // namespace
