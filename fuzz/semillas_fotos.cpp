@@ -11,16 +11,20 @@
 #include <string>
 #include <vector>
 
+#include <stdexcept>
+
 #include <libexif/exif-data.h>
 #include <spng.h>
 #include <turbojpeg.h>
 
+#include "formatos/constructores.hpp"
 #include "formatos/formatos.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using constructores::Bytes;
+using constructores::conExif;
 
 [[noreturn]] void fallar(const std::string& que) {
     std::fprintf(stderr, "semillas_fotos: %s\n", que.c_str());
@@ -41,53 +45,11 @@ Bytes pixeles(int ancho, int alto) {
 }
 
 Bytes jpeg(int ancho, int alto, int submuestreo, int calidad, int banderas) {
-    const Bytes rgb = pixeles(ancho, alto);
-    tjhandle tj = tjInitCompress();
-    unsigned char* datos = nullptr;
-    unsigned long tamano = 0;
-    if (tjCompress2(tj, rgb.data(), ancho, 0, alto, TJPF_RGB, &datos, &tamano, submuestreo, calidad, banderas) != 0) {
-        fallar(tjGetErrorStr2(tj));
-    }
-    Bytes b(datos, datos + tamano);
-    tjFree(datos);
-    tjDestroy(tj);
-    return b;
+    return constructores::jpeg(pixeles(ancho, alto), ancho, alto, calidad, submuestreo, banderas);
 }
 
 // "Exif\0\0" and a TIFF structure with the orientation and a 35 mm focal length.
-Bytes exif(int orientacion, ExifByteOrder orden) {
-    ExifData* d = exif_data_new();
-    exif_data_set_byte_order(d, orden);
-    const auto poner = [&](ExifIfd ifd, ExifTag etiqueta, int valor) {
-        ExifEntry* e = exif_entry_new();
-        exif_content_add_entry(d->ifd[ifd], e);
-        exif_entry_initialize(e, etiqueta);
-        if (e->data == nullptr) {
-            e->format = EXIF_FORMAT_SHORT;
-            e->components = 1;
-            e->size = 2;
-            e->data = static_cast<unsigned char*>(std::malloc(2));
-        }
-        exif_set_short(e->data, orden, ExifShort(valor));
-        exif_entry_unref(e);
-    };
-    poner(EXIF_IFD_0, EXIF_TAG_ORIENTATION, orientacion);
-    poner(EXIF_IFD_EXIF, EXIF_TAG_FOCAL_LENGTH_IN_35MM_FILM, 26);
-    unsigned char* datos = nullptr;
-    unsigned int tamano = 0;
-    exif_data_save_data(d, &datos, &tamano);
-    Bytes b(datos, datos + tamano);
-    std::free(datos);
-    exif_data_unref(d);
-    return b;
-}
-
-Bytes conExif(Bytes j, const Bytes& e) {
-    Bytes segmento = {0xFF, 0xE1, std::uint8_t((e.size() + 2) >> 8), std::uint8_t(e.size() + 2)};
-    segmento.insert(segmento.end(), e.begin(), e.end());
-    j.insert(j.begin() + 2, segmento.begin(), segmento.end());
-    return j;
-}
+Bytes exif(int orientacion, ExifByteOrder orden) { return constructores::bloqueExif(orientacion, 26, orden); }
 
 // The start-of-frame of a JPEG made to announce other sides.
 Bytes conLados(Bytes j, int ancho, int alto) {
@@ -106,41 +68,13 @@ Bytes conLados(Bytes j, int ancho, int alto) {
 // A PNG of raw rows as the file stores them.
 Bytes png(int ancho, int alto, int bits, int tipo, const Bytes& filas, int entrelazado = 0, bool conPaleta = false,
           const Bytes& datosExif = {}) {
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-    spng_ihdr ihdr{};
-    ihdr.width = std::uint32_t(ancho);
-    ihdr.height = std::uint32_t(alto);
-    ihdr.bit_depth = std::uint8_t(bits);
-    ihdr.color_type = std::uint8_t(tipo);
-    ihdr.interlace_method = std::uint8_t(entrelazado);
-    spng_set_ihdr(ctx, &ihdr);
+    constructores::Png p(constructores::ihdrDe(ancho, alto, bits, tipo, entrelazado), filas);
     if (conPaleta) {
-        spng_plte plte{};
-        plte.n_entries = 4;
-        for (std::uint32_t i = 0; i < 4; ++i) plte.entries[i] = {std::uint8_t(60 * i), 200, std::uint8_t(255 - 60 * i), 0};
-        spng_set_plte(ctx, &plte);
-        spng_trns trns{};
-        trns.n_type3_entries = 2;
-        trns.type3_alpha[0] = 0;
-        trns.type3_alpha[1] = 128;
-        spng_set_trns(ctx, &trns);
+        for (int i = 0; i < 4; ++i) p.paleta.push_back({std::uint8_t(60 * i), 200, std::uint8_t(255 - 60 * i)});
+        p.transparencia = {0, 128};
     }
-    Bytes tiff(datosExif.size() > 6 ? datosExif.begin() + 6 : datosExif.end(), datosExif.end());
-    if (!tiff.empty()) {
-        spng_exif e{tiff.size(), reinterpret_cast<char*>(tiff.data())};
-        spng_set_exif(ctx, &e);
-    }
-    Bytes datos = filas;
-    const int estado = spng_encode_image(ctx, datos.data(), datos.size(), SPNG_FMT_RAW, SPNG_ENCODE_FINALIZE);
-    if (estado != 0) fallar(spng_strerror(estado));
-    std::size_t tamano = 0;
-    int error = 0;
-    auto* b = static_cast<std::uint8_t*>(spng_get_png_buffer(ctx, &tamano, &error));
-    Bytes r(b, b + tamano);
-    std::free(b);
-    spng_ctx_free(ctx);
-    return r;
+    if (datosExif.size() > 6) p.exif.assign(datosExif.begin() + 6, datosExif.end());
+    return constructores::pngDe(p);
 }
 
 Bytes filasDe(int bytesPorFila, int alto, int semilla) {
@@ -161,7 +95,7 @@ Bytes conByteCambiado(Bytes b, std::size_t desdeElFinal) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     if (argc != 2) fallar("uso: semillas_fotos CARPETA");
     const fs::path carpeta = argv[1];
     fs::create_directories(carpeta);
@@ -203,4 +137,6 @@ int main(int argc, char** argv) {
         if (!f) fallar(std::string("no se puede escribir ") + nombre);
     }
     return 0;
+} catch (const std::runtime_error& e) {
+    fallar(e.what());
 }

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "imagen/imagen_bmp.hpp"
-#include "imagen/paralelo.hpp"
 
 // ---------------------------------------------------------------------------------------------
 // Reading
