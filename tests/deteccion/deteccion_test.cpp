@@ -297,6 +297,33 @@ TEST(Cuadrilateros, CoberturaDeUnTramoEnteroYDeUnaHoja) {
     EXPECT_FALSE(deteccion::candidatoDeEsquinas(r, {Esquina{300, 100}, Esquina{340, 100}, Esquina{340, 380}, Esquina{300, 380}}));
 }
 
+TEST(Cuadrilateros, CadaCandidatoTieneSusCuatroLadosLargosYCubiertos) {
+    // On cluttered and textured desks the lines make many quadrilaterals; every one that is kept
+    // has all four sides long enough (a twentieth of the working diagonal) and covered by edges
+    // over at least 0.35 of their part inside the image, whichever side falls short first.
+    int vistos = 0;
+    for (const char* tipo : {"desorden", "textura", "objetos-oscuros"}) {
+        for (const escena::EscenaEtiquetada& e : escena::conjuntoDeEscenas(tipo, 3, 21)) {
+            const auto foto = escena::renderizarEscena(e.escena);
+            ASSERT_TRUE(foto);
+            const ImagenBmp& imagen = foto->imagen;
+            const double factor = std::max(1.0, std::hypot(imagen.ancho(), imagen.alto()) / 800.0);
+            const deteccion::Rasgos r = deteccion::calcularRasgos(imagen, factor);
+            const double diagonal = std::hypot(r.magnitud.ancho, r.magnitud.alto);
+            for (const deteccion::Candidato& c : deteccion::buscarCandidatos(r, deteccion::buscarLineas(r), 1000)) {
+                ++vistos;
+                for (int s = 0; s < 4; ++s) {
+                    const Esquina& a = c.esquinas[(s + 3) % 4];
+                    const Esquina& b = c.esquinas[s];
+                    EXPECT_GE(std::hypot(b.x - a.x, b.y - a.y), 0.05 * diagonal) << tipo << " side " << s;
+                    EXPECT_GE(c.cobertura[s], 0.35) << tipo << " side " << s;
+                }
+            }
+        }
+    }
+    EXPECT_GT(vistos, 20);
+}
+
 TEST(Cuadrilateros, LaFormaRehusaAngulosAgudosYEsquinasLejosDeLaFoto) {
     // A bright quadrilateral on a dark desk, corners counter-clockwise (rows upward); the parts of
     // it outside the photo are simply not seen. Its own corners make a candidate only when its
