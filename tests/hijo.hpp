@@ -13,7 +13,30 @@
 #include <fstream>
 #include <functional>
 
+// AddressSanitizer reserves its shadow and its allocator's regions as the process goes, so an
+// address-space limit says nothing of what a run takes there: the tests that set one are skipped
+// in such a build, and say why.
+#if defined(__SANITIZE_ADDRESS__)
+#define ESCANER_CON_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ESCANER_CON_ASAN 1
+#endif
+#endif
+#define SALTAR_SI_NO_HAY_LIMITE_DE_MEMORIA()                                                        \
+    do {                                                                                           \
+        if (::apoyo::kConAddressSanitizer)                                                        \
+            GTEST_SKIP() << "AddressSanitizer reserves address space as it goes: no address-space " \
+                            "limit can measure a run in this build";                               \
+    } while (false)
+
 namespace apoyo {
+
+#ifdef ESCANER_CON_ASAN
+inline constexpr bool kConAddressSanitizer = true;
+#else
+inline constexpr bool kConAddressSanitizer = false;
+#endif
 
 // Runs `trabajo` in a child whose address space may grow by at most `deMas` bytes beyond what it
 // holds when it starts; its exit status (trabajo's result, 0 .. 124; 125 when an exception left

@@ -336,6 +336,7 @@ Corrida correrConMemoria(std::uint64_t deMas, std::vector<std::string> argumento
 }
 
 TEST(Comandos, SinMemoriaParaUnaFotoFallaEsaFotoYElLoteSigue) {
+    SALTAR_SI_NO_HAY_LIMITE_DE_MEMORIA();
     // A photo with a sheet whose page, at 1200 pixels per inch, takes 400 MB; the next photo has no
     // sheet and needs no page. Under a limit of 150 MB the first fails for memory, alone, in one
     // line, and the second is worked as ever.
@@ -354,6 +355,7 @@ TEST(Comandos, SinMemoriaParaUnaFotoFallaEsaFotoYElLoteSigue) {
 }
 
 TEST(Comandos, LasFotosSeTrabajanALaVezSoloSiCabenEnLaMemoria) {
+    SALTAR_SI_NO_HAY_LIMITE_DE_MEMORIA();
     // Two 24-megapixel PNG photos: each takes 72 MB of planes; two at once do not fit in 130 MB,
     // one does. With -j 2 the second waits for the first, and both are worked.
     // Gray, written by spng from a plain buffer: no plane of the photos' size is made here, where
