@@ -39,7 +39,6 @@ using fuzz::mismosPlanos;
 
 constexpr int kLadoEtapas = 64;                      // largest side that goes through the stages
 constexpr std::int64_t kPixelesIdaYVuelta = 1 << 20;  // largest image written back and read again
-constexpr double kDiagonalTrabajo = 720.0;
 
 
 void grabar(const ImagenBmp& imagen, const char* nombre) {
@@ -72,9 +71,7 @@ void revisarLectura(const LecturaBmp& lectura) {
 
 // The working image's stages, then the sheet's when four corners are found.
 void recorrerEtapas(const ImagenBmp& foto) {
-    const double ancho = foto.ancho();
-    const double alto = foto.alto();
-    const double factorReduccion = std::sqrt(ancho * ancho + alto * alto) / kDiagonalTrabajo;
+    const double factorReduccion = factorDeReduccion(foto);
 
     ImagenBmp trabajo = reducirImagen(foto, factorReduccion);
     grabar(trabajo, "imagenReducida.bmp");

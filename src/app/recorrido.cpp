@@ -95,12 +95,6 @@ CarpetaEtapas abrirCarpetaEtapas(const std::filesystem::path& carpeta) {
     return c;
 }
 
-double factorDeReduccion(const ImagenBmp& foto) {
-    const double ancho = foto.ancho();
-    const double alto = foto.alto();
-    return std::sqrt(ancho * ancho + alto * alto) / kDiagonalTrabajo;
-}
-
 std::optional<std::string> fotoDemasiadoFina(const ImagenBmp& foto, const std::string& nombre) {
     const TamanoReducido reducido = tamanoReducido(foto.ancho(), foto.alto(), factorDeReduccion(foto));
     if (reducido.ancho >= kLadoMinimo && reducido.alto >= kLadoMinimo) return std::nullopt;

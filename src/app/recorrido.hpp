@@ -39,12 +39,6 @@ struct CarpetaEtapas {
 // mounted; else `ruta` is `carpeta`).
 CarpetaEtapas abrirCarpetaEtapas(const std::filesystem::path& carpeta);
 
-// The working image's diagonal, in pixels.
-inline constexpr double kDiagonalTrabajo = 720.0;
-
-// The photograph's diagonal over the working diagonal.
-double factorDeReduccion(const ImagenBmp& foto);
-
 // Why a photo is too thin to work on (its working image would have a side under 2 pixels), as one
 // line naming it; nothing when it is not.
 std::optional<std::string> fotoDemasiadoFina(const ImagenBmp& foto, const std::string& nombre);

@@ -16,7 +16,7 @@ using namespace deteccion;
 namespace {
 
 // The diagonal of this detector's working image, in pixels: enough for the lines; the photo gives
-// the precision. (The fixed-threshold stages work on one of kDiagonalFija.)
+// the precision. (The fixed-threshold stages work on one of kDiagonalTrabajo.)
 constexpr double kDiagonalRobusta = 800.0;
 
 // The verdict: every side covered by edges over at least kCoberturaLado of its visible part and
@@ -126,13 +126,10 @@ bool cerca(const RectaNormal& fina, const Esquina& a, const Esquina& b, double r
     return std::max(da, db) <= 2.0 * radio;
 }
 
-// The corners the fixed thresholds of the stages find (as the run without arguments does, on a
-// working image of kDiagonalFija), in the photo's pixels and in slots; nothing when they find no
-// four.
-constexpr double kDiagonalFija = 720.0;
-
+// The corners the fixed thresholds of the stages find (as the run without arguments does, on its
+// working image), in the photo's pixels and in slots; nothing when they find no four.
 std::optional<Cuadrilatero> esquinasFijas(const ImagenBmp& foto) {
-    const double factor = std::hypot(foto.ancho(), foto.alto()) / kDiagonalFija;
+    const double factor = factorDeReduccion(foto);
     const TamanoReducido tamano = tamanoReducido(foto.ancho(), foto.alto(), factor);
     if (tamano.ancho < 2 || tamano.alto < 2) return std::nullopt;
     const ImagenBmp trabajo = reducirImagen(foto, factor);

@@ -1,6 +1,7 @@
 #include "filtros/reduccion.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -15,6 +16,12 @@ constexpr std::int64_t kPixelesEnDosMitades = 1024 * 1024;
 
 TamanoReducido tamanoReducido(int ancho, int alto, double factorReduccion) {
     return {static_cast<int>(ancho / factorReduccion), static_cast<int>(alto / factorReduccion)};
+}
+
+double factorDeReduccion(const ImagenBmp& foto) {
+    const double ancho = foto.ancho();
+    const double alto = foto.alto();
+    return std::sqrt(ancho * ancho + alto * alto) / kDiagonalTrabajo;
 }
 
 ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion) {

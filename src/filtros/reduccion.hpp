@@ -9,6 +9,13 @@
 // size set for rows padded to 4 bytes. The photograph is only read.
 ImagenBmp reducirImagen(const ImagenBmp& foto, double factorReduccion);
 
+// The working image's diagonal, in pixels.
+inline constexpr double kDiagonalTrabajo = 720.0;
+
+// The photograph's diagonal over the working diagonal: the factor the fixed-threshold stages
+// reduce it by.
+double factorDeReduccion(const ImagenBmp& foto);
+
 // The size reducirImagen gives a photo of `ancho` x `alto`: trunc(W / f) x trunc(H / f).
 struct TamanoReducido {
     int ancho;

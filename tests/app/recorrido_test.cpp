@@ -12,6 +12,7 @@
 #include "apoyo.hpp"
 #include "app/comandos.hpp"
 #include "app/recorrido.hpp"
+#include "filtros/reduccion.hpp"
 #include "escena.hpp"
 
 namespace {
