@@ -155,7 +155,7 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         return r;
     }
     if (paginaPdf) {
-        r.pagina = PaginaPdf{std::move(archivo.bytes), anchoPulgadas, altoPulgadas};
+        r.pagina = PaginaPdf{std::move(archivo.bytes), anchoPulgadas, altoPulgadas, {}};
     } else if (auto error = grabarArchivo(d.resultado, archivo.bytes)) {
         r.mensaje = *error;
         return r;

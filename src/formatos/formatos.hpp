@@ -109,10 +109,18 @@ ArchivoCodificado codificarBmp(const ImagenBmp& imagen);
 // One page of a PDF document: a JPEG file (as codificarJpeg makes it) drawn over the whole page,
 // which measures anchoPulgadas x altoPulgadas (letter portrait 8.5 x 11; a landscape page is wider
 // than tall). The image is stretched to the page; give it the page's proportions.
+// A word recognised on a page: its text (UTF-8) and its box, in inches from the page's top-left
+// corner (x to the right, y down). A PDF page carries its words as invisible text over its picture.
+struct PalabraPdf {
+    std::string texto;
+    double x = 0, y = 0, ancho = 0, alto = 0;
+};
+
 struct PaginaPdf {
     std::vector<std::uint8_t> jpeg;
     double anchoPulgadas = 8.5;
     double altoPulgadas = 11.0;
+    std::vector<PalabraPdf> palabras;  // in reading order; none without text recognition
 };
 
 // A PDF document of the pages, in order (at least one page), through libHaru. The JPEG bytes are

@@ -28,12 +28,12 @@ TEST(CodificarPdf, TresPaginasComoLasLeePoppler) {
     for (const Foto* f : {&vertical, &apaisada, &vertical}) {
         const ArchivoCodificado jpeg = codificarJpeg(imagenBmp(*f), 90);
         ASSERT_TRUE(jpeg.valido()) << jpeg.mensaje;
-        paginas.push_back({jpeg.bytes, f->ancho / 72.0, f->alto / 72.0});
+        paginas.push_back({jpeg.bytes, f->ancho / 72.0, f->alto / 72.0, {}});
     }
     testing::internal::CaptureStderr();
     const ArchivoCodificado pdf = codificarPdf(paginas);
     EXPECT_FALSE(codificarPdf({}).valido());
-    const ArchivoCodificado malo = codificarPdf({PaginaPdf{{1, 2, 3}, 8.5, 11}});
+    const ArchivoCodificado malo = codificarPdf({PaginaPdf{{1, 2, 3}, 8.5, 11, {}}});
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     ASSERT_TRUE(pdf.valido()) << pdf.mensaje;
     EXPECT_FALSE(malo.valido());
@@ -102,7 +102,7 @@ TEST(CodificarPdf, SinMemoriaEnCualquierPasoFallaYNombraLaPaginaQueSeHacia) {
     // memory it never set, and a crash there must not take the test program with it.
     const ArchivoCodificado jpeg = codificarJpeg(imagenBmp(degradado(40, 52)), 90);
     ASSERT_TRUE(jpeg.valido()) << jpeg.mensaje;
-    const std::vector<PaginaPdf> paginas(2, PaginaPdf{jpeg.bytes, 8.5, 11.0});
+    const std::vector<PaginaPdf> paginas(2, PaginaPdf{jpeg.bytes, 8.5, 11.0, {}});
     const ArchivoCodificado referencia = codificarPdf(paginas);
     ASSERT_TRUE(referencia.valido()) << referencia.mensaje;
     fallaPdfEn = 0;
