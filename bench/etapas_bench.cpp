@@ -44,7 +44,7 @@ std::filesystem::path archivoTemporal(const char* nombre) {
 
 void BM_leerImagen4000x3000(benchmark::State& estado) {
     const auto ruta = archivoTemporal("escaner-bench-lectura.bmp");
-    if (grabarImagen(fotoDePrueba(4000, 3000), ruta)) {
+    if (!grabarImagen(fotoDePrueba(4000, 3000), ruta).ok()) {
         estado.SkipWithError("cannot write the photo");
         return;
     }

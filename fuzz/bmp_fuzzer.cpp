@@ -46,16 +46,16 @@ void grabar(const ImagenBmp& imagen, const char* nombre) {
 }
 
 // What the reader promises of any image it returns.
-void revisarLectura(const LecturaBmp& lectura) {
-    if (lectura.fallo != FalloLectura::ninguno) {
-        if (lectura.imagen) fallar("una lectura fallida devolvio una imagen");
-        if (lectura.mensaje.empty() || lectura.mensaje.find('\n') != std::string::npos) {
-            fallar("el mensaje de una lectura fallida no es una linea: \"" + lectura.mensaje + "\"");
+void revisarLectura(const Resultado<BmpLeido>& lectura) {
+    if (lectura.fallo().causa != FalloLectura::ninguno) {
+        if (lectura->imagen) fallar("una lectura fallida devolvio una imagen");
+        if (lectura.mensaje().empty() || lectura.mensaje().find('\n') != std::string::npos) {
+            fallar("el mensaje de una lectura fallida no es una linea: \"" + lectura.mensaje() + "\"");
         }
         return;
     }
-    if (!lectura.imagen) fallar("una lectura sin fallo no devolvio imagen");
-    const ImagenBmp& imagen = *lectura.imagen;
+    if (!lectura) fallar("una lectura sin fallo no devolvio imagen");
+    const ImagenBmp& imagen = lectura->imagen;
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
     if (ancho < kLadoMinimo || ancho > kLadoMaximo || alto < kLadoMinimo || alto > kLadoMaximo) {
@@ -117,17 +117,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t cantidad) {
     const fs::path entrada = carpeta / "imagenDocumento.bmp";
     escribirArchivo(entrada, datos, cantidad);
-    const LecturaBmp lectura = leerImagen(entrada);
+    const Resultado<BmpLeido> lectura = leerImagen(entrada);
     revisarLectura(lectura);
-    if (!lectura.imagen) return 0;
-    const ImagenBmp& foto = *lectura.imagen;
+    if (!lectura) return 0;
+    const ImagenBmp& foto = lectura->imagen;
 
     if (static_cast<std::int64_t>(foto.ancho()) * foto.alto() <= kPixelesIdaYVuelta) {
         grabar(foto, "copia.bmp");
-        const LecturaBmp copia = leerImagen(carpeta / "copia.bmp");
-        if (!copia.imagen) fallar("la copia grabada no se puede leer: " + copia.mensaje);
-        if (!copia.advertencia.empty()) fallar("la copia grabada esta incompleta: " + copia.advertencia);
-        if (copia.imagen->header != foto.header || !mismosPlanos(*copia.imagen, foto)) {
+        const Resultado<BmpLeido> copia = leerImagen(carpeta / "copia.bmp");
+        if (!copia) fallar("la copia grabada no se puede leer: " + copia.mensaje());
+        if (!copia->advertencia.empty()) fallar("la copia grabada esta incompleta: " + copia->advertencia);
+        if (copia->imagen.header != foto.header || !mismosPlanos(copia->imagen, foto)) {
             fallar("la copia grabada no se lee igual que la imagen");
         }
     }

@@ -32,25 +32,25 @@ constexpr std::int64_t kPixelesIdaYVuelta = 1 << 18;  // largest image written b
 
 // What the reader promises of anything it returns.
 void revisarLectura(const LecturaFoto& lectura) {
-    if (lectura.orientacion < 1 || lectura.orientacion > 8) {
-        fallar("orientacion " + std::to_string(lectura.orientacion));
+    if (lectura->orientacion < 1 || lectura->orientacion > 8) {
+        fallar("orientacion " + std::to_string(lectura->orientacion));
     }
-    if (!lectura.mensaje.empty()) {
-        if (lectura.imagen) fallar("una lectura fallida devolvio una imagen");
-        if (lectura.mensaje.find('\n') != std::string::npos) {
-            fallar("el mensaje de una lectura fallida no es una linea: \"" + lectura.mensaje + "\"");
+    if (!lectura.mensaje().empty()) {
+        if (lectura->imagen) fallar("una lectura fallida devolvio una imagen");
+        if (lectura.mensaje().find('\n') != std::string::npos) {
+            fallar("el mensaje de una lectura fallida no es una linea: \"" + lectura.mensaje() + "\"");
         }
         return;
     }
-    if (!lectura.imagen) fallar("una lectura sin mensaje no devolvio imagen");
-    if (!lectura.formato) fallar("una foto leida sin formato");
-    const ImagenBmp& imagen = *lectura.imagen;
+    if (!lectura) fallar("una lectura sin mensaje no devolvio imagen");
+    if (!lectura->formato) fallar("una foto leida sin formato");
+    const ImagenBmp& imagen = lectura->imagen;
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
     if (ancho < kLadoMinimo || ancho > kLadoMaximo || alto < kLadoMinimo || alto > kLadoMaximo) {
         fallar("imagen leida de " + std::to_string(ancho) + " x " + std::to_string(alto));
     }
-    if (*lectura.formato != FormatoFoto::bmp && imagen.header != headerNuevo(ancho, alto)) {
+    if (*lectura->formato != FormatoFoto::bmp && imagen.header != headerNuevo(ancho, alto)) {
         fallar("la cabecera de una foto decodificada no es la de una imagen nueva");
     }
     for (const PlanoBytes* plano : {&imagen.plano0, &imagen.plano1, &imagen.plano2}) {
@@ -73,24 +73,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t can
     escribirArchivo(entrada, datos, cantidad);
     const LecturaFoto lectura = leerFoto(entrada);
     revisarLectura(lectura);
-    if (!lectura.imagen) return 0;
-    const ImagenBmp& foto = *lectura.imagen;
+    if (!lectura) return 0;
+    const ImagenBmp& foto = lectura->imagen;
     if (static_cast<std::int64_t>(foto.ancho()) * foto.alto() > kPixelesIdaYVuelta) return 0;
 
     // The encoders take whatever the readers give.
     const ArchivoCodificado png = codificarPng(foto);
-    if (!png.valido()) fallar("no se pudo hacer un PNG: " + png.mensaje);
-    escribirArchivo(carpeta / "copia", png.bytes.data(), png.bytes.size());
+    if (!png.ok()) fallar("no se pudo hacer un PNG: " + png.mensaje());
+    escribirArchivo(carpeta / "copia", png->data(), png->size());
     const LecturaFoto copia = leerFoto(carpeta / "copia");
-    if (!copia.imagen) fallar("el PNG hecho no se puede leer: " + copia.mensaje);
-    if (copia.formato != FormatoFoto::png) fallar("el PNG hecho no se lee como PNG");
-    if (copia.imagen->ancho() != foto.ancho() || copia.imagen->alto() != foto.alto() ||
-        !mismosPlanos(*copia.imagen, foto)) {
+    if (!copia) fallar("el PNG hecho no se puede leer: " + copia.mensaje());
+    if (copia->formato != FormatoFoto::png) fallar("el PNG hecho no se lee como PNG");
+    if (copia->imagen.ancho() != foto.ancho() || copia->imagen.alto() != foto.alto() ||
+        !mismosPlanos(copia->imagen, foto)) {
         fallar("el PNG hecho no se lee igual que la foto");
     }
     const ArchivoCodificado jpeg = codificarJpeg(foto, kCalidadJpeg);
-    if (!jpeg.valido()) fallar("no se pudo hacer un JPEG: " + jpeg.mensaje);
+    if (!jpeg.ok()) fallar("no se pudo hacer un JPEG: " + jpeg.mensaje());
     const ArchivoCodificado bmp = codificarBmp(foto);
-    if (!bmp.valido()) fallar("no se pudo hacer un BMP: " + bmp.mensaje);
+    if (!bmp.ok()) fallar("no se pudo hacer un BMP: " + bmp.mensaje());
     return 0;
 }

@@ -129,7 +129,7 @@ int main(int argc, char** argv) try {
         {"exif-8.png", png(4, 3, 8, SPNG_COLOR_TYPE_TRUECOLOR, pixeles(4, 3), 0, false, exif(8, EXIF_BYTE_ORDER_INTEL))},
         {"crc-malo.png", conByteCambiado(rgb, 20)},
         {"cortada.png", cortado(rgb, rgb.size() - 20)},
-        {"2x3.bmp", bmp.bytes},
+        {"2x3.bmp", *bmp},
     };
     for (const auto& [nombre, bytes] : semillas) {
         std::ofstream f(carpeta / nombre, std::ios::binary);

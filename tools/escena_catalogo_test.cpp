@@ -220,10 +220,10 @@ TEST(HerramientaEscenas, CarpetaConCornersCsv) {
         EXPECT_NEAR(v[2 * i + 1], vistas[i].y, 0.006);
     }
     const auto leida = leerImagen(carpeta / archivo);
-    ASSERT_TRUE(leida.imagen);
+    ASSERT_TRUE(leida.ok());
     const auto foto = escena::renderizarEscena(fuera.escena);
     ASSERT_TRUE(foto);
-    EXPECT_TRUE(iguales(*leida.imagen, foto->imagen));
+    EXPECT_TRUE(iguales(leida->imagen, foto->imagen));
     EXPECT_EQ(lineas[1].rfind("sin-hoja-000.bmp,", 0), 0u);
     EXPECT_TRUE(std::filesystem::exists(carpeta / "sin-hoja-000.bmp"));
     std::filesystem::remove_all(carpeta);

@@ -105,7 +105,7 @@ TEST(Escena, ElEjemploGuardadoEsElQueSaleDelGenerador) {
     const auto foto = escena::renderizarEscena(escena::escenaEjemplo());
     ASSERT_TRUE(foto);
     const auto archivo = temporal("escena-ejemplo.bmp");
-    ASSERT_FALSE(grabarImagen(foto->imagen, archivo));
+    ASSERT_TRUE(grabarImagen(foto->imagen, archivo).ok());
     EXPECT_TRUE(bytesDe(archivo) == bytesDe(guardado));
     std::filesystem::remove(archivo);
 }
@@ -157,7 +157,7 @@ TEST(Escena, ElEscanerEncuentraLaHojaDelEjemplo) {
     const auto carpeta = temporal("escena-escaner");
     std::filesystem::remove_all(carpeta);
     std::filesystem::create_directories(carpeta);
-    ASSERT_FALSE(grabarImagen(foto->imagen, carpeta / "imagenDocumento.bmp"));
+    ASSERT_TRUE(grabarImagen(foto->imagen, carpeta / "imagenDocumento.bmp").ok());
 
     std::FILE* salida = std::tmpfile();
     std::FILE* errores = std::tmpfile();

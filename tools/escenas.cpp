@@ -68,12 +68,12 @@ std::string tiposConocidos(const std::string& lista) {
     return {};
 }
 
-// Writes `imagen` as PNG or BMP; the failure as one line.
-std::optional<std::string> grabar(const ImagenBmp& imagen, const std::filesystem::path& ruta, bool png) {
+// Writes `imagen` as PNG or BMP.
+Hecho grabar(const ImagenBmp& imagen, const std::filesystem::path& ruta, bool png) {
     if (!png) return grabarImagen(imagen, ruta);
     const ArchivoCodificado archivo = codificarPng(imagen);
-    if (!archivo.valido()) return archivo.mensaje;
-    return grabarArchivo(ruta, std::span<const std::uint8_t>(archivo.bytes));
+    if (!archivo.ok()) return archivo.fallo();
+    return grabarArchivo(ruta, *archivo);
 }
 
 std::string decimal(double v, const char* formato = "%.2f") {
@@ -143,8 +143,8 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "escenas: %s could not be rendered\n", nombre.c_str());
                 return 1;
             }
-            if (const auto fallo = grabar(foto->imagen, carpeta / nombre, png)) {
-                std::fprintf(stderr, "escenas: %s\n", fallo->c_str());
+            if (const Hecho grabada = grabar(foto->imagen, carpeta / nombre, png); !grabada.ok()) {
+                std::fprintf(stderr, "escenas: %s\n", grabada.mensaje().c_str());
                 return 1;
             }
             const int alto = et.escena.alto;
@@ -183,8 +183,8 @@ int main(int argc, char** argv) {
                         std::fprintf(stderr, "escenas: %s could not be rendered\n", archivo.c_str());
                         return 1;
                     }
-                    if (const auto fallo = grabar(*pagina, carpeta / archivo, png)) {
-                        std::fprintf(stderr, "escenas: %s\n", fallo->c_str());
+                    if (const Hecho grabada = grabar(*pagina, carpeta / archivo, png); !grabada.ok()) {
+                        std::fprintf(stderr, "escenas: %s\n", grabada.mensaje().c_str());
                         return 1;
                     }
                 }
@@ -193,10 +193,11 @@ int main(int argc, char** argv) {
         }
     }
     const std::string textoCsv = csv;
-    if (const auto fallo = grabarArchivo(carpeta / "corners.csv",
-                                         std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(textoCsv.data()),
-                                                                       textoCsv.size()))) {
-        std::fprintf(stderr, "escenas: %s\n", fallo->c_str());
+    if (const Hecho grabado = grabarArchivo(carpeta / "corners.csv",
+                                            std::span<const std::uint8_t>(
+                                                reinterpret_cast<const std::uint8_t*>(textoCsv.data()), textoCsv.size()));
+        !grabado.ok()) {
+        std::fprintf(stderr, "escenas: %s\n", grabado.mensaje().c_str());
         return 1;
     }
     std::printf("%d photos and corners.csv in %s\n", escritas, carpeta.string().c_str());

@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
                      static_cast<int>(kLadoMinimo), static_cast<int>(kLadoMaximo));
         return 1;
     }
-    if (const auto fallo = grabarImagen(foto->imagen, destino)) {
-        std::fprintf(stderr, "generar_ejemplo: %s\n", fallo->c_str());
+    if (const Hecho grabada = grabarImagen(foto->imagen, destino); !grabada.ok()) {
+        std::fprintf(stderr, "generar_ejemplo: %s\n", grabada.mensaje().c_str());
         return 1;
     }
     std::printf("%s: %d x %d, sheet corners (column, row in file order):\n", destino.string().c_str(),

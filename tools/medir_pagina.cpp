@@ -353,11 +353,11 @@ void grabarPng(ImagenBmp imagen, const std::filesystem::path& ruta) {
     for (PlanoBytes* p : {&imagen.plano0, &imagen.plano1, &imagen.plano2})
         for (std::uint8_t& v : p->datos) v = static_cast<std::uint8_t>(std::min(255, (v + 4) / 8 * 8));
     const ArchivoCodificado png = codificarPng(imagen);
-    if (!png.valido() || grabarArchivo(ruta, png.bytes)) {
+    if (!png.ok() || !grabarArchivo(ruta, *png).ok()) {
         std::fprintf(stderr, "medir_pagina: no se pudo escribir %s\n", ruta.c_str());
         return;
     }
-    std::printf("wrote %s (%zu bytes)\n", ruta.c_str(), png.bytes.size());
+    std::printf("wrote %s (%zu bytes)\n", ruta.c_str(), png->size());
 }
 
 void imagenes(const std::filesystem::path& carpeta) {

@@ -64,22 +64,22 @@ struct Caso {
     std::optional<Cuadrilatero> esquinas;  // as labelled: the display frame and order
 };
 
-enum class Resultado { ok, error, perdida, sinHoja, falsa, ilegible };
+enum class Desenlace { ok, error, perdida, sinHoja, falsa, ilegible };
 
-const char* nombre(Resultado r) {
+const char* nombre(Desenlace r) {
     switch (r) {
-        case Resultado::ok: return "ok";
-        case Resultado::error: return "error";
-        case Resultado::perdida: return "perdida";
-        case Resultado::sinHoja: return "sin-hoja";
-        case Resultado::falsa: return "falsa";
-        case Resultado::ilegible: return "ilegible";
+        case Desenlace::ok: return "ok";
+        case Desenlace::error: return "error";
+        case Desenlace::perdida: return "perdida";
+        case Desenlace::sinHoja: return "sin-hoja";
+        case Desenlace::falsa: return "falsa";
+        case Desenlace::ilegible: return "ilegible";
     }
     return "?";
 }
 
 struct Medida {
-    Resultado resultado = Resultado::ilegible;
+    Desenlace resultado = Desenlace::ilegible;
     double error = -1;  // fraction of the diagonal; -1 when not comparable
     double segundos = 0;
 };
@@ -108,26 +108,26 @@ Medida medir(bool encontrada, const Cuadrilatero& esquinas, const Caso& caso, in
              double umbral) {
     Medida m;
     if (!caso.esquinas) {
-        m.resultado = encontrada ? Resultado::falsa : Resultado::sinHoja;
+        m.resultado = encontrada ? Desenlace::falsa : Desenlace::sinHoja;
         return m;
     }
     if (!encontrada) {
-        m.resultado = Resultado::perdida;
+        m.resultado = Desenlace::perdida;
         return m;
     }
     m.error = errorDeEsquinas(esquinas, desdePantalla(*caso.esquinas, alto), alto) / diagonal;
-    m.resultado = m.error <= umbral ? Resultado::ok : Resultado::error;
+    m.resultado = m.error <= umbral ? Desenlace::ok : Desenlace::error;
     return m;
 }
 
 Fila puntuarCaso(const std::filesystem::path& carpeta, const Caso& caso, double umbral) {
     Fila fila;
     LecturaFoto lectura = leerFoto(carpeta / caso.archivo);
-    if (!lectura.imagen) {
-        fila.nota = lectura.mensaje;
+    if (!lectura) {
+        fila.nota = lectura.mensaje();
         return fila;
     }
-    const ImagenBmp& foto = *lectura.imagen;
+    const ImagenBmp& foto = lectura->imagen;
     if (caso.ancho > 0 && caso.alto > 0 && (foto.ancho() != caso.ancho || foto.alto() != caso.alto))
         fila.nota = "the photo is " + std::to_string(foto.ancho()) + "x" + std::to_string(foto.alto()) +
                     ", corners.csv says " + std::to_string(caso.ancho) + "x" + std::to_string(caso.alto);
@@ -140,7 +140,7 @@ Fila puntuarCaso(const std::filesystem::path& carpeta, const Caso& caso, double 
         const double s = std::chrono::duration<double>(Reloj::now() - inicio).count();
         if (nada) std::fclose(nada);
         if (r.hallazgo == Hallazgo::error) {
-            fila.espec.resultado = Resultado::ilegible;
+            fila.espec.resultado = Desenlace::ilegible;
         } else {
             fila.espec = medir(r.hallazgo == Hallazgo::hoja, r.esquinas, caso, foto.alto(), diagonal, umbral);
         }
@@ -292,8 +292,8 @@ int main(int argc, char** argv) {
                 ++t->cuenta[d][static_cast<int>(m[d]->resultado)];
                 t->segundos[d] += m[d]->segundos;
             }
-            const bool espOk = m[0]->resultado == Resultado::ok || m[0]->resultado == Resultado::sinHoja;
-            const bool robOk = m[1]->resultado == Resultado::ok || m[1]->resultado == Resultado::sinHoja;
+            const bool espOk = m[0]->resultado == Desenlace::ok || m[0]->resultado == Desenlace::sinHoja;
+            const bool robOk = m[1]->resultado == Desenlace::ok || m[1]->resultado == Desenlace::sinHoja;
             if (espOk && !robOk) ++t->espOkRobNo;
         }
     }

@@ -76,15 +76,16 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             if (e.hallazgo == Hallazgo::hoja) paginas.push_back(std::move(e.pagina));
         }
         if (!paginas.empty()) {
-            if (const auto error = grabarPdf(*plan.pdf, paginas)) {
-                std::fprintf(errores, "escaner: %s\n", paraTerminal(*error).c_str());
+            if (const Hecho grabado = grabarPdf(*plan.pdf, paginas); !grabado.ok()) {
+                const std::string& error = grabado.mensaje();
+                std::fprintf(errores, "escaner: %s\n", paraTerminal(error).c_str());
                 fallo = true;
                 // The pages never reached their file.
                 for (std::size_t i = 0; i < escaneos.size(); ++i) {
                     Escaneo& e = escaneos[i];
                     if (e.hallazgo != Hallazgo::hoja) continue;
                     e.hallazgo = Hallazgo::error;
-                    e.mensaje = *error;
+                    e.mensaje = error;
                     if (o.json) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "");
                 }
             }

@@ -69,20 +69,21 @@ int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std
     imprimirInicio(salida);
 
     const std::filesystem::path archivo = carpeta / "imagenDocumento.bmp";
-    LecturaBmp lectura = leerImagen(archivo);
-    if (lectura.fallo == FalloLectura::headerCorto) {
-        std::fprintf(salida, "\n Error: No se pudo leer el header");
-        return informe.fallo(lectura.mensaje);
+    Resultado<BmpLeido> lectura = leerImagen(archivo);
+    if (!lectura) {
+        if (lectura.fallo().causa == static_cast<int>(FalloLectura::headerCorto))
+            std::fprintf(salida, "\n Error: No se pudo leer el header");
+        return informe.fallo(lectura.mensaje());
     }
-    if (!lectura.imagen) return informe.fallo(lectura.mensaje);
-    if (auto fina = fotoDemasiadoFina(*lectura.imagen, entreComillas(archivo))) return informe.fallo(*fina);
-    if (!lectura.advertencia.empty()) informe.linea("advertencia: ", lectura.advertencia);
+    if (Hecho grosor = revisarGrosor(lectura->imagen, entreComillas(archivo)); !grosor.ok())
+        return informe.fallo(grosor.mensaje());
+    if (!lectura->advertencia.empty()) informe.linea("advertencia: ", lectura->advertencia);
     // From here on this run's results replace the last run's: an output this run does not write
     // must not be left standing beside the new ones.
     borrarImagenesEtapas(carpeta);
 
-    const ResultadoRecorrido r = recorrerEtapas(std::move(*lectura.imagen), salida, carpeta);
-    if (r.hallazgo == Hallazgo::error) return informe.fallo(r.error);
+    const ResultadoRecorrido r = recorrerEtapas(std::move(lectura->imagen), salida, carpeta);
+    if (r.hallazgo == Hallazgo::error) return informe.fallo(r.fallo.mensaje);
 
     std::fprintf(salida, "\n\nApriete una tecla para concluir");
     if (auto error = informe.cuentaPerdida()) return informe.fallo(*error);

@@ -10,6 +10,7 @@
 #include "deteccion/deteccion.hpp"
 #include "pagina/pagina.hpp"
 #include "sistema/archivos.hpp"
+#include "sistema/comprobar.hpp"
 
 namespace fs = std::filesystem;
 
@@ -34,23 +35,24 @@ struct TextoEnMemoria {
 Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     Escaneo r;
     LecturaFoto lectura = leerFoto(d.foto, static_cast<std::uint64_t>(o.maxMegapixeles) * 1000000);
-    if (!lectura.imagen) {
-        r.mensaje = lectura.mensaje;
+    if (!lectura) {
+        r.mensaje = lectura.mensaje();
         return r;
     }
-    if (auto fina = fotoDemasiadoFina(*lectura.imagen, entreComillas(d.foto))) {
-        r.mensaje = *fina;
+    if (Hecho grosor = revisarGrosor(lectura->imagen, entreComillas(d.foto)); !grosor.ok()) {
+        r.mensaje = grosor.mensaje();
         return r;
     }
-    r.advertencia = lectura.advertencia;
+    r.advertencia = lectura->advertencia;
     CarpetaEtapas carpeta;
     std::optional<fs::path> etapas;  // where the stage images are written
     if (d.etapas) {
-        carpeta = abrirCarpetaEtapas(*d.etapas);
-        if (!carpeta.error.empty()) {
-            r.mensaje = carpeta.error;
+        Resultado<CarpetaEtapas> abierta = abrirCarpetaEtapas(*d.etapas);
+        if (!abierta) {
+            r.mensaje = abierta.mensaje();
             return r;
         }
+        carpeta = std::move(*abierta);
         etapas = carpeta.ruta;
     }
     // A failure to write a stage image names the folder as the user named it.
@@ -66,13 +68,14 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     // wanted with --cuenta and --etapas, whichever detector is used), or the robust detector, whose
     // corners the outline image then shows.
     TextoEnMemoria cuenta;
-    const ImagenBmp& foto = *lectura.imagen;
+    std::optional<ImagenBmp> leida = std::move(lectura->imagen);
+    const ImagenBmp& foto = *leida;
     ResultadoRecorrido recorrido;
     if (o.detector == Detector::espec || o.cuenta || etapas) {
         recorrido = buscarHojaPorEtapas(foto, cuenta.f, etapas, Orientaciones::deBordes,
                                         o.detector == Detector::espec);
         if (recorrido.hallazgo == Hallazgo::error) {
-            r.mensaje = nombrada(recorrido.error);
+            r.mensaje = nombrada(recorrido.fallo.mensaje);
             return r;
         }
     }
@@ -81,9 +84,9 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         recorrido.hallazgo = h.encontrada ? Hallazgo::hoja : Hallazgo::sinHoja;
         recorrido.esquinas = h.esquinas;
         if (h.encontrada && recorrido.trabajo) {
-            auto error = grabarContorno(std::move(*recorrido.trabajo), foto, h.esquinas, *etapas / kImagenesEtapas[3]);
-            if (error) {
-                r.mensaje = nombrada(*error);
+            Hecho grabado = grabarContorno(std::move(*recorrido.trabajo), foto, h.esquinas, *etapas / kImagenesEtapas[3]);
+            if (!grabado.ok()) {
+                r.mensaje = nombrada(grabado.mensaje());
                 return r;
             }
         }
@@ -106,7 +109,7 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     // page, with its account), or the sheet's own shape, size and orientation.
     double anchoPulgadas = 8.5, altoPulgadas = 11.0;
     OpcionesPagina opciones = o.pagina;
-    opciones.focal35mm = lectura.focal35mm;
+    opciones.focal35mm = lectura->focal35mm;
     const std::optional<FormaPagina> forma = formaDePagina(foto.ancho(), foto.alto(), recorrido.esquinas, opciones);
     if (!forma) {
         r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
@@ -114,7 +117,7 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     }
     // A PNG page, kept as it is made, is made as its encoder reads it: the page in parts at once,
     // each compressed by the thread that made it.
-    ArchivoCodificado archivo;
+    std::optional<ArchivoCodificado> archivo;
     UsoDeImagen usar;
     if (!paginaPdf && d.formato == FormatoSalida::png && o.mejora == Mejora::ninguna) {
         usar = [&](const ImagenBmp& hoja, const HacerFilas& hacer) { archivo = codificarPng(hoja, hacer); };
@@ -131,13 +134,13 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     altoPulgadas = pagina->altoPulgadas;
     recorrido.hoja = std::move(pagina->imagen);
     if (etapas) {
-        if (auto error = grabarImagen(*recorrido.hoja, *etapas / kImagenesEtapas[4])) {
-            r.mensaje = nombrada(*error);
+        if (Hecho grabada = grabarImagen(*recorrido.hoja, *etapas / kImagenesEtapas[4]); !grabada.ok()) {
+            r.mensaje = nombrada(grabada.mensaje());
             return r;
         }
     }
     if (pagina->carta) contarHojaCarta(cuenta.f, etapas.has_value());
-    lectura.imagen.reset();
+    leida.reset();
     if (o.cuenta) r.cuenta = cuenta.texto();
     ImagenBmp& hoja = *recorrido.hoja;
     if (!codificada) {
@@ -150,14 +153,15 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
             case FormatoSalida::pdf: archivo = codificarJpeg(hoja, o.calidad); break;
         }
     }
-    if (!archivo.valido()) {
-        r.mensaje = entreComillas(d.foto) + ": " + archivo.mensaje;
+    COMPROBAR(archivo.has_value());
+    if (!archivo->ok()) {
+        r.mensaje = entreComillas(d.foto) + ": " + archivo->mensaje();
         return r;
     }
     if (paginaPdf) {
-        r.pagina = PaginaPdf{std::move(archivo.bytes), anchoPulgadas, altoPulgadas, {}};
-    } else if (auto error = grabarArchivo(d.resultado, archivo.bytes)) {
-        r.mensaje = *error;
+        r.pagina = PaginaPdf{std::move(**archivo), anchoPulgadas, altoPulgadas, {}};
+    } else if (Hecho grabado = grabarArchivo(d.resultado, **archivo); !grabado.ok()) {
+        r.mensaje = grabado.mensaje();
         return r;
     }
     r.hallazgo = Hallazgo::hoja;

@@ -66,11 +66,10 @@ void borrarImagenesEtapas(const std::filesystem::path& carpeta) {
     for (const char* nombre : kImagenesEtapas) ::unlink((carpeta / nombre).c_str());
 }
 
-CarpetaEtapas abrirCarpetaEtapas(const std::filesystem::path& carpeta) {
+Resultado<CarpetaEtapas> abrirCarpetaEtapas(const std::filesystem::path& carpeta) {
     CarpetaEtapas c;
     const auto fallo = [&](const std::string& por) {
-        c.error = "no se puede usar la carpeta " + entreComillas(carpeta) + ": " + por;
-        return std::move(c);
+        return Fallo{"no se puede usar la carpeta " + entreComillas(carpeta) + ": " + por};
     };
     std::error_code ec;
     if (carpeta.has_parent_path()) std::filesystem::create_directories(carpeta.parent_path(), ec);
@@ -95,13 +94,13 @@ CarpetaEtapas abrirCarpetaEtapas(const std::filesystem::path& carpeta) {
     return c;
 }
 
-std::optional<std::string> fotoDemasiadoFina(const ImagenBmp& foto, const std::string& nombre) {
+Hecho revisarGrosor(const ImagenBmp& foto, const std::string& nombre) {
     const TamanoReducido reducido = tamanoReducido(foto.ancho(), foto.alto(), factorDeReduccion(foto));
-    if (reducido.ancho >= kLadoMinimo && reducido.alto >= kLadoMinimo) return std::nullopt;
-    return nombre + " mide " + std::to_string(foto.ancho()) + " x " + std::to_string(foto.alto()) +
-           " pixeles: reducida quedaria de " + std::to_string(reducido.ancho) + " x " +
-           std::to_string(reducido.alto) + "; cada lado debe quedar de al menos " +
-           std::to_string(kLadoMinimo);
+    if (reducido.ancho >= kLadoMinimo && reducido.alto >= kLadoMinimo) return {};
+    return Fallo{nombre + " mide " + std::to_string(foto.ancho()) + " x " + std::to_string(foto.alto()) +
+                 " pixeles: reducida quedaria de " + std::to_string(reducido.ancho) + " x " +
+                 std::to_string(reducido.alto) + "; cada lado debe quedar de al menos " +
+                 std::to_string(kLadoMinimo)};
 }
 
 namespace {
@@ -111,12 +110,11 @@ template <class Escribir>
 bool grabarEtapa(const std::optional<std::filesystem::path>& carpeta, const char* nombre,
                  ResultadoRecorrido& r, const Escribir& escribir) {
     if (!carpeta) return true;
-    auto error = escribir(*carpeta / nombre);
-    if (error) {
-        r.hallazgo = Hallazgo::error;
-        r.error = std::move(*error);
-    }
-    return !error;
+    Hecho escrito = escribir(*carpeta / nombre);
+    if (escrito.ok()) return true;
+    r.hallazgo = Hallazgo::error;
+    r.fallo = escrito.fallo();
+    return false;
 }
 
 bool grabarImagenEtapa(const std::optional<std::filesystem::path>& carpeta, const char* nombre,
@@ -186,8 +184,8 @@ ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
     return r;
 }
 
-std::optional<std::string> grabarContorno(ImagenBmp trabajo, const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
-                                          const std::filesystem::path& archivo) {
+Hecho grabarContorno(ImagenBmp trabajo, const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
+                     const std::filesystem::path& archivo) {
     const double factor = factorDeReduccion(foto);
     const double xmax = trabajo.ancho() - 1, ymax = trabajo.alto() - 1;
     for (int k = 0; k < 4; ++k) {
@@ -226,7 +224,7 @@ void rectificarPorEtapas(const ImagenBmp& foto, ResultadoRecorrido& r, std::FILE
     r.hoja = std::move(rectificada.hoja);
     if (!r.hoja) {
         r.hallazgo = Hallazgo::error;
-        r.error = "no se pudo calcular la transformacion de la hoja";
+        r.fallo = Fallo{"no se pudo calcular la transformacion de la hoja"};
         return;
     }
     if (!grabarImagenEtapa(carpetaEtapas, kImagenesEtapas[4], r, *r.hoja)) return;

@@ -29,25 +29,24 @@ void borrarImagenesEtapas(const std::filesystem::path& carpeta);
 struct CarpetaEtapas {
     Descriptor fd;               // the folder as opened
     std::filesystem::path ruta;  // the name to write its images under: the opened folder itself
-    std::string error;           // one line, when it could not be made or opened
 };
 
 // Makes `carpeta` (and the folders above it) where missing and opens it without following a
 // symbolic link in its last part: a link standing under its name is refused, not followed. The
 // stage images a run left there are removed. The images are then written under `ruta`, which
 // names the folder opened even if its name is swapped for another meanwhile (where /proc is
-// mounted; else `ruta` is `carpeta`).
-CarpetaEtapas abrirCarpetaEtapas(const std::filesystem::path& carpeta);
+// mounted; else `ruta` is `carpeta`). The failure names the folder.
+Resultado<CarpetaEtapas> abrirCarpetaEtapas(const std::filesystem::path& carpeta);
 
-// Why a photo is too thin to work on (its working image would have a side under 2 pixels), as one
-// line naming it; nothing when it is not.
-std::optional<std::string> fotoDemasiadoFina(const ImagenBmp& foto, const std::string& nombre);
+// Fails, with one line naming the photo, when it is too thin to work on (its working image would
+// have a side under 2 pixels).
+Hecho revisarGrosor(const ImagenBmp& foto, const std::string& nombre);
 
 enum class Hallazgo { hoja, sinHoja, error };
 
 struct ResultadoRecorrido {
     Hallazgo hallazgo = Hallazgo::error;
-    std::string error;               // one line, when hallazgo is error
+    Fallo fallo;                     // when hallazgo is error
     std::array<Esquina, 4> esquinas{};  // photograph pixels, rows in file order; slot order of the map
     std::optional<ImagenBmp> hoja;   // the front-on sheet, when hallazgo is hoja
     std::optional<ImagenBmp> trabajo;  // the working image without an outline, kept for another
@@ -81,6 +80,6 @@ ResultadoRecorrido buscarHojaPorEtapas(const ImagenBmp& foto, std::FILE* cuenta,
 
 // Writes the outline image for corners found some other way (photograph pixels, slot order):
 // `trabajo`, the working image of `foto`, with the quadrilateral 0-1-2-3 drawn as the stages draw
-// theirs; sides running out of the image are drawn up to its edge. The failure, if any.
-std::optional<std::string> grabarContorno(ImagenBmp trabajo, const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
-                                          const std::filesystem::path& archivo);
+// theirs; sides running out of the image are drawn up to its edge.
+Hecho grabarContorno(ImagenBmp trabajo, const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
+                     const std::filesystem::path& archivo);

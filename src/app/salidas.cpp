@@ -143,8 +143,8 @@ std::string lineaJson(const Destino& d, const Escaneo& r, const std::string& sal
 }
 
 
-std::optional<std::string> grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas) {
+Hecho grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas) {
     ArchivoCodificado archivo = codificarPdf(paginas);
-    if (!archivo.valido()) return "no se pudo hacer " + entreComillas(pdf) + ": " + archivo.mensaje;
-    return grabarArchivo(pdf, archivo.bytes);
+    if (!archivo) return Fallo{"no se pudo hacer " + entreComillas(pdf) + ": " + archivo.mensaje()};
+    return grabarArchivo(pdf, *archivo);
 }

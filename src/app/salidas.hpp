@@ -24,6 +24,5 @@ std::string paraTerminal(const std::string& texto);
 // hex of every byte, in "foto_bytes" or "salida_bytes".
 std::string lineaJson(const Destino& destino, const Escaneo& escaneo, const std::string& salida);
 
-// The PDF of `paginas`, in order, written whole as `pdf`; the failure as one line naming it, or
-// nothing.
-std::optional<std::string> grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas);
+// The PDF of `paginas`, in order, written whole as `pdf`; or the failure as one line naming it.
+Hecho grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas);

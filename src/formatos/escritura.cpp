@@ -7,26 +7,20 @@
 
 namespace formatos {
 
-ArchivoCodificado falloCodificado(std::string mensaje) {
-    ArchivoCodificado r;
-    r.mensaje = std::move(mensaje);
-    return r;
-}
-
-std::optional<std::string> revisar(const ImagenBmp& imagen, const char* formato) {
+Hecho revisar(const ImagenBmp& imagen, const char* formato) {
     const std::int64_t ancho = imagen.ancho();
     const std::int64_t alto = imagen.alto();
     if (ancho < 1 || alto < 1 || ancho > kLadoMaximo || alto > kLadoMaximo) {
-        return std::string("no se puede hacer un ") + formato + " de una imagen de " + std::to_string(ancho) +
-               " x " + std::to_string(alto) + " pixeles";
+        return Fallo{std::string("no se puede hacer un ") + formato + " de una imagen de " + std::to_string(ancho) +
+                     " x " + std::to_string(alto) + " pixeles"};
     }
     for (const PlanoBytes* p : {&imagen.plano0, &imagen.plano1, &imagen.plano2}) {
         if (p->ancho < ancho || p->alto < alto ||
             p->datos.size() < static_cast<std::size_t>(p->ancho) * static_cast<std::size_t>(p->alto)) {
-            return std::string("no se puede hacer un ") + formato + ": la imagen no mide lo que dice su cabecera";
+            return Fallo{std::string("no se puede hacer un ") + formato + ": la imagen no mide lo que dice su cabecera"};
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 void intercalar(const ImagenBmp& imagen, std::uint8_t* destino, std::size_t porFila) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "imagen/imagen_bmp.hpp"
+#include "sistema/fallo.hpp"
 
 // ---------------------------------------------------------------------------------------------
 // Reading
@@ -22,17 +23,18 @@ enum class FormatoFoto { bmp, jpeg, png };
 // "BMP", "JPEG" or "PNG".
 const char* nombreFormato(FormatoFoto formato);
 
-struct LecturaFoto {
+struct FotoLeida {
     // The photo as a viewer shows it (EXIF orientation applied): a headerNuevo(ancho, alto) header,
     // rows bottom-up (row 0 is the bottom row of the picture), plano0 blue, plano1 green, plano2
-    // red. Set only when `mensaje` is empty. For a BMP it is exactly what leerImagen returns.
-    std::optional<ImagenBmp> imagen;
-    std::string mensaje;      // the failure, one line naming the photo; empty when read
-    std::string advertencia;  // the BMP reader's warning (file ended inside its pixels), if any
-    std::optional<FormatoFoto> formato;  // as recognised by the first bytes (also on a failure)
-    int orientacion = 1;                 // the EXIF orientation applied, 1 .. 8 (1 when none)
-    std::optional<double> focal35mm;     // EXIF FocalLengthIn35mmFilm in mm, when given (> 0)
+    // red. For a BMP it is exactly what leerImagen returns.
+    ImagenBmp imagen;
+    std::string advertencia;           // the BMP reader's warning (file ended inside its pixels), if any
+    FormatoFoto formato = FormatoFoto::bmp;  // as recognised by the first bytes
+    int orientacion = 1;               // the EXIF orientation applied, 1 .. 8 (1 when none)
+    std::optional<double> focal35mm;   // EXIF FocalLengthIn35mmFilm in mm, when given (> 0)
 };
+// The failure of a read is one line naming the photo.
+using LecturaFoto = Resultado<FotoLeida>;
 
 // Reads a photo file. The file is opened with abrirEntrada (never blocks; FIFOs, devices and
 // folders are refused) and recognised by its content:
@@ -83,12 +85,9 @@ std::optional<MedidaFoto> medirFoto(const std::filesystem::path& archivo);
 // ---------------------------------------------------------------------------------------------
 // Writing
 
-// The bytes of a whole file, or why they could not be made. Written through grabarArchivo.
-struct ArchivoCodificado {
-    std::vector<std::uint8_t> bytes;  // the whole file; empty on a failure
-    std::string mensaje;              // the failure, one line; empty on success
-    bool valido() const { return mensaje.empty(); }
-};
+// The bytes of a whole file, or why they could not be made (one line). Written through
+// grabarArchivo.
+using ArchivoCodificado = Resultado<std::vector<std::uint8_t>>;
 
 // A PNG file: 8-bit RGB, not interlaced, no ancillary chunks. A large picture is compressed in two
 // parts at once. With `hacer`, the picture is still to be made: each part makes its rows through

@@ -20,7 +20,7 @@ namespace formatos {
 // ---------------------------------------------------------------------------------------------
 // Failures and bounds (lectura.cpp)
 
-LecturaFoto fallo(std::optional<FormatoFoto> formato, std::string mensaje);
+Fallo fallo(std::string mensaje);
 
 // A library's text as part of one line: line breaks become spaces, trailing ones go.
 std::string enUnaLinea(std::string texto);
@@ -182,11 +182,9 @@ constexpr int kFilasPorBanda = 16;
 
 using Pixeles = std::vector<std::uint8_t, Asignador<std::uint8_t>>;
 
-ArchivoCodificado falloCodificado(std::string mensaje);
-
 // Why the image cannot be written as `formato`: its header gives a side out of range, or a plane
-// smaller than the header says. Nothing when it can.
-std::optional<std::string> revisar(const ImagenBmp& imagen, const char* formato);
+// smaller than the header says.
+Hecho revisar(const ImagenBmp& imagen, const char* formato);
 
 // The pixels as 3-byte triples in the planes' order (blue, green, red), row after row from row 0
 // (the bottom row), each row padded with bytes of 0 to `porFila` bytes.

@@ -7,7 +7,6 @@
 #include "formatos/formatos.hpp"
 #include "formatos/interno.hpp"
 
-using formatos::falloCodificado;
 using formatos::intercalar;
 using formatos::Pixeles;
 using formatos::revisar;
@@ -21,10 +20,9 @@ struct BorrarTurbo {
 }  // namespace
 
 ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
-    if (auto error = revisar(imagen, "JPEG")) return falloCodificado(*error);
+    if (Hecho bien = revisar(imagen, "JPEG"); !bien.ok()) return bien.fallo();
     if (calidad < 1 || calidad > 100) {
-        return falloCodificado("no se puede hacer un JPEG de calidad " + std::to_string(calidad) +
-                     ": la calidad va de 1 a 100");
+        return Fallo{"no se puede hacer un JPEG de calidad " + std::to_string(calidad) + ": la calidad va de 1 a 100"};
     }
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
@@ -34,7 +32,7 @@ ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
     intercalar(imagen, bgr.data(), porFila);
 
     std::unique_ptr<void, BorrarTurbo> tj(tjInitCompress());
-    if (!tj) return falloCodificado("no se puede hacer un JPEG: no hay memoria para el codificador");
+    if (!tj) return Fallo{"no se puede hacer un JPEG: no hay memoria para el codificador"};
     unsigned char* jpeg = nullptr;
     unsigned long tamano = 0;
     const int submuestreo = calidad >= 95 ? TJSAMP_444 : TJSAMP_420;
@@ -45,10 +43,9 @@ ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
         std::string motivo = tjGetErrorStr2(tj.get());
         std::replace(motivo.begin(), motivo.end(), '\n', ' ');
         tjFree(jpeg);
-        return falloCodificado("no se puede hacer un JPEG: " + motivo);
+        return Fallo{"no se puede hacer un JPEG: " + motivo};
     }
-    ArchivoCodificado r;
-    r.bytes.assign(jpeg, jpeg + tamano);
+    std::vector<std::uint8_t> bytes(jpeg, jpeg + tamano);
     tjFree(jpeg);
-    return r;
+    return bytes;
 }

@@ -79,12 +79,19 @@ boolean llenarJpeg(j_decompress_ptr cinfo) {
     const std::uint64_t quedan = f->fin > f->siguiente ? f->fin - f->siguiente : 0;
     ssize_t n = 0;
     if (quedan > 0) {
-        n = leerCompleto(f->fd, f->trozo.data(), static_cast<std::size_t>(std::min<std::uint64_t>(quedan, kTrozoJpeg)),
-                         f->siguiente);
+        // The result is gone before the jump, which would skip its destructor.
+        const Resultado<std::size_t> leidos = leerCompleto(
+            f->fd, f->trozo.data(), static_cast<std::size_t>(std::min<std::uint64_t>(quedan, kTrozoJpeg)), f->siguiente);
+        if (leidos) {
+            n = static_cast<ssize_t>(*leidos);
+        } else {
+            auto* e = reinterpret_cast<ErroresJpeg*>(cinfo->err);
+            std::snprintf(e->texto, sizeof e->texto, "%s", leidos.mensaje().c_str());
+            n = -1;
+        }
     }
     if (n < 0) {
         auto* e = reinterpret_cast<ErroresJpeg*>(cinfo->err);
-        std::snprintf(e->texto, sizeof e->texto, "%s", std::strerror(errno));
         e->lectura = true;
         std::longjmp(e->salto, 1);
     }
@@ -283,19 +290,19 @@ constexpr std::uint64_t kPixelesJpegEnDosPartes = 1024 * 1024;
 }  // namespace
 
 LecturaFoto leerJpeg(const std::string& nombre, const Archivo& archivo, std::uint64_t pixelesMaximos) {
-    const auto refusar = [&](std::string texto) { return fallo(FormatoFoto::jpeg, nombre + " " + texto); };
+    const auto refusar = [&](std::string texto) { return fallo(nombre + " " + texto); };
     DecodificadorJpeg d;
     jpeg_decompress_struct& c = d.cinfo;
     if (const auto e = abrirJpeg(d, archivo, true)) return refusar(*e);
     const std::int64_t ancho = c.image_width, alto = c.image_height;
     if (ancho <= 0 || alto <= 0) return refusar("no es un JPEG que se pueda leer: no dice su tamano");
-    if (!ladosValidos(ancho, alto)) return fallo(FormatoFoto::jpeg, mensajeTamano(nombre, ancho, alto));
+    if (!ladosValidos(ancho, alto)) return fallo(mensajeTamano(nombre, ancho, alto));
     const std::uint64_t pixeles = static_cast<std::uint64_t>(ancho) * static_cast<std::uint64_t>(alto);
     if (pixeles > kPixelesPorByteJpeg * archivo.tamano) {
-        return fallo(FormatoFoto::jpeg, mensajeDesmedido(nombre, ancho, alto, archivo.tamano));
+        return fallo(mensajeDesmedido(nombre, ancho, alto, archivo.tamano));
     }
     if (demasiadosPixeles(ancho, alto, pixelesMaximos)) {
-        return fallo(FormatoFoto::jpeg, mensajeMegapixeles(nombre, ancho, alto, pixelesMaximos));
+        return fallo(mensajeMegapixeles(nombre, ancho, alto, pixelesMaximos));
     }
     if (c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK) {
         return refusar("es un JPEG en CMYK; solo se leen JPEG en color RGB o en grises");
@@ -303,7 +310,7 @@ LecturaFoto leerJpeg(const std::string& nombre, const Archivo& archivo, std::uin
 
     const DatosExif exif = d.exif.empty() ? DatosExif{} : leerExif(d.exif.data(), d.exif.size());
     const int w = static_cast<int>(ancho), h = static_cast<int>(alto);
-    LecturaFoto r;
+    FotoLeida r;
     r.formato = FormatoFoto::jpeg;
     r.orientacion = exif.orientacion;
     r.focal35mm = exif.focal35mm;

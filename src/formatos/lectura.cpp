@@ -16,12 +16,7 @@
 
 namespace formatos {
 
-LecturaFoto fallo(std::optional<FormatoFoto> formato, std::string mensaje) {
-    LecturaFoto r;
-    r.formato = formato;
-    r.mensaje = std::move(mensaje);
-    return r;
-}
+Fallo fallo(std::string mensaje) { return Fallo{std::move(mensaje)}; }
 
 // A library's text as part of one line: line breaks become spaces, trailing ones go.
 std::string enUnaLinea(std::string texto) {
@@ -86,15 +81,14 @@ const char* nombreFormato(FormatoFoto formato) {
 
 LecturaFoto leerFoto(const std::filesystem::path& archivo, std::uint64_t pixelesMaximos) {
     const std::string nombre = entreComillas(archivo);
-    Entrada entrada = abrirEntrada(archivo);
-    if (entrada.fd.valor < 0) return fallo(std::nullopt, entrada.mensaje);
+    Resultado<Entrada> abierta = abrirEntrada(archivo);
+    if (!abierta) return abierta.fallo();
+    Entrada& entrada = *abierta;
 
     std::array<std::uint8_t, 26> firma{};
-    const ssize_t leidos = leerCompleto(entrada.fd.valor, firma.data(), firma.size(), 0);
-    if (leidos < 0) {
-        return fallo(std::nullopt, "no se puede leer " + nombre + ": " + std::strerror(errno));
-    }
-    const auto n = static_cast<std::size_t>(leidos);
+    const Resultado<std::size_t> leidos = leerCompleto(entrada.fd.valor, firma.data(), firma.size(), 0);
+    if (!leidos) return fallo("no se puede leer " + nombre + ": " + leidos.mensaje());
+    const std::size_t n = *leidos;
     std::optional<FormatoFoto> formato;
     if (n >= 2 && firma[0] == 'B' && firma[1] == 'M') {
         formato = FormatoFoto::bmp;
@@ -104,8 +98,8 @@ LecturaFoto leerFoto(const std::filesystem::path& archivo, std::uint64_t pixeles
         formato = FormatoFoto::png;
     }
     if (!formato) {
-        return fallo(std::nullopt, nombre + (n == 0 ? " esta vacio" : " no es una foto que se pueda leer") +
-                                       ": se leen JPEG, PNG y BMP");
+        return fallo(nombre + (n == 0 ? " esta vacio" : " no es una foto que se pueda leer") +
+                     ": se leen JPEG, PNG y BMP");
     }
 
     if (*formato == FormatoFoto::bmp) {
@@ -119,15 +113,15 @@ LecturaFoto leerFoto(const std::filesystem::path& archivo, std::uint64_t pixeles
             };
             const std::int64_t ancho = lado(bmp::kAncho), alto = lado(bmp::kAlto);
             if (ladosValidos(ancho, alto) && demasiadosPixeles(ancho, alto, pixelesMaximos)) {
-                return fallo(formato, mensajeMegapixeles(nombre, ancho, alto, pixelesMaximos));
+                return fallo(mensajeMegapixeles(nombre, ancho, alto, pixelesMaximos));
             }
         }
-        LecturaBmp bmp = leerImagen(archivo);
-        LecturaFoto r;
+        Resultado<BmpLeido> bmp = leerImagen(archivo);
+        if (!bmp) return Fallo{bmp.mensaje()};
+        FotoLeida r;
         r.formato = FormatoFoto::bmp;
-        r.imagen = std::move(bmp.imagen);
-        r.mensaje = std::move(bmp.mensaje);
-        r.advertencia = std::move(bmp.advertencia);
+        r.imagen = std::move(bmp->imagen);
+        r.advertencia = std::move(bmp->advertencia);
         return r;
     }
 
@@ -137,17 +131,17 @@ LecturaFoto leerFoto(const std::filesystem::path& archivo, std::uint64_t pixeles
         return *formato == FormatoFoto::jpeg ? leerJpeg(nombre, abierto, pixelesMaximos)
                                              : leerPng(nombre, abierto, pixelesMaximos);
     } catch (const std::bad_alloc&) {
-        return fallo(formato, nombre + " no cabe en la memoria libre");
+        return fallo(nombre + " no cabe en la memoria libre");
     }
 }
 
 std::optional<MedidaFoto> medirFoto(const std::filesystem::path& archivo) {
-    Entrada entrada = abrirEntrada(archivo);
-    if (entrada.fd.valor < 0) return std::nullopt;
+    const Resultado<Entrada> abierta = abrirEntrada(archivo);
+    if (!abierta) return std::nullopt;
+    const Entrada& entrada = *abierta;
     std::array<std::uint8_t, 26> cabecera{};
-    if (leerCompleto(entrada.fd.valor, cabecera.data(), cabecera.size(), 0) != static_cast<ssize_t>(cabecera.size())) {
-        return std::nullopt;
-    }
+    const Resultado<std::size_t> leidos = leerCompleto(entrada.fd.valor, cabecera.data(), cabecera.size(), 0);
+    if (!leidos || *leidos != cabecera.size()) return std::nullopt;
     MedidaFoto m;
     if (cabecera[0] == 'B' && cabecera[1] == 'M') {
         const auto lado = [&](std::size_t en) {

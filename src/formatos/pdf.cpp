@@ -43,12 +43,8 @@ constexpr double kLadoMaximoPagina = 14400.0;
 }  // namespace
 
 ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas, ReservaPdf reservar, LiberacionPdf liberar) {
-    ArchivoCodificado r;
-    const auto falla = [&](std::string mensaje) {
-        ArchivoCodificado f;
-        f.mensaje = "no se puede hacer el PDF: " + std::move(mensaje);
-        return f;
-    };
+    std::vector<std::uint8_t> bytes;
+    const auto falla = [&](std::string mensaje) { return Fallo{"no se puede hacer el PDF: " + std::move(mensaje)}; };
     if (paginas.empty()) return falla("no tiene paginas");
 
     ErrorHaru error;
@@ -83,17 +79,17 @@ ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas, ReservaPdf
     }
 
     if (HPDF_SaveToStream(pdf.doc) != HPDF_OK) return falla(codigo(error));
-    r.bytes.resize(HPDF_GetStreamSize(pdf.doc));
+    bytes.resize(HPDF_GetStreamSize(pdf.doc));
     std::size_t leidos = 0;
-    while (leidos < r.bytes.size()) {
-        const std::size_t resto = r.bytes.size() - leidos;
+    while (leidos < bytes.size()) {
+        const std::size_t resto = bytes.size() - leidos;
         HPDF_UINT32 cantidad = static_cast<HPDF_UINT32>(
             std::min<std::size_t>(resto, std::numeric_limits<HPDF_UINT32>::max()));
-        const HPDF_STATUS estado = HPDF_ReadFromStream(pdf.doc, r.bytes.data() + leidos, &cantidad);
+        const HPDF_STATUS estado = HPDF_ReadFromStream(pdf.doc, bytes.data() + leidos, &cantidad);
         leidos += cantidad;
         if (estado == HPDF_STREAM_EOF || cantidad == 0) break;
         if (estado != HPDF_OK) return falla(codigo(error));
     }
-    if (leidos != r.bytes.size()) return falla("el documento hecho no se pudo leer entero");
-    return r;
+    if (leidos != bytes.size()) return falla("el documento hecho no se pudo leer entero");
+    return bytes;
 }

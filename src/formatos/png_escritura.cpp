@@ -11,7 +11,6 @@
 #include "formatos/interno.hpp"
 #include "imagen/paralelo.hpp"
 
-using formatos::falloCodificado;
 using formatos::Pixeles;
 using formatos::revisar;
 
@@ -144,7 +143,7 @@ constexpr std::int64_t kPixelesEnDosPartes = 256 * 1024;
 }  // namespace
 
 ArchivoCodificado codificarPng(const ImagenBmp& imagen, const HacerFilas& hacer) {
-    if (auto error = revisar(imagen, "PNG")) return falloCodificado(*error);
+    if (Hecho bien = revisar(imagen, "PNG"); !bien.ok()) return bien.fallo();
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
     // Each part makes its rows, when they are still to be made, and deflates them.
@@ -159,8 +158,8 @@ ArchivoCodificado codificarPng(const ImagenBmp& imagen, const HacerFilas& hacer)
         parte(0, alto, true, true);
     }
     for (const ParteDeflate& p : partes) {
-        if (p.error == Z_MEM_ERROR) return falloCodificado("no se puede hacer un PNG: no hay memoria");
-        if (p.error != Z_OK) return falloCodificado(std::string("no se puede hacer un PNG: ") + zError(p.error));
+        if (p.error == Z_MEM_ERROR) return Fallo{"no se puede hacer un PNG: no hay memoria"};
+        if (p.error != Z_OK) return Fallo{std::string("no se puede hacer un PNG: ") + zError(p.error)};
     }
     int cuantas = 1;
     if (partes[1].crudos > 0) {
@@ -171,16 +170,14 @@ ArchivoCodificado codificarPng(const ImagenBmp& imagen, const HacerFilas& hacer)
         }
         cuantas = 2;
     }
-    ArchivoCodificado r;
+    std::vector<std::uint8_t> bytes;
     try {
         // The file's bytes: the image data and a few chunks around it.
-        r.bytes.reserve(partes[0].bytes.size() + partes[1].bytes.size() + 1024);
+        bytes.reserve(partes[0].bytes.size() + partes[1].bytes.size() + 1024);
     } catch (const std::bad_alloc&) {
-        return falloCodificado("no se puede hacer un PNG: no hay memoria");
+        return Fallo{"no se puede hacer un PNG: no hay memoria"};
     }
     const Pixeles* datos[2] = {&partes[0].bytes, &partes[1].bytes};
-    if (!escribirArchivoPng(&r.bytes, ancho, alto, datos, cuantas)) {
-        return falloCodificado("no se puede hacer un PNG: no hay memoria");
-    }
-    return r;
+    if (!escribirArchivoPng(&bytes, ancho, alto, datos, cuantas)) return Fallo{"no se puede hacer un PNG: no hay memoria"};
+    return bytes;
 }

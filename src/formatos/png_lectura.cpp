@@ -41,18 +41,18 @@ int canalesPng(std::uint8_t tipo) {
 struct FuentePng {
     Archivo archivo;
     std::uint64_t siguiente = 0;
-    int numero = 0;  // errno of a failed read
+    std::string error;  // why a read failed
 };
 
 int leerTrozoPng(spng_ctx*, void* datos, void* destino, std::size_t cantidad) {
     auto* f = static_cast<FuentePng*>(datos);
     if (f->siguiente >= f->archivo.tamano || cantidad > f->archivo.tamano - f->siguiente) return SPNG_IO_EOF;
-    const ssize_t n = leerCompleto(f->archivo.fd, static_cast<std::uint8_t*>(destino), cantidad, f->siguiente);
-    if (n < 0) {
-        f->numero = errno;
+    const Resultado<std::size_t> n = leerCompleto(f->archivo.fd, static_cast<std::uint8_t*>(destino), cantidad, f->siguiente);
+    if (!n) {
+        f->error = n.mensaje();
         return SPNG_IO_ERROR;
     }
-    if (static_cast<std::size_t>(n) < cantidad) return SPNG_IO_EOF;
+    if (*n < cantidad) return SPNG_IO_EOF;
     f->siguiente += cantidad;
     return 0;
 }
@@ -76,7 +76,7 @@ void sobreBlanco(std::uint8_t* rgba, std::size_t cuantos, std::size_t paso) {
 }  // namespace
 
 LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint64_t pixelesMaximos) {
-    const auto refusar = [&](std::string texto) { return fallo(FormatoFoto::png, nombre + " " + texto); };
+    const auto refusar = [&](std::string texto) { return fallo(nombre + " " + texto); };
     const auto falla = [&](int e, const char* danado) {
         if (e == SPNG_EMEM) return refusar("no cabe en la memoria libre");
         return refusar(danado + enUnaLinea(spng_strerror(e)));
@@ -88,11 +88,11 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
     spng_set_image_limits(ctx.get(), kLadoMaximo, kLadoMaximo);
     const std::size_t tope = static_cast<std::size_t>(std::min<std::uint64_t>(archivo.tamano, SIZE_MAX));
     spng_set_chunk_limits(ctx.get(), tope, tope);
-    FuentePng fuente{archivo};
+    FuentePng fuente{archivo, 0, {}};
     spng_set_png_stream(ctx.get(), leerTrozoPng, &fuente);
     const auto leida = [&](int e) {
-        if (e == SPNG_IO_ERROR && fuente.numero != 0) return refusar(std::string("no se puede leer: ") + std::strerror(fuente.numero));
-        return LecturaFoto{};
+        return e == SPNG_IO_ERROR && !fuente.error.empty() ? std::optional<Fallo>(refusar("no se puede leer: " + fuente.error))
+                                                          : std::nullopt;
     };
 
     spng_ihdr ihdr{};
@@ -100,28 +100,28 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
         if (e == SPNG_EWIDTH || e == SPNG_EHEIGHT || e == SPNG_EUSER_WIDTH || e == SPNG_EUSER_HEIGHT) {
             // The sides as the header gives them (big-endian, right after "IHDR").
             std::array<std::uint8_t, 8> lados{};
-            if (leerCompleto(archivo.fd, lados.data(), lados.size(), 16) == 8) {
+            if (const auto leidos = leerCompleto(archivo.fd, lados.data(), lados.size(), 16); leidos && *leidos == 8) {
                 const auto lado = [&](std::size_t en) {
                     return static_cast<std::int64_t>(lados[en]) << 24 | lados[en + 1] << 16 | lados[en + 2] << 8 |
                            lados[en + 3];
                 };
-                return fallo(FormatoFoto::png, mensajeTamano(nombre, lado(0), lado(4)));
+                return fallo(mensajeTamano(nombre, lado(0), lado(4)));
             }
         }
-        if (LecturaFoto r = leida(e); !r.mensaje.empty()) return r;
+        if (auto r = leida(e)) return *r;
         return falla(e, "no es un PNG que se pueda leer: ");
     }
     if (!ladosValidos(ihdr.width, ihdr.height)) {
-        return fallo(FormatoFoto::png, mensajeTamano(nombre, ihdr.width, ihdr.height));
+        return fallo(mensajeTamano(nombre, ihdr.width, ihdr.height));
     }
     const std::uint64_t bitsFila =
         static_cast<std::uint64_t>(ihdr.width) * canalesPng(ihdr.color_type) * ihdr.bit_depth;
     const std::uint64_t filas = static_cast<std::uint64_t>(ihdr.height) * (1 + (bitsFila + 7) / 8);
     if (filas > kRazonDeflate * archivo.tamano) {
-        return fallo(FormatoFoto::png, mensajeDesmedido(nombre, ihdr.width, ihdr.height, archivo.tamano));
+        return fallo(mensajeDesmedido(nombre, ihdr.width, ihdr.height, archivo.tamano));
     }
     if (demasiadosPixeles(ihdr.width, ihdr.height, pixelesMaximos)) {
-        return fallo(FormatoFoto::png, mensajeMegapixeles(nombre, ihdr.width, ihdr.height, pixelesMaximos));
+        return fallo(mensajeMegapixeles(nombre, ihdr.width, ihdr.height, pixelesMaximos));
     }
 
     // The orientation, from an eXIf chunk before the pixels.
@@ -141,7 +141,7 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
         e != 0) {
         // A fault in the chunks before the pixels stops the decoder; it was met looking for eXIf.
         if (e == SPNG_EBADSTATE && errorExif != 0 && errorExif != SPNG_ECHUNKAVAIL) e = errorExif;
-        if (LecturaFoto r = leida(e); !r.mensaje.empty()) return r;
+        if (auto r = leida(e)) return *r;
         if (e == SPNG_EOF || e == SPNG_IO_EOF) return refusar("esta cortada: el PNG termina antes que sus datos");
         return falla(e, "es un PNG danado: ");
     }
@@ -156,7 +156,7 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
         int e = spng_get_row_info(ctx.get(), &fila);
         if (e == 0) e = spng_decode_row(ctx.get(), banda.data() + enBanda * porFila, porFila);
         if (e != 0 && e != SPNG_EOI) {
-            if (LecturaFoto r = leida(e); !r.mensaje.empty()) return r;
+            if (auto r = leida(e)) return *r;
             if (e == SPNG_EOF || e == SPNG_IO_EOF) return refusar("esta cortada: el PNG termina antes que sus datos");
             return falla(e, "es un PNG danado: ");
         }
@@ -180,7 +180,7 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
         if (e == SPNG_EOI) break;
     }
 
-    LecturaFoto r;
+    FotoLeida r;
     r.formato = FormatoFoto::png;
     r.imagen = planos.tomar();
     // An eXIf chunk may also come after the pixels (the chunks there are read once they are
@@ -191,7 +191,7 @@ LecturaFoto leerPng(const std::string& nombre, const Archivo& archivo, std::uint
         std::vector<std::uint8_t> bloque = {'E', 'x', 'i', 'f', 0, 0};
         bloque.insert(bloque.end(), exif.data, exif.data + exif.length);
         orientacion = leerExif(bloque.data(), bloque.size()).orientacion;
-        if (orientacion != 1) r.imagen = orientada(*r.imagen, orientacion);
+        if (orientacion != 1) r.imagen = orientada(r.imagen, orientacion);
     }
     r.orientacion = orientacion;
     return r;

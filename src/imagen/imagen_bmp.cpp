@@ -70,12 +70,7 @@ ImagenBmp imagenSinIniciar(int ancho, int alto) {
 
 namespace {
 
-LecturaBmp fallo(FalloLectura tipo, std::string mensaje) {
-    LecturaBmp r;
-    r.fallo = tipo;
-    r.mensaje = std::move(mensaje);
-    return r;
-}
+Fallo fallo(FalloLectura tipo, std::string mensaje) { return Fallo{std::move(mensaje), static_cast<int>(tipo)}; }
 
 // Splits one stored row of pixel triples into the three planes; only the first `presentes` bytes
 // of `fila` exist, the rest of the row reads as 0.
@@ -98,18 +93,16 @@ void separarFila(const std::uint8_t* fila, std::size_t presentes, int ancho, std
 
 }  // namespace
 
-LecturaBmp leerImagen(const std::filesystem::path& archivo) {
+Resultado<BmpLeido> leerImagen(const std::filesystem::path& archivo) {
     const std::string nombre = entreComillas(archivo);
-    const Entrada entrada = abrirEntrada(archivo);
-    if (entrada.fd.valor < 0) return fallo(FalloLectura::noSeAbre, entrada.mensaje);
-    const Descriptor& fd = entrada.fd;
+    const Resultado<Entrada> entrada = abrirEntrada(archivo);
+    if (!entrada) return fallo(FalloLectura::noSeAbre, entrada.mensaje());
+    const Descriptor& fd = entrada->fd;
 
     HeaderBmp header{};
-    const ssize_t leidos = leerCompleto(fd.valor, header.data(), header.size(), 0);
-    if (leidos < 0) {
-        return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre + ": " + std::strerror(errno));
-    }
-    if (static_cast<std::size_t>(leidos) != header.size()) {
+    const Resultado<std::size_t> leidos = leerCompleto(fd.valor, header.data(), header.size(), 0);
+    if (!leidos) return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre + ": " + leidos.mensaje());
+    if (*leidos != header.size()) {
         return fallo(FalloLectura::headerCorto, nombre + " mide menos de 54 bytes");
     }
     if (header[0] != 'B' || header[1] != 'M') {
@@ -153,7 +146,7 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
     // half of the pixels its header announces is refused: its planes would cost far more memory
     // than the file itself.
     const std::uint64_t anunciados = bmp::bytesPorFila(ancho) * static_cast<std::uint64_t>(alto);
-    const std::uint64_t tamanoArchivo = entrada.tamano;
+    const std::uint64_t tamanoArchivo = entrada->tamano;
     const std::uint64_t presentes =
         tamanoArchivo > static_cast<std::uint64_t>(inicio) ? tamanoArchivo - static_cast<std::uint64_t>(inicio) : 0;
     if (presentes < anunciados / 2) {
@@ -169,8 +162,8 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
     fijarCampo32(header, bmp::kTamanoInfo, 40);
     fijarCampo32(header, bmp::kAlto, h);
 
-    LecturaBmp r;
-    ImagenBmp& img = r.imagen.emplace();
+    BmpLeido r;
+    ImagenBmp& img = r.imagen;
     img.header = header;
     img.plano0 = PlanoBytes::sinIniciar(w, h);
     img.plano1 = PlanoBytes::sinIniciar(w, h);
@@ -188,12 +181,9 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo) {
         const std::uint64_t desde =
             static_cast<std::uint64_t>(inicio) + porFila * static_cast<std::uint64_t>(primera);
         const std::size_t pedidos = porFila * static_cast<std::size_t>(filas);
-        const ssize_t n = leerCompleto(fd.valor, bloque.data(), pedidos, desde);
-        if (n < 0) {
-            return fallo(FalloLectura::noSeAbre,
-                         "no se puede leer " + nombre + ": " + std::strerror(errno));
-        }
-        const auto enBloque = static_cast<std::size_t>(n);
+        const Resultado<std::size_t> n = leerCompleto(fd.valor, bloque.data(), pedidos, desde);
+        if (!n) return fallo(FalloLectura::noSeAbre, "no se puede leer " + nombre + ": " + n.mensaje());
+        const std::size_t enBloque = *n;
         if (enBloque < pedidos) incompleto = true;
         for (int i = 0; i < filas; ++i) {
             const int enArchivo = primera + i;
@@ -228,9 +218,8 @@ void intercalarFilas(const PlanoBytes& a, const PlanoBytes& b, const PlanoBytes&
     }
 }
 
-std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoBytes& plano0,
-                                        const PlanoBytes& plano1, const PlanoBytes& plano2,
-                                        const std::filesystem::path& archivo) {
+std::vector<std::uint8_t> codificarPlanosBmp(const HeaderBmp& header, const PlanoBytes& plano0,
+                                             const PlanoBytes& plano1, const PlanoBytes& plano2) {
     const std::int32_t ancho = leerCampo32(header, bmp::kAncho);
     const std::int32_t alto = leerCampo32(header, bmp::kAlto);
     const bool hayPixeles = ancho > 0 && alto > 0;
@@ -241,34 +230,17 @@ std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoByte
         COMPROBAR_MAYOR_IGUAL(plano->ancho, ancho);
         COMPROBAR_MAYOR_IGUAL(plano->alto, alto);
     }
-
-    // The file is written as a new file of its own and takes the output's name only when whole,
-    // so a failed run never leaves a truncated file under the output's name.
-    auto creado = ArchivoNuevo::crear(archivo);
-    if (!creado.first) return creado.second;
-    ArchivoNuevo& nuevo = *creado.first;
-
-    // Rows are interleaved into one reused buffer and written a buffer at a time.
-    std::vector<std::uint8_t, Asignador<std::uint8_t>> bufer;
-    bufer.resize(std::max(kTamanoHeader + porFila, std::size_t{2} << 20));
-    std::copy(header.begin(), header.end(), bufer.begin());
-    std::size_t lleno = kTamanoHeader;
-    const auto vaciar = [&] {
-        auto fallo = nuevo.escribir({bufer.data(), lleno});
-        lleno = 0;
-        return fallo;
-    };
-    for (int r = 0; r < filas; ++r) {
-        if (lleno + porFila > bufer.size()) {
-            if (auto fallo = vaciar()) return fallo;
-        }
-        intercalarFilas(plano0, plano1, plano2, ancho, r, r + 1, porFila, bufer.data() + lleno);
-        lleno += porFila;
-    }
-    if (auto fallo = vaciar()) return fallo;
-    return nuevo.publicar();
+    std::vector<std::uint8_t> bytes(kTamanoHeader + porFila * static_cast<std::size_t>(filas));
+    std::copy(header.begin(), header.end(), bytes.begin());
+    if (filas > 0) intercalarFilas(plano0, plano1, plano2, ancho, 0, filas, porFila, bytes.data() + kTamanoHeader);
+    return bytes;
 }
 
-std::optional<std::string> grabarImagen(const ImagenBmp& imagen, const std::filesystem::path& archivo) {
+Hecho grabarPlanos(const HeaderBmp& header, const PlanoBytes& plano0, const PlanoBytes& plano1,
+                   const PlanoBytes& plano2, const std::filesystem::path& archivo) {
+    return grabarArchivo(archivo, codificarPlanosBmp(header, plano0, plano1, plano2));
+}
+
+Hecho grabarImagen(const ImagenBmp& imagen, const std::filesystem::path& archivo) {
     return grabarPlanos(imagen.header, imagen.plano0, imagen.plano1, imagen.plano2, archivo);
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "imagen/plano.hpp"
+#include "sistema/fallo.hpp"
 
 // The first 54 bytes of a BMP file: the 14-byte file header and the 40-byte information header.
 inline constexpr std::size_t kTamanoHeader = 54;
@@ -84,11 +85,11 @@ enum class FalloLectura {
     incompleto,         // holds less than half of the pixel data its header announces
 };
 
-struct LecturaBmp {
-    std::optional<ImagenBmp> imagen;  // set only when `fallo` is ninguno
-    FalloLectura fallo = FalloLectura::ninguno;
-    std::string mensaje;      // one line describing the failure (no line break)
-    std::string advertencia;  // set when the file ended inside its pixel data (read as 0)
+// A BMP file as it was read: the image, and a warning when the file ended inside its pixel data
+// (the missing bytes read as 0).
+struct BmpLeido {
+    ImagenBmp imagen;
+    std::string advertencia;
 };
 
 inline constexpr std::int32_t kLadoMinimo = 2;
@@ -99,7 +100,8 @@ inline constexpr std::int32_t kLadoMaximo = 30000;
 // is the file's first 54 bytes with the pixel offset set to 54, the information-header size to 40
 // and the height to its absolute value. Bytes missing at the end of the file read as 0 (with a
 // warning), unless less than half of the pixel data is there: that file is refused.
-LecturaBmp leerImagen(const std::filesystem::path& archivo);
+// A failure's `causa` is the FalloLectura that stopped it.
+Resultado<BmpLeido> leerImagen(const std::filesystem::path& archivo);
 
 // Rows [desde, hasta) of three planes as pixel triples (each pixel's byte of `a`, of `b`, then of
 // `c`), one row every `porFila` bytes from `destino` on, each padded with zero bytes to `porFila`
@@ -108,13 +110,16 @@ LecturaBmp leerImagen(const std::filesystem::path& archivo);
 void intercalarFilas(const PlanoBytes& a, const PlanoBytes& b, const PlanoBytes& c, int ancho, int desde, int hasta,
                      std::size_t porFila, std::uint8_t* destino);
 
-// Writes `header` as it is, then `alto` rows of `ancho` pixel triples (sizes from the header), each
-// row padded with zero bytes to a multiple of 4. The three planes must be at least that size; they
-// may be the same plane. Returns the failure as one line of text, or nothing when the whole file was
-// written.
-std::optional<std::string> grabarPlanos(const HeaderBmp& header, const PlanoBytes& plano0,
-                                        const PlanoBytes& plano1, const PlanoBytes& plano2,
-                                        const std::filesystem::path& archivo);
+// The BMP file of `header` as it is, then `alto` rows of `ancho` pixel triples (sizes from the
+// header), each row padded with zero bytes to a multiple of 4: the one encoder of BMP files. The
+// three planes must be at least that size; they may be the same plane.
+std::vector<std::uint8_t> codificarPlanosBmp(const HeaderBmp& header, const PlanoBytes& plano0,
+                                             const PlanoBytes& plano1, const PlanoBytes& plano2);
+
+// Writes codificarPlanosBmp's bytes as `archivo`, whole or not at all; or the failure as one line
+// naming the file.
+Hecho grabarPlanos(const HeaderBmp& header, const PlanoBytes& plano0, const PlanoBytes& plano1,
+                   const PlanoBytes& plano2, const std::filesystem::path& archivo);
 
 // grabarPlanos with the image's own header and planes.
-std::optional<std::string> grabarImagen(const ImagenBmp& imagen, const std::filesystem::path& archivo);
+Hecho grabarImagen(const ImagenBmp& imagen, const std::filesystem::path& archivo);

@@ -40,17 +40,16 @@ bool asegurarEstandares() {
     return true;
 }
 
-// Reads up to `cantidad` bytes at `desde`, retrying short reads; the count read, or -1.
-ssize_t leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde) {
+Resultado<std::size_t> leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde) {
     std::size_t total = 0;
     while (total < cantidad) {
         const ssize_t n = ::pread(fd, destino + total, cantidad - total, static_cast<off_t>(desde + total));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
+        if (n < 0) return Fallo{std::strerror(errno)};
         if (n == 0) break;
         total += static_cast<std::size_t>(n);
     }
-    return static_cast<ssize_t>(total);
+    return total;
 }
 
 std::string entreComillas(const std::filesystem::path& archivo) {
@@ -127,41 +126,30 @@ int sincronizarCarpeta(const std::filesystem::path& carpeta) {
 
 }  // namespace
 
-Entrada abrirEntrada(const std::filesystem::path& archivo) {
+Resultado<Entrada> abrirEntrada(const std::filesystem::path& archivo) {
     Entrada e;
     const std::string nombre = entreComillas(archivo);
     // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
     e.fd = Descriptor{::open(archivo.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
-    if (e.fd.valor < 0) {
-        e.mensaje = "no se puede abrir " + nombre + ": " + std::strerror(errno);
-        return e;
-    }
+    if (e.fd.valor < 0) return Fallo{"no se puede abrir " + nombre + ": " + std::strerror(errno)};
     struct stat datos {};
-    if (::fstat(e.fd.valor, &datos) != 0) {
-        e.mensaje = "no se puede leer " + nombre + ": " + std::strerror(errno);
-    } else if (!S_ISREG(datos.st_mode)) {
-        e.mensaje = "no se puede leer " + nombre + ": " + queEs(datos.st_mode);
-    } else {
-        const int banderas = ::fcntl(e.fd.valor, F_GETFL);
-        if (banderas >= 0) ::fcntl(e.fd.valor, F_SETFL, banderas & ~O_NONBLOCK);
-        e.tamano = static_cast<std::uint64_t>(datos.st_size);
-        return e;
-    }
-    e.fd = Descriptor{};
+    if (::fstat(e.fd.valor, &datos) != 0) return Fallo{"no se puede leer " + nombre + ": " + std::strerror(errno)};
+    if (!S_ISREG(datos.st_mode)) return Fallo{"no se puede leer " + nombre + ": " + queEs(datos.st_mode)};
+    const int banderas = ::fcntl(e.fd.valor, F_GETFL);
+    if (banderas >= 0) ::fcntl(e.fd.valor, F_SETFL, banderas & ~O_NONBLOCK);
+    e.tamano = static_cast<std::uint64_t>(datos.st_size);
     return e;
 }
 
-std::pair<std::optional<ArchivoNuevo>, std::string> ArchivoNuevo::crear(
-    const std::filesystem::path& destino, ModoTemporal modo) {
+Resultado<ArchivoNuevo> ArchivoNuevo::crear(const std::filesystem::path& destino, ModoTemporal modo) {
     const auto error = [&](int numero) {
-        return std::pair<std::optional<ArchivoNuevo>, std::string>{
-            std::nullopt, "no se puede crear " + entreComillas(destino) + ": " + std::strerror(numero)};
+        return Fallo{"no se puede crear " + entreComillas(destino) + ": " + std::strerror(numero)};
     };
     ArchivoNuevo nuevo;
     nuevo.destino_ = destino;
     if (modo == ModoTemporal::sinNombre) {
         nuevo.fd_ = Descriptor{::open(carpetaDe(destino).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)};
-        if (nuevo.fd_.valor >= 0) return {std::optional<ArchivoNuevo>(std::move(nuevo)), std::string()};
+        if (nuevo.fd_.valor >= 0) return nuevo;
         // Only "the file system cannot" falls back to a named file; other failures are real.
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return error(errno);
     }
@@ -177,7 +165,7 @@ std::pair<std::optional<ArchivoNuevo>, std::string> ArchivoNuevo::crear(
         nuevo.fd_ = Descriptor{fd};
         nuevo.temporal_ = temporal;
         nuevo.registro_ = registrarTemporal(temporal.c_str());
-        return {std::optional<ArchivoNuevo>(std::move(nuevo)), std::string()};
+        return nuevo;
     }
     return error(EEXIST);
 }
@@ -201,25 +189,25 @@ void ArchivoNuevo::descartar() {
     fd_ = Descriptor{};
 }
 
-std::optional<std::string> ArchivoNuevo::escribir(std::span<const std::uint8_t> bytes) {
+Hecho ArchivoNuevo::escribir(std::span<const std::uint8_t> bytes) {
     std::size_t total = 0;
     while (total < bytes.size()) {
         const ssize_t n = ::write(fd_.valor, bytes.data() + total, bytes.size() - total);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             const int numero = n < 0 ? errno : ENOSPC;
-            return "no se pudo escribir completo " + entreComillas(destino_) + ": " + std::strerror(numero);
+            return Fallo{"no se pudo escribir completo " + entreComillas(destino_) + ": " + std::strerror(numero)};
         }
         total += static_cast<std::size_t>(n);
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> ArchivoNuevo::publicar() {
+Hecho ArchivoNuevo::publicar() {
     const std::string nombre = entreComillas(destino_);
     const auto fallar = [&](const char* que, int numero) {
         descartar();
-        return std::string(que) + nombre + ": " + std::strerror(numero);
+        return Fallo{std::string(que) + nombre + ": " + std::strerror(numero)};
     };
     // The content is on the disk before the file has any name.
     if (sincronizar(fd_.valor) != 0) return fallar("no se pudo escribir completo ", errno);
@@ -251,16 +239,15 @@ std::optional<std::string> ArchivoNuevo::publicar() {
     temporal_.clear();
     // And the new name is on the disk before the write is reported done.
     if (const int numero = sincronizarCarpeta(carpetaDe(destino_)))
-        return "no se pudo asegurar en el disco " + nombre + ": " + std::strerror(numero);
-    return std::nullopt;
+        return Fallo{"no se pudo asegurar en el disco " + nombre + ": " + std::strerror(numero)};
+    return {};
 }
 
 void fijarFuenteSufijos(FuenteSufijos fuente) { fuenteSufijos.store(fuente, std::memory_order_release); }
 
-std::optional<std::string> grabarArchivo(const std::filesystem::path& archivo,
-                                         std::span<const std::uint8_t> bytes) {
+Hecho grabarArchivo(const std::filesystem::path& archivo, std::span<const std::uint8_t> bytes) {
     auto creado = ArchivoNuevo::crear(archivo);
-    if (!creado.first) return creado.second;
-    if (auto fallo = creado.first->escribir(bytes)) return fallo;
-    return creado.first->publicar();
+    if (!creado) return creado.fallo();
+    if (Hecho escrito = creado->escribir(bytes); !escrito.ok()) return escrito;
+    return creado->publicar();
 }

@@ -13,6 +13,8 @@
 
 #include <sys/types.h>
 
+#include "sistema/fallo.hpp"
+
 // Makes sure descriptors 0, 1 and 2 are open, opening /dev/null onto any that is closed (for
 // reading as 0, for writing as 1 and 2), as a process started with a closed standard stream would
 // otherwise give that number to the first file it opens, and what is printed would land in it.
@@ -34,18 +36,17 @@ struct Descriptor {
 };
 
 // An input opened for reading. The open never blocks (a FIFO without a writer, a device), and
-// anything but a regular file is refused: `fd` is then closed and `mensaje` says why in one line
-// that names the file.
+// anything but a regular file is refused, with one line that names the file.
 struct Entrada {
     Descriptor fd;
     std::uint64_t tamano = 0;  // bytes, as the file system says when it was opened
-    std::string mensaje;       // empty when `fd` is open
 };
-Entrada abrirEntrada(const std::filesystem::path& archivo);
+Resultado<Entrada> abrirEntrada(const std::filesystem::path& archivo);
 
 // Reads up to `cantidad` bytes at offset `desde` of `fd`, retrying short and interrupted reads;
-// the count read (less only at the end of the file), or -1 on a read error (errno says which).
-ssize_t leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde);
+// the count read (less only at the end of the file), or the system's reason for a read error (it
+// never saw the file's name: the caller puts it in front).
+Resultado<std::size_t> leerCompleto(int fd, std::uint8_t* destino, std::size_t cantidad, std::uint64_t desde);
 
 // The file name between double quotes, as messages show it.
 std::string entreComillas(const std::filesystem::path& archivo);
@@ -69,7 +70,7 @@ enum class ModoTemporal {
 class ArchivoNuevo {
 public:
     // The file for `destino`, or the failure as one line naming `destino`.
-    static std::pair<std::optional<ArchivoNuevo>, std::string> crear(
+    static Resultado<ArchivoNuevo> crear(
         const std::filesystem::path& destino, ModoTemporal modo = ModoTemporal::sinNombre);
 
     ArchivoNuevo(ArchivoNuevo&& otro) noexcept;
@@ -79,13 +80,13 @@ public:
     ~ArchivoNuevo();
 
     int fd() const { return fd_.valor; }
-    // Appends all of `bytes`; the failure as one line, or nothing.
-    std::optional<std::string> escribir(std::span<const std::uint8_t> bytes);
+    // Appends all of `bytes`, or the failure as one line naming the destination.
+    Hecho escribir(std::span<const std::uint8_t> bytes);
     // Syncs and closes the file and puts it under the destination's name, then syncs the folder;
-    // the failure as one line, or nothing. A failed sync or close fails the write. After a failure
+    // or the failure as one line naming the destination. A failed sync or close fails the write. After a failure
     // before the rename nothing is left of it; after it (the folder could not be synced) the whole
     // file stands under its name, but the failure is reported all the same.
-    std::optional<std::string> publicar();
+    Hecho publicar();
 
 private:
     ArchivoNuevo() = default;
@@ -104,5 +105,4 @@ using FuenteSufijos = std::string (*)();
 void fijarFuenteSufijos(FuenteSufijos fuente);
 
 // Writes `bytes` as the whole new content of `archivo` through an ArchivoNuevo.
-std::optional<std::string> grabarArchivo(const std::filesystem::path& archivo,
-                                         std::span<const std::uint8_t> bytes);
+Hecho grabarArchivo(const std::filesystem::path& archivo, std::span<const std::uint8_t> bytes);

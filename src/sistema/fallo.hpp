@@ -17,6 +17,8 @@
 
 struct Fallo {
     std::string mensaje;  // one line, Spanish
+    int causa = 0;        // which failure, where a caller must tell them apart (the step that sets
+                          // it says what its values are); 0 otherwise
 };
 
 // The value a step made, or why it could not make it.
@@ -60,8 +62,9 @@ public:
     Resultado() = default;
     Resultado(Fallo fallo) : fallo_(std::move(fallo)), ok_(false) {}
 
+    // No conversion to bool: a step that returned the failure as an optional line read the other
+    // way round, and code written for it must not compile silently inverted.
     bool ok() const { return ok_; }
-    explicit operator bool() const { return ok_; }
     const Fallo& fallo() const {
         COMPROBAR(!ok_);
         return fallo_;

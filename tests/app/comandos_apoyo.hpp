@@ -76,14 +76,14 @@ inline ImagenBmp fotoDeEscena(std::uint64_t semilla) {
 }
 
 inline void grabarBytes(const fs::path& archivo, const ArchivoCodificado& a) {
-    ASSERT_TRUE(a.valido()) << a.mensaje;
-    ASSERT_EQ(grabarArchivo(archivo, a.bytes), std::nullopt);
+    ASSERT_TRUE(a.ok()) << a.mensaje();
+    ASSERT_TRUE(grabarArchivo(archivo, *a).ok());
 }
 
 // The sheet the run without arguments writes for `foto`.
 inline apoyo::Bytes hojaSinArgumentos(const ImagenBmp& foto) {
     apoyo::CarpetaTemporal carpeta;
-    EXPECT_EQ(grabarImagen(foto, carpeta / "imagenDocumento.bmp"), std::nullopt);
+    EXPECT_TRUE(grabarImagen(foto, carpeta / "imagenDocumento.bmp").ok());
     apoyo::Captura salida, errores;
     EXPECT_EQ(ejecutarEscaner(carpeta.ruta, salida.f, errores.f, [] {}), kSalidaExito) << errores.texto();
     return apoyo::leerArchivo(carpeta / "imagenHojaCarta.bmp");

@@ -35,15 +35,15 @@ Corrida escanear(const escena::Escena& e) {
     Corrida r;
     const auto foto = escena::renderizarEscena(e);
     apoyo::CarpetaTemporal carpeta;
-    if (!foto || grabarImagen(foto->imagen, carpeta / "imagenDocumento.bmp")) return r;
+    if (!foto || !grabarImagen(foto->imagen, carpeta / "imagenDocumento.bmp").ok()) return r;
     apoyo::Captura salida, errores;
     r.estado = ejecutarEscaner(carpeta.ruta, salida.f, errores.f, [] {});
     r.consola = salida.texto();
-    if (const auto trabajo = leerImagen(carpeta / "imagenReducida.bmp").imagen) {
-        r.anchoTrabajo = trabajo->ancho();
-        r.altoTrabajo = trabajo->alto();
+    if (const auto trabajo = leerImagen(carpeta / "imagenReducida.bmp")) {
+        r.anchoTrabajo = trabajo->imagen.ancho();
+        r.altoTrabajo = trabajo->imagen.alto();
     }
-    r.hoja = std::move(leerImagen(carpeta / "imagenHojaCarta.bmp").imagen);
+    if (auto hoja = leerImagen(carpeta / "imagenHojaCarta.bmp")) r.hoja = std::move(hoja->imagen);
     return r;
 }
 

@@ -65,13 +65,13 @@ TEST(Hostiles, ColeccionBmp) {
     EXPECT_GT(rechazados, 50);
 
     // The same picture, whatever stands between the header and the pixels.
-    const LecturaBmp referencia = leerImagen(raiz / kLegibles[0]);
-    ASSERT_TRUE(referencia.imagen);
+    const Resultado<BmpLeido> referencia = leerImagen(raiz / kLegibles[0]);
+    ASSERT_TRUE(referencia.ok());
     for (const std::string& nombre : kLegibles) {
-        const LecturaBmp l = leerImagen(raiz / nombre);
-        ASSERT_TRUE(l.imagen) << nombre;
-        EXPECT_TRUE(std::equal(l.imagen->plano1.datos.begin(), l.imagen->plano1.datos.end(),
-                               referencia.imagen->plano1.datos.begin(), referencia.imagen->plano1.datos.end()))
+        const Resultado<BmpLeido> l = leerImagen(raiz / nombre);
+        ASSERT_TRUE(l.ok()) << nombre;
+        EXPECT_TRUE(std::equal(l->imagen.plano1.datos.begin(), l->imagen.plano1.datos.end(),
+                               referencia->imagen.plano1.datos.begin(), referencia->imagen.plano1.datos.end()))
             << nombre;
     }
 }

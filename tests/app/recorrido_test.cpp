@@ -54,13 +54,13 @@ double aLado(double x, double y, const Esquina& a, const Esquina& b) {
 TEST(Recorrido, UnaFotoSeTrabajaSiReducidaLeQuedanDosPixelesDeLado) {
     // 5 x 1440 has a working image of 2 x 719 (a factor of just over 2), the least there is; 3 x
     // 1440 would have a single column.
-    EXPECT_EQ(fotoDemasiadoFina(imagenNueva(5, 1440), "f"), std::nullopt);
-    EXPECT_EQ(fotoDemasiadoFina(imagenNueva(1440, 5), "f"), std::nullopt);
+    EXPECT_TRUE(revisarGrosor(imagenNueva(5, 1440), "f").ok());
+    EXPECT_TRUE(revisarGrosor(imagenNueva(1440, 5), "f").ok());
     for (const auto& [ancho, alto, reducida] : {std::tuple{3, 1440, "1 x 719"}, std::tuple{1440, 3, "719 x 1"}}) {
-        const auto motivo = fotoDemasiadoFina(imagenNueva(ancho, alto), "\"f.bmp\"");
-        ASSERT_TRUE(motivo);
-        EXPECT_NE(motivo->find("\"f.bmp\" mide"), std::string::npos) << *motivo;
-        EXPECT_NE(motivo->find(reducida), std::string::npos) << *motivo;
+        const Hecho grosor = revisarGrosor(imagenNueva(ancho, alto), "\"f.bmp\"");
+        ASSERT_FALSE(grosor.ok());
+        EXPECT_NE(grosor.mensaje().find("\"f.bmp\" mide"), std::string::npos) << grosor.mensaje();
+        EXPECT_NE(grosor.mensaje().find(reducida), std::string::npos) << grosor.mensaje();
     }
 }
 
@@ -95,16 +95,16 @@ TEST(Recorrido, ElContornoMuestraLasEsquinasDeLaQueSeHizoLaPagina) {
         const auto foto = escena::renderizarEscena(k.e);
         ASSERT_TRUE(foto);
         apoyo::CarpetaTemporal carpeta;
-        ASSERT_EQ(grabarImagen(foto->imagen, carpeta / "foto.bmp"), std::nullopt);
+        ASSERT_TRUE(grabarImagen(foto->imagen, carpeta / "foto.bmp").ok());
         const auto [estado, texto] = escanearConEtapas(carpeta / "foto.bmp", carpeta / "etapas", carpeta / "hoja.png", k.detector);
         ASSERT_EQ(estado, 0) << texto;
         const std::vector<Esquina> q = esquinasDeTrabajo(texto, foto->imagen);
         ASSERT_EQ(q.size(), 4u) << texto;
-        const LecturaBmp reducida = leerImagen(carpeta / "etapas" / "foto" / kImagenesEtapas[0]);
-        const LecturaBmp contorno = leerImagen(carpeta / "etapas" / "foto" / kImagenesEtapas[3]);
-        ASSERT_TRUE(reducida.imagen && contorno.imagen);
-        const ImagenBmp& a = *reducida.imagen;
-        const ImagenBmp& b = *contorno.imagen;
+        const Resultado<BmpLeido> reducida = leerImagen(carpeta / "etapas" / "foto" / kImagenesEtapas[0]);
+        const Resultado<BmpLeido> contorno = leerImagen(carpeta / "etapas" / "foto" / kImagenesEtapas[3]);
+        ASSERT_TRUE(reducida.ok() && contorno.ok());
+        const ImagenBmp& a = reducida->imagen;
+        const ImagenBmp& b = contorno->imagen;
         ASSERT_EQ(a.ancho(), b.ancho());
         ASSERT_EQ(a.alto(), b.alto());
         EXPECT_EQ(a.plano0.datos, b.plano0.datos);

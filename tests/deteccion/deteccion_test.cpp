@@ -500,12 +500,12 @@ TEST(FotosReales, LasNueveDentroDelUnoYMedio) {
         const auto& m = foto.esquinas;
         SCOPED_TRACE(archivo);
         const LecturaFoto lectura = leerFoto(carpeta / archivo);
-        ASSERT_TRUE(lectura.imagen) << lectura.mensaje;
-        ASSERT_EQ(lectura.imagen->ancho(), ancho);
-        ASSERT_EQ(lectura.imagen->alto(), alto);
+        ASSERT_TRUE(lectura.ok());
+        ASSERT_EQ(lectura->imagen.ancho(), ancho);
+        ASSERT_EQ(lectura->imagen.alto(), alto);
         Cuadrilatero verdad{};
         for (int i = 0; i < 4; ++i) verdad[i] = {m[2 * i], (alto - 1) - m[2 * i + 1]};
-        const HojaDetectada h = detectarHojaRobusta(*lectura.imagen);
+        const HojaDetectada h = detectarHojaRobusta(lectura->imagen);
         ASSERT_TRUE(h.encontrada) << h.motivo;
         EXPECT_LE(errorRelativo(h.esquinas, verdad, ancho, alto), kUmbralReales);
         ++vistas;

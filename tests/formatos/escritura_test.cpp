@@ -7,22 +7,22 @@ using namespace fotos_prueba;
 
 TEST(Codificar, CalidadFueraDeRangoYExtensiones) {
     const ImagenBmp img = imagenBmp(degradado(16, 16));
-    EXPECT_FALSE(codificarJpeg(img, 0).valido());
-    EXPECT_FALSE(codificarJpeg(img, 101).valido());
-    EXPECT_LT(codificarJpeg(img, 50).bytes.size(), codificarJpeg(img, 95).bytes.size());
+    EXPECT_FALSE(codificarJpeg(img, 0).ok());
+    EXPECT_FALSE(codificarJpeg(img, 101).ok());
+    EXPECT_LT(codificarJpeg(img, 50)->size(), codificarJpeg(img, 95)->size());
     // Chroma whole from quality 95 on, halved both ways below it.
     for (const auto& [calidad, esperado] : {std::pair(94, TJSAMP_420), std::pair(95, TJSAMP_444), std::pair(100, TJSAMP_444)}) {
         const ArchivoCodificado jpeg = codificarJpeg(img, calidad);
         tjhandle tj = tjInitDecompress();
         int ancho = 0, alto = 0, submuestreo = -1, color = 0;
-        EXPECT_EQ(tjDecompressHeader3(tj, jpeg.bytes.data(), jpeg.bytes.size(), &ancho, &alto, &submuestreo, &color), 0);
+        EXPECT_EQ(tjDecompressHeader3(tj, jpeg->data(), jpeg->size(), &ancho, &alto, &submuestreo, &color), 0);
         tjDestroy(tj);
         EXPECT_EQ(submuestreo, esperado) << "calidad " << calidad;
     }
     ImagenBmp corta = img;
     corta.plano1 = PlanoBytes(16, 15);
-    EXPECT_FALSE(codificarPng(corta).valido());
-    EXPECT_FALSE(codificarBmp(corta).valido());
+    EXPECT_FALSE(codificarPng(corta).ok());
+    EXPECT_FALSE(codificarBmp(corta).ok());
 
     EXPECT_EQ(formatoPorExtension("a/b.PNG"), FormatoSalida::png);
     EXPECT_EQ(formatoPorExtension("b.Jpeg"), FormatoSalida::jpeg);
@@ -66,15 +66,15 @@ TEST(Codificar, UnPngEnDosPartesSeLeeComoLaImagenConHilosOSinEllos) {
         const Foto original = k.conRuido ? fotoDe(k.ancho, k.alto, ruido) : fotoDe(k.ancho, k.alto, papel);
         const ImagenBmp imagen = imagenBmp(original);
         const ArchivoCodificado png = codificarPng(imagen);
-        ASSERT_TRUE(png.valido()) << png.mensaje;
-        EXPECT_EQ(mayorDiferencia(leidaPorLibpng(png.bytes), original), 0);
-        apoyo::escribirArchivo(carpeta / "pagina.png", png.bytes);
+        ASSERT_TRUE(png.ok()) << png.mensaje();
+        EXPECT_EQ(mayorDiferencia(leidaPorLibpng(*png), original), 0);
+        apoyo::escribirArchivo(carpeta / "pagina.png", *png);
         EXPECT_EQ(mayorDiferencia(leida(carpeta / "pagina.png"), original), 0);
 
         dosMitadesALaVez = false;
         const ArchivoCodificado seguidas = codificarPng(imagen);
         dosMitadesALaVez = true;
-        EXPECT_EQ(seguidas.bytes, png.bytes);
+        EXPECT_EQ(*seguidas, *png);
 
         // Made as it is encoded: every row once, before it is read.
         ImagenBmp porHacer = imagenNueva(k.ancho, k.alto, 0);
@@ -90,7 +90,7 @@ TEST(Codificar, UnPngEnDosPartesSeLeeComoLaImagenConHilosOSinEllos) {
                 ++hechas[static_cast<std::size_t>(y)];
             }
         });
-        EXPECT_EQ(hecha.bytes, png.bytes);
+        EXPECT_EQ(*hecha, *png);
         EXPECT_EQ(std::count_if(hechas.begin(), hechas.end(), [](const std::atomic<int>& n) { return n != 1; }), 0);
     }
 }

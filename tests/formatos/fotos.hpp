@@ -139,20 +139,20 @@ inline LecturaFoto leerEnSilencio(const fs::path& archivo) {
 // What a reader's result promises: an image exactly when there is no message, one line otherwise,
 // naming the photo.
 inline void revisarRefusada(const LecturaFoto& r, const fs::path& archivo, const std::string& trozo) {
-    EXPECT_FALSE(r.imagen.has_value());
-    EXPECT_NE(r.mensaje.find(entreComillas(archivo)), std::string::npos) << r.mensaje;
-    EXPECT_EQ(r.mensaje.find('\n'), std::string::npos) << r.mensaje;
-    EXPECT_NE(r.mensaje.find(trozo), std::string::npos) << r.mensaje;
+    EXPECT_FALSE(r.ok());
+    EXPECT_NE(r.mensaje().find(entreComillas(archivo)), std::string::npos) << r.mensaje();
+    EXPECT_EQ(r.mensaje().find('\n'), std::string::npos) << r.mensaje();
+    EXPECT_NE(r.mensaje().find(trozo), std::string::npos) << r.mensaje();
 }
 
-inline Foto leida(const fs::path& archivo, LecturaFoto* lectura = nullptr) {
+inline Foto leida(const fs::path& archivo, FotoLeida* lectura = nullptr) {
     LecturaFoto r = leerEnSilencio(archivo);
-    EXPECT_EQ(r.mensaje, "") << archivo;
-    if (!r.imagen) return {};
+    EXPECT_TRUE(r.ok()) << archivo << ": " << (r.ok() ? "" : r.mensaje());
+    if (!r) return {};
     // The header is the one every new image has.
-    EXPECT_EQ(r.imagen->header, headerNuevo(r.imagen->ancho(), r.imagen->alto()));
-    Foto f = vista(*r.imagen);
-    if (lectura != nullptr) *lectura = std::move(r);
+    EXPECT_EQ(r->imagen.header, headerNuevo(r->imagen.ancho(), r->imagen.alto()));
+    Foto f = vista(r->imagen);
+    if (lectura != nullptr) *lectura = std::move(*r);
     return f;
 }
 

@@ -33,7 +33,7 @@ TEST(LeerFoto, LasOchoOrientacionesExifDanLaFotoDerecha) {
         const Foto guardada = almacenada[o](derecha);
         const fs::path archivo = carpeta / (std::to_string(o) + "-orientada.jpg");
         apoyo::escribirArchivo(archivo, conExif(jpegDe(guardada), bloqueExif(o, o == 6 ? 28 : 0)));
-        LecturaFoto r;
+        FotoLeida r;
         EXPECT_LE(mayorDiferencia(leida(archivo, &r), derecha), 3);
         EXPECT_EQ(r.orientacion, o);
         EXPECT_EQ(r.focal35mm, o == 6 ? std::optional<double>(28.0) : std::nullopt);
@@ -45,7 +45,7 @@ TEST(LeerFoto, LasOchoOrientacionesExifDanLaFotoDerecha) {
     const Bytes exif = bloqueExif(6);
     p.exif.assign(exif.begin() + 6, exif.end());
     apoyo::escribirArchivo(carpeta / "o6.png", pngDe(p));
-    LecturaFoto r;
+    FotoLeida r;
     EXPECT_EQ(mayorDiferencia(leida(carpeta / "o6.png", &r), derecha), 0);
     EXPECT_EQ(r.orientacion, 6);
 
@@ -69,7 +69,7 @@ TEST(LeerFoto, LasOchoOrientacionesExifDanLaFotoDerecha) {
         std::free(bytes);
         exif_data_unref(datos);
         apoyo::escribirArchivo(carpeta / "larga.jpg", conExif(jpegDe(derecha), larga));
-        LecturaFoto l;
+        FotoLeida l;
         EXPECT_LE(mayorDiferencia(leida(carpeta / "larga.jpg", &l), derecha), 3);
         EXPECT_EQ(l.orientacion, 1);
     }

@@ -27,26 +27,26 @@ TEST(CodificarPdf, TresPaginasComoLasLeePoppler) {
     std::vector<PaginaPdf> paginas;
     for (const Foto* f : {&vertical, &apaisada, &vertical}) {
         const ArchivoCodificado jpeg = codificarJpeg(imagenBmp(*f), 90);
-        ASSERT_TRUE(jpeg.valido()) << jpeg.mensaje;
-        paginas.push_back({jpeg.bytes, f->ancho / 72.0, f->alto / 72.0, {}});
+        ASSERT_TRUE(jpeg.ok()) << jpeg.mensaje();
+        paginas.push_back({*jpeg, f->ancho / 72.0, f->alto / 72.0, {}});
     }
     testing::internal::CaptureStderr();
     const ArchivoCodificado pdf = codificarPdf(paginas);
-    EXPECT_FALSE(codificarPdf({}).valido());
+    EXPECT_FALSE(codificarPdf({}).ok());
     const ArchivoCodificado malo = codificarPdf({PaginaPdf{{1, 2, 3}, 8.5, 11, {}}});
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    ASSERT_TRUE(pdf.valido()) << pdf.mensaje;
-    EXPECT_FALSE(malo.valido());
-    EXPECT_EQ(malo.mensaje.find('\n'), std::string::npos);
+    ASSERT_TRUE(pdf.ok()) << pdf.mensaje();
+    EXPECT_FALSE(malo.ok());
+    EXPECT_EQ(malo.mensaje().find('\n'), std::string::npos);
     // The JPEG bytes go in as they are: the document is hardly larger than its pages.
-    EXPECT_LT(pdf.bytes.size(), paginas[0].jpeg.size() * 2 + paginas[1].jpeg.size() + 4096);
+    EXPECT_LT(pdf->size(), paginas[0].jpeg.size() * 2 + paginas[1].jpeg.size() + 4096);
 
     if (!ejecutar("command -v pdfinfo >/dev/null && command -v pdftoppm >/dev/null")) {
         GTEST_SKIP() << "pdfinfo or pdftoppm (poppler-utils) is not installed: the PDF is not checked";
     }
     apoyo::CarpetaTemporal carpeta;
     const fs::path archivo = carpeta / "hojas.pdf";
-    ASSERT_FALSE(grabarArchivo(archivo, pdf.bytes));
+    ASSERT_TRUE(grabarArchivo(archivo, *pdf).ok());
     std::string info;
     ASSERT_TRUE(ejecutar("pdfinfo -f 1 -l 3 '" + archivo.string() + "' 2>&1", &info)) << info;
     // Runs of spaces as one, whatever the columns of this version of pdfinfo.
@@ -101,13 +101,13 @@ TEST(CodificarPdf, SinMemoriaEnCualquierPasoFallaYNombraLaPaginaQueSeHacia) {
     // try runs in a child process: libHaru's own handling of a failed allocation now and then reads
     // memory it never set, and a crash there must not take the test program with it.
     const ArchivoCodificado jpeg = codificarJpeg(imagenBmp(degradado(40, 52)), 90);
-    ASSERT_TRUE(jpeg.valido()) << jpeg.mensaje;
-    const std::vector<PaginaPdf> paginas(2, PaginaPdf{jpeg.bytes, 8.5, 11.0, {}});
+    ASSERT_TRUE(jpeg.ok()) << jpeg.mensaje();
+    const std::vector<PaginaPdf> paginas(2, PaginaPdf{*jpeg, 8.5, 11.0, {}});
     const ArchivoCodificado referencia = codificarPdf(paginas);
-    ASSERT_TRUE(referencia.valido()) << referencia.mensaje;
+    ASSERT_TRUE(referencia.ok()) << referencia.mensaje();
     fallaPdfEn = 0;
     llamadasPdf = 0;
-    EXPECT_EQ(codificarPdf(paginas, reservaQueFalla, liberaPdf).bytes, referencia.bytes);
+    EXPECT_EQ(*codificarPdf(paginas, reservaQueFalla, liberaPdf), *referencia);
     const long total = llamadasPdf;
     ASSERT_GT(total, 10);
     enum Desenlace { igual = 0, sinPagina, primera, segunda, distinto, variasLineas };
@@ -118,10 +118,10 @@ TEST(CodificarPdf, SinMemoriaEnCualquierPasoFallaYNombraLaPaginaQueSeHacia) {
         if (hijo == 0) {
             llamadasPdf = 0;
             const ArchivoCodificado pdf = codificarPdf(paginas, reservaQueFalla, liberaPdf);
-            if (pdf.valido()) ::_exit(pdf.bytes == referencia.bytes ? igual : distinto);
-            if (!pdf.bytes.empty() || pdf.mensaje.find('\n') != std::string::npos) ::_exit(variasLineas);
-            if (pdf.mensaje.find("la pagina 1") != std::string::npos) ::_exit(primera);
-            ::_exit(pdf.mensaje.find("la pagina 2") != std::string::npos ? segunda : sinPagina);
+            if (pdf.ok()) ::_exit(*pdf == *referencia ? igual : distinto);
+            if (pdf.mensaje().find('\n') != std::string::npos) ::_exit(variasLineas);
+            if (pdf.mensaje().find("la pagina 1") != std::string::npos) ::_exit(primera);
+            ::_exit(pdf.mensaje().find("la pagina 2") != std::string::npos ? segunda : sinPagina);
         }
         int estado = 0;
         ASSERT_EQ(::waitpid(hijo, &estado, 0), hijo);

@@ -38,20 +38,20 @@ TEST(LeerImagen, RellenoInicioDeArribaAbajoYArchivoCortado) {
         apoyo::Bytes b = archivoBmp(k.ancho, k.alto, k.inicio);
         b.resize(b.size() - k.recorte);
         apoyo::escribirArchivo(carpeta / "a.bmp", b);
-        const LecturaBmp l = leerImagen(carpeta / "a.bmp");
-        ASSERT_TRUE(l.imagen);
-        EXPECT_EQ(l.advertencia.empty(), k.recorte == 0) << l.advertencia;
+        const Resultado<BmpLeido> l = leerImagen(carpeta / "a.bmp");
+        ASSERT_TRUE(l.ok());
+        EXPECT_EQ(l->advertencia.empty(), k.recorte == 0) << l->advertencia;
         const int filas = std::abs(k.alto);
         HeaderBmp h;  // the file's own bytes but for three fields
         std::copy_n(b.begin(), kTamanoHeader, h.begin());
         for (auto [campo, v] : {std::pair{bmp::kInicioPixeles, 54}, {bmp::kTamanoInfo, 40}, {bmp::kAlto, filas}})
             fijarCampo32(h, campo, v);
-        EXPECT_EQ(l.imagen->header, h);
+        EXPECT_EQ(l->imagen.header, h);
         for (int r = 0; r < filas; ++r)
             for (int c = 0; c < 3 * k.ancho; ++c) {
                 const std::size_t fila = std::size_t(k.alto < 0 ? filas - 1 - r : r);
                 const std::size_t pos = std::size_t(k.inicio) + fila * bmp::bytesPorFila(k.ancho) + std::size_t(c);
-                ASSERT_EQ((*l.imagen.*kPlanos[c % 3])[r][c / 3], pos < b.size() ? valor(r, c / 3, c % 3) : 0)
+                ASSERT_EQ((l->imagen.*kPlanos[c % 3])[r][c / 3], pos < b.size() ? valor(r, c / 3, c % 3) : 0)
                     << "row " << r << " byte " << c;
             }
     }
@@ -83,28 +83,30 @@ TEST(LeerImagen, RechazaLoQueNoLeeConUnaLineaQueNombraElArchivo) {
             for (std::size_t i = 0; i < 4; ++i) b[k.campo + i] = std::uint8_t(k.valor >> 8 * i);
             apoyo::escribirArchivo(carpeta / k.nombre, b);
         }
-        const LecturaBmp l = leerImagen(carpeta / k.nombre);
-        EXPECT_EQ(l.fallo, k.fallo);
-        EXPECT_EQ(l.imagen.has_value(), k.fallo == FalloLectura::ninguno);
-        EXPECT_TRUE(l.imagen || (l.mensaje.find(k.nombre) != npos && l.mensaje.find('\n') == npos)) << l.mensaje;
-        EXPECT_NE(l.mensaje.find(k.dice), npos) << l.mensaje;
+        const Resultado<BmpLeido> l = leerImagen(carpeta / k.nombre);
+        EXPECT_EQ(l.ok(), k.fallo == FalloLectura::ninguno);
+        if (l.ok()) continue;
+        EXPECT_EQ(static_cast<FalloLectura>(l.fallo().causa), k.fallo);
+        EXPECT_TRUE(l.mensaje().find(k.nombre) != npos && l.mensaje().find('\n') == npos) << l.mensaje();
+        EXPECT_NE(l.mensaje().find(k.dice), npos) << l.mensaje();
     }
 }
 
 TEST(GrabarImagen, FilasRellenasConCerosVueltaCompletaYArchivoImposible) {
     apoyo::CarpetaTemporal carpeta;
     const ImagenBmp img = apoyo::imagenDe(5, 3, [](int r, int c, int p) { return 200 + 9 * r + 3 * c + p; });
-    ASSERT_EQ(grabarImagen(img, carpeta / "a.bmp"), std::nullopt);
+    ASSERT_TRUE(grabarImagen(img, carpeta / "a.bmp").ok());
     const apoyo::Bytes b = apoyo::leerArchivo(carpeta / "a.bmp");
     ASSERT_EQ(b.size(), 54u + 3 * 16);
     for (std::size_t r = 0; r < 3; ++r) EXPECT_EQ(b[54 + 16 * r + 15], 0) << r;
-    const LecturaBmp l = leerImagen(carpeta / "a.bmp");
-    ASSERT_TRUE(l.imagen && l.advertencia.empty());
-    EXPECT_EQ(l.imagen->header, img.header);
-    for (auto m : kPlanos) EXPECT_EQ((*l.imagen.*m).datos, (img.*m).datos);
+    const Resultado<BmpLeido> l = leerImagen(carpeta / "a.bmp");
+    ASSERT_TRUE(l.ok() && l->advertencia.empty());
+    EXPECT_EQ(l->imagen.header, img.header);
+    for (auto m : kPlanos) EXPECT_EQ((l->imagen.*m).datos, (img.*m).datos);
     std::filesystem::create_directory(carpeta / "ocupado.bmp");
-    const auto error = grabarImagen(img, carpeta / "ocupado.bmp");
-    EXPECT_TRUE(error && error->find("ocupado.bmp") != npos && error->find('\n') == npos) << error.value_or("");
+    const Hecho grabada = grabarImagen(img, carpeta / "ocupado.bmp");
+    ASSERT_FALSE(grabada.ok());
+    EXPECT_TRUE(grabada.mensaje().find("ocupado.bmp") != npos && grabada.mensaje().find('\n') == npos) << grabada.mensaje();
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ TEST(LineaDeComandos, LaHojaCartaBilinealEsLaDeLaCorridaSinArgumentos) {
     const auto foto = escena::renderizarEscena(escena::escenaEjemplo());
     ASSERT_TRUE(foto);
     apoyo::CarpetaTemporal carpeta;
-    ASSERT_FALSE(grabarImagen(foto->imagen, carpeta / "imagenDocumento.bmp"));
+    ASSERT_TRUE(grabarImagen(foto->imagen, carpeta / "imagenDocumento.bmp").ok());
     apoyo::Captura salida, errores;
     ASSERT_EQ(ejecutarEscaner(carpeta.ruta, salida.f, errores.f, [] {}), kSalidaExito);
     const auto esperada = apoyo::leerArchivo(carpeta / "imagenHojaCarta.bmp");
@@ -44,9 +44,9 @@ TEST(LineaDeComandos, LaHojaCartaBilinealEsLaDeLaCorridaSinArgumentos) {
     const std::string p = (carpeta / "p.bmp").string();
     ASSERT_EQ(escanear({"--detector", "espec", "-o", p, (carpeta / "imagenDocumento.bmp").string()}), 0);
     const auto perspectiva = leerImagen(p);
-    ASSERT_TRUE(perspectiva.imagen);
-    EXPECT_EQ(perspectiva.imagen->ancho(), 852);
-    EXPECT_EQ(perspectiva.imagen->alto(), 1103);
+    ASSERT_TRUE(perspectiva.ok());
+    EXPECT_EQ(perspectiva->imagen.ancho(), 852);
+    EXPECT_EQ(perspectiva->imagen.alto(), 1103);
     EXPECT_NE(apoyo::leerArchivo(p), esperada);
 }
 
@@ -65,20 +65,20 @@ TEST(LineaDeComandos, LaHojaApaisadaSaleApaisadaTambienEnElPdf) {
     ASSERT_TRUE(foto);
     apoyo::CarpetaTemporal carpeta;
     const std::string ruta = (carpeta / "apaisada.bmp").string();
-    ASSERT_FALSE(grabarImagen(foto->imagen, ruta));
+    ASSERT_TRUE(grabarImagen(foto->imagen, ruta).ok());
     for (const char* mapa : {"bilineal", "perspectiva"}) {
         const std::string salida = (carpeta / (std::string(mapa) + ".bmp")).string();
         std::string mensaje;
         ASSERT_EQ(escanear({"--detector", "espec", "--mapa", mapa, "-o", salida, ruta}, &mensaje), 0) << mensaje;
         const auto pagina = leerImagen(salida);
-        ASSERT_TRUE(pagina.imagen) << mapa;
-        EXPECT_EQ(pagina.imagen->ancho(), 1103) << mapa;
-        EXPECT_EQ(pagina.imagen->alto(), 852) << mapa;
+        ASSERT_TRUE(pagina.ok()) << mapa;
+        EXPECT_EQ(pagina->imagen.ancho(), 1103) << mapa;
+        EXPECT_EQ(pagina->imagen.alto(), 852) << mapa;
     }
     // A PDF of the landscape sheet and an upright one: a letter page each way, and an A4 page.
     const auto vertical = escena::renderizarEscena(escena::escenaEjemplo());
     ASSERT_TRUE(vertical);
-    ASSERT_FALSE(grabarImagen(vertical->imagen, carpeta / "vertical.bmp"));
+    ASSERT_TRUE(grabarImagen(vertical->imagen, carpeta / "vertical.bmp").ok());
     const std::string pdf = (carpeta / "hojas.pdf").string();
     ASSERT_EQ(escanear({"--detector", "espec", "-o", pdf, ruta, (carpeta / "vertical.bmp").string()}), 0);
     const auto bytes = apoyo::leerArchivo(pdf);

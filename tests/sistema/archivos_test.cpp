@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "apoyo.hpp"
@@ -32,11 +33,13 @@ std::vector<std::string> nombresEn(const fs::path& carpeta) {
     return nombres;
 }
 
+// The failure's line, or nothing when the file was written.
 std::optional<std::string> grabarCon(const fs::path& destino, ModoTemporal modo) {
     auto creado = ArchivoNuevo::crear(destino, modo);
-    if (!creado.first) return creado.second;
-    if (auto fallo = creado.first->escribir(kContenido)) return fallo;
-    return creado.first->publicar();
+    if (!creado) return creado.mensaje();
+    if (Hecho escrito = creado->escribir(kContenido); !escrito.ok()) return escrito.mensaje();
+    if (Hecho publicado = creado->publicar(); !publicado.ok()) return publicado.mensaje();
+    return std::nullopt;
 }
 
 // The suffixes the next hidden names take, in place of random ones: those queued first, then
@@ -96,8 +99,8 @@ TEST(ArchivoNuevo, SinPublicarNoQuedaNadaYElDestinoNoCambia) {
         apoyo::escribirArchivo(carpeta / "hoja.bmp", {1, 2, 3});
         {
             auto creado = ArchivoNuevo::crear(carpeta / "hoja.bmp", modo);
-            ASSERT_TRUE(creado.first);
-            ASSERT_EQ(creado.first->escribir(kContenido), std::nullopt);
+            ASSERT_TRUE(creado.ok());
+            ASSERT_TRUE(creado->escribir(kContenido).ok());
         }
         EXPECT_EQ(nombresEn(carpeta.ruta), std::vector<std::string>{"hoja.bmp"});
         EXPECT_EQ(apoyo::leerArchivo(carpeta / "hoja.bmp"), (apoyo::Bytes{1, 2, 3}));
@@ -127,16 +130,18 @@ TEST(AbrirEntrada, SoloArchivosRegularesYSinEsperar) {
         {carpeta / "falta", "No such file"}};
     for (const auto& [camino, dice] : casos) {
         SCOPED_TRACE(camino);
-        const Entrada e = abrirEntrada(camino);
-        EXPECT_LT(e.fd.valor, 0);
-        EXPECT_NE(e.mensaje.find(entreComillas(camino)), std::string::npos) << e.mensaje;
-        EXPECT_NE(e.mensaje.find(dice), std::string::npos) << e.mensaje;
+        const Resultado<Entrada> e = abrirEntrada(camino);
+        ASSERT_FALSE(e.ok());
+        EXPECT_NE(e.mensaje().find(entreComillas(camino)), std::string::npos) << e.mensaje();
+        EXPECT_NE(e.mensaje().find(dice), std::string::npos) << e.mensaje();
     }
     // A socket cannot be opened at all; it is refused all the same.
-    EXPECT_LT(abrirEntrada(carpeta / "socket").fd.valor, 0);
+    EXPECT_FALSE(abrirEntrada(carpeta / "socket").ok());
     ::close(s);
     apoyo::escribirArchivo(carpeta / "foto", kContenido);
-    const Entrada e = abrirEntrada(carpeta / "foto");
+    const Resultado<Entrada> abierta = abrirEntrada(carpeta / "foto");
+    ASSERT_TRUE(abierta.ok());
+    const Entrada& e = *abierta;
     EXPECT_GE(e.fd.valor, 0);
     EXPECT_EQ(e.tamano, kContenido.size());
     EXPECT_EQ(::fcntl(e.fd.valor, F_GETFL) & O_NONBLOCK, 0);
@@ -155,23 +160,27 @@ int enHijo(F cuerpo) {
     return estado;
 }
 
-TEST(LeerCompleto, HastaElFinalDesdeDondeSePideYElErrorComoMenosUno) {
+TEST(LeerCompleto, HastaElFinalDesdeDondeSePideYElErrorComoFallo) {
     apoyo::CarpetaTemporal carpeta;
     apoyo::Bytes bytes(70000);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
     apoyo::escribirArchivo(carpeta / "foto", bytes);
-    const Entrada e = abrirEntrada(carpeta / "foto");
-    ASSERT_GE(e.fd.valor, 0);
+    const Resultado<Entrada> e = abrirEntrada(carpeta / "foto");
+    ASSERT_TRUE(e.ok());
     apoyo::Bytes leidos(50000, 0);
     // From an offset, and past the end: the count read says where the file ended.
-    ASSERT_EQ(leerCompleto(e.fd.valor, leidos.data(), leidos.size(), 30000), 40000);
+    const Resultado<std::size_t> desdeMedio = leerCompleto(e->fd.valor, leidos.data(), leidos.size(), 30000);
+    ASSERT_TRUE(desdeMedio.ok());
+    EXPECT_EQ(*desdeMedio, 40000u);
     EXPECT_TRUE(std::equal(leidos.begin(), leidos.begin() + 40000, bytes.begin() + 30000));
-    EXPECT_EQ(leerCompleto(e.fd.valor, leidos.data(), leidos.size(), 70000), 0);
+    const Resultado<std::size_t> alFinal = leerCompleto(e->fd.valor, leidos.data(), leidos.size(), 70000);
+    ASSERT_TRUE(alFinal.ok());
+    EXPECT_EQ(*alFinal, 0u);
     // A descriptor that cannot be read is a failure, not an empty file.
     const Descriptor carpetaAbierta{::open(carpeta.ruta.c_str(), O_RDONLY | O_DIRECTORY)};
-    errno = 0;
-    EXPECT_EQ(leerCompleto(carpetaAbierta.valor, leidos.data(), leidos.size(), 0), -1);
-    EXPECT_EQ(errno, EISDIR);
+    const Resultado<std::size_t> deCarpeta = leerCompleto(carpetaAbierta.valor, leidos.data(), leidos.size(), 0);
+    ASSERT_FALSE(deCarpeta.ok());
+    EXPECT_EQ(deCarpeta.mensaje(), std::strerror(EISDIR));
 }
 
 TEST(Descriptor, ElCeroEsUnoMas) {
@@ -182,8 +191,8 @@ TEST(Descriptor, ElCeroEsUnoMas) {
     const int estado = enHijo([&] {
         ::close(0);
         {
-            const Entrada e = abrirEntrada(carpeta / "foto");
-            if (e.fd.valor != 0 || !e.mensaje.empty()) ::_exit(3);
+            const Resultado<Entrada> e = abrirEntrada(carpeta / "foto");
+            if (!e.ok() || e->fd.valor != 0) ::_exit(3);
         }
         ::_exit(::fcntl(0, F_GETFD) == -1 && errno == EBADF ? 0 : 4);
     });
@@ -200,7 +209,7 @@ TEST(Senales, UnaEscrituraInterrumpidaNoDejaNadaYElProcesoTerminaPorLaSenal) {
             const int estado = enHijo([&] {
                 instalarLimpieza();
                 auto creado = ArchivoNuevo::crear(carpeta / "hoja.bmp", modo);
-                if (!creado.first || creado.first->escribir(kContenido)) ::_exit(3);
+                if (!creado.ok() || !creado->escribir(kContenido).ok()) ::_exit(3);
                 ::kill(::getpid(), senal);  // halfway through the job
                 ::_exit(4);
             });
