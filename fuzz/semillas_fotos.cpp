@@ -25,6 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using constructores::Bytes;
 using constructores::conExif;
+using constructores::conLados;
 
 [[noreturn]] void fallar(const std::string& que) {
     std::fprintf(stderr, "semillas_fotos: %s\n", que.c_str());
@@ -50,20 +51,6 @@ Bytes jpeg(int ancho, int alto, int submuestreo, int calidad, int banderas) {
 
 // "Exif\0\0" and a TIFF structure with the orientation and a 35 mm focal length.
 Bytes exif(int orientacion, ExifByteOrder orden) { return constructores::bloqueExif(orientacion, 26, orden); }
-
-// The start-of-frame of a JPEG made to announce other sides.
-Bytes conLados(Bytes j, int ancho, int alto) {
-    for (std::size_t i = 2; i + 8 < j.size(); ++i) {
-        if (j[i] == 0xFF && (j[i + 1] == 0xC0 || j[i + 1] == 0xC2)) {
-            j[i + 5] = std::uint8_t(alto >> 8);
-            j[i + 6] = std::uint8_t(alto);
-            j[i + 7] = std::uint8_t(ancho >> 8);
-            j[i + 8] = std::uint8_t(ancho);
-            break;
-        }
-    }
-    return j;
-}
 
 // A PNG of raw rows as the file stores them.
 Bytes png(int ancho, int alto, int bits, int tipo, const Bytes& filas, int entrelazado = 0, bool conPaleta = false,

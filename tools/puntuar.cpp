@@ -89,21 +89,6 @@ struct Fila {
     std::string nota;
 };
 
-// The largest corner distance, the corners matched around the sheet (the best of the four turns,
-// so that a sheet near 45 degrees is not charged for which corner counts as the first). Both in
-// the stored-row frame of a photo `alto` rows high.
-double errorDeEsquinas(const Cuadrilatero& hallada, const Cuadrilatero& verdad, int alto) {
-    const Cuadrilatero a = ordenarCuadrilatero(hallada, alto), b = ordenarCuadrilatero(verdad, alto);
-    double mejor = 1e300;
-    for (int giro = 0; giro < 4; ++giro) {
-        double peor = 0;
-        for (int i = 0; i < 4; ++i)
-            peor = std::max(peor, std::hypot(a[(i + giro) % 4].x - b[i].x, a[(i + giro) % 4].y - b[i].y));
-        mejor = std::min(mejor, peor);
-    }
-    return mejor;
-}
-
 Medida medir(bool encontrada, const Cuadrilatero& esquinas, const Caso& caso, int alto, double diagonal,
              double umbral) {
     Medida m;
@@ -115,7 +100,7 @@ Medida medir(bool encontrada, const Cuadrilatero& esquinas, const Caso& caso, in
         m.resultado = Desenlace::perdida;
         return m;
     }
-    m.error = errorDeEsquinas(esquinas, desdePantalla(*caso.esquinas, alto), alto) / diagonal;
+    m.error = distanciaEntreHojas(esquinas, desdePantalla(*caso.esquinas, alto), alto) / diagonal;
     m.resultado = m.error <= umbral ? Desenlace::ok : Desenlace::error;
     return m;
 }

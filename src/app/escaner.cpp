@@ -54,10 +54,10 @@ struct Informe {
         return kSalidaFallo;
     }
     // The account is part of the job: output that could not be written is a failure.
-    std::optional<std::string> cuentaPerdida() const {
-        if (std::fflush(salida) == 0 && !std::ferror(salida)) return std::nullopt;
+    Hecho cuentaEntera() const {
+        if (std::fflush(salida) == 0 && !std::ferror(salida)) return {};
         const int numero = errno;
-        return std::string("no se pudo escribir la cuenta en la salida estandar: ") + std::strerror(numero);
+        return Fallo{std::string("no se pudo escribir la cuenta en la salida estandar: ") + std::strerror(numero)};
     }
 };
 
@@ -86,7 +86,7 @@ int ejecutarEscaner(const std::filesystem::path& carpeta, std::FILE* salida, std
     if (r.hallazgo == Hallazgo::error) return informe.fallo(r.fallo.mensaje);
 
     std::fprintf(salida, "\n\nApriete una tecla para concluir");
-    if (auto error = informe.cuentaPerdida()) return informe.fallo(*error);
+    if (const Hecho cuenta = informe.cuentaEntera(); !cuenta.ok()) return informe.fallo(cuenta.mensaje());
     esperarTecla();
     return r.hallazgo == Hallazgo::hoja ? kSalidaExito : kSalidaFallo;
 }

@@ -244,15 +244,15 @@ std::optional<std::pair<dev_t, ino_t>> identidad(const fs::path& ruta) {
     return std::pair{st.st_dev, st.st_ino};
 }
 
-// Why an existing `ruta` cannot take a result: something other than a file, a symbolic link or a
-// folder (a folder fails on its own when written, and takes nothing with it). Nothing when it can.
-std::optional<std::string> noEsArchivo(const fs::path& ruta) {
+// Fails where an existing `ruta` cannot take a result: something other than a file, a symbolic
+// link or a folder (a folder fails on its own when written, and takes nothing with it).
+Hecho puedeSerResultado(const fs::path& ruta) {
     struct stat st {};
-    if (::lstat(ruta.c_str(), &st) != 0) return std::nullopt;
-    if (S_ISFIFO(st.st_mode)) return ruta.string() + " es una tuberia (FIFO): no se escribe sobre ella";
-    if (S_ISSOCK(st.st_mode)) return ruta.string() + " es un socket: no se escribe sobre el";
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return ruta.string() + " es un dispositivo: no se escribe sobre el";
-    return std::nullopt;
+    if (::lstat(ruta.c_str(), &st) != 0) return {};
+    if (S_ISFIFO(st.st_mode)) return Fallo{ruta.string() + " es una tuberia (FIFO): no se escribe sobre ella"};
+    if (S_ISSOCK(st.st_mode)) return Fallo{ruta.string() + " es un socket: no se escribe sobre el"};
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return Fallo{ruta.string() + " es un dispositivo: no se escribe sobre el"};
+    return {};
 }
 
 }  // namespace
@@ -321,8 +321,8 @@ Plan planear(const Opciones& o) {
                 return false;
             }
         }
-        if (auto error = noEsArchivo(ruta)) {
-            plan.error = std::move(*error);
+        if (const Hecho puede = puedeSerResultado(ruta); !puede.ok()) {
+            plan.error = puede.mensaje();
             return false;
         }
         return true;

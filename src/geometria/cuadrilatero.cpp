@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 Cuadrilatero ordenarCuadrilatero(const Cuadrilatero& esquinas, int alto) {
     double cx = 0, cy = 0;
@@ -27,6 +28,18 @@ Cuadrilatero ordenarCuadrilatero(const Cuadrilatero& esquinas, int alto) {
     slots[1] = ccw[(primera + 2) % 4];
     slots[2] = ccw[(primera + 3) % 4];
     return slots;
+}
+
+double distanciaEntreHojas(const Cuadrilatero& a, const Cuadrilatero& b, int alto) {
+    const Cuadrilatero p = ordenarCuadrilatero(a, alto), q = ordenarCuadrilatero(b, alto);
+    double mejor = std::numeric_limits<double>::infinity();
+    for (int giro = 0; giro < 4; ++giro) {
+        double peor = 0;
+        for (int i = 0; i < 4; ++i)
+            peor = std::max(peor, std::hypot(p[(i + giro) % 4].x - q[i].x, p[(i + giro) % 4].y - q[i].y));
+        mejor = std::min(mejor, peor);
+    }
+    return mejor;
 }
 
 Cuadrilatero aPantalla(const Cuadrilatero& e, int alto) {

@@ -29,6 +29,11 @@ using Cuadrilatero = std::array<Esquina, 4>;
 // of the sheet gives an untwisted order.
 Cuadrilatero ordenarCuadrilatero(const Cuadrilatero& esquinas, int alto);
 
+// How far apart two findings of one sheet are: the largest distance between corresponding corners,
+// both put in slot order and matched around the sheet (the best of the four turns, so that a sheet
+// near 45 degrees is not charged for which corner counts as the first). In pixels.
+double distanciaEntreHojas(const Cuadrilatero& a, const Cuadrilatero& b, int alto);
+
 // The display frame, in which a viewer shows the picture and in which people and scripts give and
 // read corners (the JSON lines, --esquinas): x the column from the left, y the row from the top
 // (alto - 1 - y), slots top-left, top-right, bottom-right, bottom-left (clockwise on screen). The

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "sistema/hexadecimal.hpp"
 #include "sistema/senales.hpp"
 
 Descriptor& Descriptor::operator=(Descriptor&& otro) noexcept {
@@ -82,13 +83,7 @@ std::string sufijoAlAzar() {
         if (n <= 0) break;
         llenos += static_cast<std::size_t>(n);
     }
-    static const char kHex[] = "0123456789abcdef";
-    std::string texto;
-    for (unsigned char b : bytes) {
-        texto.push_back(kHex[b >> 4]);
-        texto.push_back(kHex[b & 15]);
-    }
-    return texto;
+    return enHexadecimal(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
 // ".NAME.RANDOM.tmp" beside `destino`; a long NAME is cut so that the whole stays a valid name.

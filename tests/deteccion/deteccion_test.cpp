@@ -28,16 +28,7 @@ Cuadrilatero comoEsquinas(const Cuadrilatero& e) {
 // scoring tool compares them: the best of the four turns).
 double errorRelativo(const Cuadrilatero& halladas, const Cuadrilatero& verdad, int ancho,
                      int alto) {
-    const auto a = ordenarCuadrilatero(halladas, alto);
-    const auto b = ordenarCuadrilatero(verdad, alto);
-    double mejor = 1e300;
-    for (int giro = 0; giro < 4; ++giro) {
-        double peor = 0;
-        for (int i = 0; i < 4; ++i)
-            peor = std::max(peor, std::hypot(a[(i + giro) % 4].x - b[i].x, a[(i + giro) % 4].y - b[i].y));
-        mejor = std::min(mejor, peor);
-    }
-    return mejor / std::hypot(ancho, alto);
+    return distanciaEntreHojas(halladas, verdad, alto) / std::hypot(ancho, alto);
 }
 
 escena::Escena escenaDe(int ancho, int alto, double giro, escena::Punto centro, double altoHoja, std::uint64_t semilla) {

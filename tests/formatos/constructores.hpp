@@ -79,6 +79,21 @@ inline Bytes conExif(Bytes jpeg, const Bytes& exif) {
     return jpeg;
 }
 
+// The JPEG with other sides in its start-of-frame segment (no other field checks them); as it was
+// when it has none.
+inline Bytes conLados(Bytes j, int ancho, int alto) {
+    for (std::size_t i = 2; i + 8 < j.size(); ++i) {
+        if (j[i] == 0xFF && (j[i + 1] == 0xC0 || j[i + 1] == 0xC2)) {
+            j[i + 5] = std::uint8_t(alto >> 8);
+            j[i + 6] = std::uint8_t(alto);
+            j[i + 7] = std::uint8_t(ancho >> 8);
+            j[i + 8] = std::uint8_t(ancho);
+            break;
+        }
+    }
+    return j;
+}
+
 inline spng_ihdr ihdrDe(int ancho, int alto, int bits, int tipo, int entrelazado = 0) {
     spng_ihdr h{};
     h.width = std::uint32_t(ancho);

@@ -108,19 +108,10 @@ TEST(LeerFoto, ArchivosDanadosSeRefusanEnUnaLinea) {
     const Bytes progresiva = jpegDe(foto, 90, TJSAMP_420, TJFLAG_PROGRESSIVE);
     const Bytes png = pngDe({ihdrDe(64, 48, 8, SPNG_COLOR_TYPE_TRUECOLOR), foto.rgb});
 
-    // The start-of-frame segment of a JPEG with other sides (no other field checks them).
-    const auto conLados = [](Bytes b, int ancho, int alto) {
-        for (std::size_t i = 2; i + 8 < b.size(); ++i) {
-            if (b[i] == 0xFF && (b[i + 1] == 0xC0 || b[i + 1] == 0xC2)) {
-                b[i + 5] = std::uint8_t(alto >> 8);
-                b[i + 6] = std::uint8_t(alto);
-                b[i + 7] = std::uint8_t(ancho >> 8);
-                b[i + 8] = std::uint8_t(ancho);
-                return b;
-            }
-        }
-        ADD_FAILURE() << "no SOF";
-        return b;
+    const auto conLados = [](const Bytes& b, int ancho, int alto) {
+        Bytes otra = constructores::conLados(b, ancho, alto);
+        EXPECT_NE(otra, b) << "no SOF";
+        return otra;
     };
     // The PNG with other sides in its header, the checksum made again.
     const auto pngConLados = [](Bytes b, std::uint32_t ancho, std::uint32_t alto) {
