@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "deteccion/deteccion.hpp"
+#include "formatos/pdf.hpp"
 #include "pagina/pagina.hpp"
 #include "sistema/archivos.hpp"
 #include "sistema/comprobar.hpp"
@@ -145,8 +146,21 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     ImagenBmp& hoja = *recorrido.hoja;
     if (!codificada) {
         mejorarPagina(hoja, o.mejora);
-        // A PDF page is the sheet as JPEG; the document is made once every photo is done.
-        switch (paginaPdf ? FormatoSalida::jpeg : d.formato) {
+        if (paginaPdf) {
+            // A black-and-white page keeps one bit per pixel (G4), a gray one a gray JPEG.
+            const ImagenPdf tipo = o.mejora == Mejora::bn     ? ImagenPdf::g4
+                                   : o.mejora == Mejora::gris ? ImagenPdf::jpegGris
+                                                              : ImagenPdf::jpegColor;
+            Resultado<PaginaPdf> pagina = ::paginaPdf(hoja, tipo, o.calidad, anchoPulgadas, altoPulgadas);
+            if (!pagina) {
+                r.mensaje = entreComillas(d.foto) + ": " + pagina.mensaje();
+                return r;
+            }
+            r.pagina = std::move(*pagina);
+            r.hallazgo = Hallazgo::hoja;
+            return r;
+        }
+        switch (d.formato) {
             case FormatoSalida::png: archivo = codificarPng(hoja); break;
             case FormatoSalida::bmp: archivo = codificarBmp(hoja); break;
             case FormatoSalida::jpeg:
@@ -158,9 +172,7 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         r.mensaje = entreComillas(d.foto) + ": " + archivo->mensaje();
         return r;
     }
-    if (paginaPdf) {
-        r.pagina = PaginaPdf{std::move(**archivo), anchoPulgadas, altoPulgadas, {}};
-    } else if (Hecho grabado = grabarArchivo(d.resultado, **archivo); !grabado.ok()) {
+    if (Hecho grabado = grabarArchivo(d.resultado, **archivo); !grabado.ok()) {
         r.mensaje = grabado.mensaje();
         return r;
     }

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "sistema/archivos.hpp"
-#include "sistema/hexadecimal.hpp"
 
 namespace {
 
@@ -75,11 +74,22 @@ std::string cadenaJson(const std::string& texto) {
     return s + "\"";
 }
 
+// The bytes of a name, two hex digits each: how a name that is not UTF-8 is given whole in JSON.
+std::string bytesHex(const std::string& texto) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string s;
+    for (unsigned char c : texto) {
+        s.push_back(kHex[c >> 4]);
+        s.push_back(kHex[c & 15]);
+    }
+    return s;
+}
+
 // A name as a JSON field: "clave":"name", and when the name is not UTF-8 (its field then shows
 // U+FFFD for the bytes that are not), also "clave_bytes":"hex of every byte", to find the file by.
 std::string campoNombre(const char* clave, const std::string& nombre) {
     std::string j = std::string("\"") + clave + "\":" + cadenaJson(nombre);
-    if (!esUtf8(nombre)) j += std::string(",\"") + clave + "_bytes\":\"" + enHexadecimal(nombre) + "\"";
+    if (!esUtf8(nombre)) j += std::string(",\"") + clave + "_bytes\":\"" + bytesHex(nombre) + "\"";
     return j;
 }
 
@@ -130,11 +140,4 @@ std::string lineaJson(const Destino& d, const Escaneo& r, const std::string& sal
     j += r.hallazgo == Hallazgo::hoja ? campoNombre("salida", salida) : std::string("\"salida\":null");
     j += ",\"mensaje\":" + cadenaJson(r.mensaje) + "}\n";
     return j;
-}
-
-
-Hecho grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas) {
-    ArchivoCodificado archivo = codificarPdf(paginas);
-    if (!archivo) return Fallo{"no se pudo hacer " + entreComillas(pdf) + ": " + archivo.mensaje()};
-    return grabarArchivo(pdf, *archivo);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the command line gives out besides the pages: the JSON lines, messages fit for a terminal,
-// and the PDF that gathers the pages.
+// What the command line gives out besides the pages: the JSON lines and messages fit for a
+// terminal.
 
 #include <filesystem>
 #include <optional>
@@ -23,6 +23,3 @@ std::string paraTerminal(const std::string& texto);
 // byte that is not part of a UTF-8 character comes as U+FFFD, and such a name also comes whole, as
 // hex of every byte, in "foto_bytes" or "salida_bytes".
 std::string lineaJson(const Destino& destino, const Escaneo& escaneo, const std::string& salida);
-
-// The PDF of `paginas`, in order, written whole as `pdf`; or the failure as one line naming it.
-Hecho grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas);

@@ -17,9 +17,8 @@ struct BorrarTurbo {
     void operator()(void* h) const { tjDestroy(h); }
 };
 
-}  // namespace
-
-ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
+// A JPEG of the picture at `calidad`, its chroma as `submuestreo` says (TJSAMP_GRAY: luma alone).
+ArchivoCodificado codificar(const ImagenBmp& imagen, int calidad, int submuestreo) {
     if (Hecho bien = revisar(imagen, "JPEG"); !bien.ok()) return bien.fallo();
     if (calidad < 1 || calidad > 100) {
         return Fallo{"no se puede hacer un JPEG de calidad " + std::to_string(calidad) + ": la calidad va de 1 a 100"};
@@ -35,7 +34,6 @@ ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
     if (!tj) return Fallo{"no se puede hacer un JPEG: no hay memoria para el codificador"};
     unsigned char* jpeg = nullptr;
     unsigned long tamano = 0;
-    const int submuestreo = calidad >= 95 ? TJSAMP_444 : TJSAMP_420;
     // Rows go bottom-up, as the planes keep them.
     const int estado = tjCompress2(tj.get(), bgr.data(), ancho, static_cast<int>(porFila), alto, TJPF_BGR, &jpeg,
                                    &tamano, submuestreo, calidad, TJFLAG_BOTTOMUP | TJFLAG_ACCURATEDCT);
@@ -48,4 +46,14 @@ ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
     std::vector<std::uint8_t> bytes(jpeg, jpeg + tamano);
     tjFree(jpeg);
     return bytes;
+}
+
+}  // namespace
+
+ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
+    return codificar(imagen, calidad, calidad >= 95 ? TJSAMP_444 : TJSAMP_420);
+}
+
+ArchivoCodificado codificarJpegGris(const ImagenBmp& imagen, int calidad) {
+    return codificar(imagen, calidad, TJSAMP_GRAY);
 }
