@@ -322,6 +322,16 @@ TEST(Esquinas, ElArchivoDeEsquinasNombraLaFotoPorSusBytesYSeGuardaComoCualquierR
     EXPECT_TRUE(apoyo::leerArchivo(carpeta / "b.png") == apoyo::leerArchivo(carpeta / "c.png"));
     EXPECT_FALSE(apoyo::leerArchivo(carpeta / "a.png") == apoyo::leerArchivo(carpeta / "b.png"));
 
+    // A file none of whose lines names a photo given: every sheet is detected, with a warning.
+    const std::string ajeno = "{\"foto\":\"otra.png\",\"esquinas\":null}\n";
+    apoyo::escribirArchivo(carpeta / "ajeno.jsonl", apoyo::Bytes(ajeno.begin(), ajeno.end()));
+    const Corrida ajena = correr({"--esquinas-de", (carpeta / "ajeno.jsonl").string(), "-o",
+                                  (carpeta / "f.png").string(), foto.string()});
+    ASSERT_EQ(ajena.estado, 0) << ajena.errores;
+    EXPECT_EQ(lineas(ajena.errores), 1) << ajena.errores;
+    EXPECT_NE(ajena.errores.find("advertencia: ninguna linea de"), std::string::npos) << ajena.errores;
+    EXPECT_TRUE(apoyo::leerArchivo(carpeta / "a.png") == apoyo::leerArchivo(carpeta / "f.png"));
+
     // Corners given with more decimals than a detector's come back as given.
     const Corrida finas = correr({"--json", "--esquinas", "100.125,60,540,50.0625,550,420,90,430.1", "-o",
                                   (carpeta / "d.png").string(), foto.string()});
