@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/esquinas_dadas.hpp"
 #include "app/foto.hpp"
 #include "app/lote.hpp"
 #include "app/opciones.hpp"
@@ -31,12 +32,24 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         std::fprintf(errores, "escaner: no se pudo escribir en la salida estandar: %s\n", std::strerror(errno));
         return 1;
     }
-    const Plan plan = planear(o);
+    Plan plan = planear(o);
     if (!plan.error.empty()) {
         // The photos that do not exist are told first: often they are what makes the rest wrong.
         for (const fs::path& foto : plan.faltan)
             std::fprintf(errores, "escaner: no existe la foto %s\n", paraTerminal(entreComillas(foto)).c_str());
         return usoIncorrecto(plan.error);
+    }
+    if (o.esquinasDe) {
+        const Resultado<EsquinasAsignadas> asignadas = asignarEsquinasDe(*o.esquinasDe, plan.destinos);
+        if (!asignadas) return usoIncorrecto("--esquinas-de: " + asignadas.mensaje());
+        // A file none of whose lines names a photo given is most likely a mistake (the photos given
+        // under other names): the run goes on, detecting every sheet, but says so.
+        if (asignadas->lineas > 0 && asignadas->fotos == 0) {
+            std::fprintf(errores,
+                         "escaner: advertencia: ninguna linea de %s nombra una de las fotos dadas (los nombres se "
+                         "comparan tal como se dieron); se busca la hoja de todas\n",
+                         paraTerminal(entreComillas(*o.esquinasDe)).c_str());
+        }
     }
     if (plan.carpeta) {
         std::error_code ec;
@@ -45,7 +58,11 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
     }
 
     bool fallo = false;
-    // With a PDF, the JSON lines wait for the document: until it is written, no page is done.
+    // Corners given with --esquinas that cannot make a page of the photo are a usage error, told
+    // once the photo is read: nothing is written.
+    bool esquinasRechazadas = false;
+    // With a PDF, the JSON lines wait for the document: until it is written, no page is done. The
+    // corners file saves the same lines.
     std::vector<std::string> jsonPendiente;
     // The PDF, opened with its first page; each page goes to it as soon as it and every one before
     // it are done. After a failure no more pages are written, and the document is never published.
@@ -65,9 +82,15 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         }
         e.pagina = PaginaPdf{};
     };
+    const bool lineas = o.json || o.guardarEsquinas.has_value();
     const auto salidaDe = [&](const Destino& d) { return plan.pdf ? plan.pdf->string() : d.resultado.string(); };
     std::vector<Escaneo> escaneos = trabajarLote(plan, o, errores, [&](std::size_t i, Escaneo& e) {
         const Destino& d = plan.destinos[i];
+        if (o.esquinas && e.esquinasRechazadas) {
+            esquinasRechazadas = true;
+            usoIncorrecto("--esquinas: " + e.mensaje);
+            return;
+        }
         if (!e.advertencia.empty())
             std::fprintf(errores, "escaner: advertencia: %s\n", paraTerminal(e.advertencia).c_str());
         if (e.hallazgo != Hallazgo::hoja) {
@@ -79,17 +102,15 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             std::fprintf(salida, "\nFoto %s%s\n", paraTerminal(entreComillas(d.foto)).c_str(), e.cuenta.c_str());
             e.cuenta.clear();
         }
-        if (o.json) {
+        if (lineas) {
             const std::string linea = lineaJson(d, e, salidaDe(d));
-            if (plan.pdf) {
-                jsonPendiente.push_back(linea);
-            } else {
-                std::fputs(linea.c_str(), salida);
-            }
+            if (o.json && !plan.pdf) std::fputs(linea.c_str(), salida);
+            jsonPendiente.push_back(linea);
         }
         std::fflush(salida);
         std::fflush(errores);
     });
+    if (esquinasRechazadas) return kSalidaUso;
 
     if (plan.pdf) {
         if (escritor && !falloPdf) {
@@ -105,10 +126,21 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
                 if (e.hallazgo != Hallazgo::hoja) continue;
                 e.hallazgo = Hallazgo::error;
                 e.mensaje = falloPdf->mensaje;
-                if (o.json) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "");
+                if (lineas) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "");
             }
         }
-        for (const std::string& linea : jsonPendiente) std::fputs(linea.c_str(), salida);
+        if (o.json)
+            for (const std::string& linea : jsonPendiente) std::fputs(linea.c_str(), salida);
+    }
+    // The corners used for every photo (null where none was found), whole or not at all.
+    if (o.guardarEsquinas) {
+        std::string texto;
+        for (const std::string& linea : jsonPendiente) texto += linea;
+        const auto bytes = reinterpret_cast<const std::uint8_t*>(texto.data());
+        if (const Hecho grabado = grabarArchivo(*o.guardarEsquinas, {bytes, texto.size()}); !grabado.ok()) {
+            std::fprintf(errores, "escaner: %s\n", paraTerminal(grabado.mensaje()).c_str());
+            fallo = true;
+        }
     }
     if (std::fflush(salida) != 0 || std::ferror(salida)) {
         std::fprintf(errores, "escaner: no se pudo escribir en la salida estandar\n");

@@ -73,6 +73,10 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     opcion("--mejorar", mejora);
     std::string megapixeles;
     opcion("--max-megapixeles", megapixeles);
+    std::string esquinas, esquinasDe, guardarEsquinas;
+    opcion("--esquinas", esquinas);
+    opcion("--esquinas-de", esquinasDe);
+    opcion("--guardar-esquinas", guardarEsquinas);
     std::vector<std::string> fotos;
     app.add_option("fotos", fotos);
     try {
@@ -164,7 +168,26 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
         }
         o.maxMegapixeles = *n;
     }
-    if (o.fotos.empty()) r.error = "falta la foto: escaner [OPCIONES] FOTO...";
+    if (!esquinasDe.empty()) o.esquinasDe = esquinasDe;
+    if (!guardarEsquinas.empty()) o.guardarEsquinas = guardarEsquinas;
+    if (!esquinas.empty()) {
+        Resultado<Cuadrilatero> leidas = leerEsquinasTexto(esquinas);
+        if (!leidas) {
+            r.error = "--esquinas " + esquinas + ": " + leidas.mensaje();
+            return r;
+        }
+        o.esquinas = *leidas;
+        if (o.esquinasDe) {
+            r.error = "--esquinas y --esquinas-de no van juntas: --esquinas es para una foto, --esquinas-de para un lote";
+            return r;
+        }
+    }
+    if (o.fotos.empty()) {
+        r.error = "falta la foto: escaner [OPCIONES] FOTO...";
+    } else if (o.esquinas && o.fotos.size() > 1) {
+        r.error = "--esquinas es para una sola foto, y se dieron " + std::to_string(o.fotos.size()) +
+                  "; para un lote, --esquinas-de ARCHIVO";
+    }
     return r;
 }
 
@@ -204,6 +227,15 @@ std::string textoAyuda() {
            "      --ppp N         pixeles por pulgada de la pagina (por omision, los de carta a 852 x 1103)\n"
            "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro); en un PDF,\n"
            "                      gris va en JPEG gris y bn en 1 bit (CCITT G4)\n"
+           "      --esquinas X1,Y1,X2,Y2,X3,Y3,X4,Y4  para una sola foto: las esquinas de la hoja\n"
+           "                      dadas a mano, como las da --json (pixeles de la foto como se ve;\n"
+           "                      arriba-izquierda, arriba-derecha, abajo-derecha, abajo-izquierda);\n"
+           "                      no se busca la hoja\n"
+           "      --esquinas-de ARCHIVO  las esquinas de cada foto, de lineas JSON como las de --json\n"
+           "                      (se leen foto y esquinas); una foto sin linea, o con esquinas null,\n"
+           "                      se busca como siempre\n"
+           "      --guardar-esquinas ARCHIVO  tambien las lineas JSON de cada foto con las esquinas\n"
+           "                      usadas, para rehacer el lote con --esquinas-de\n"
            "      --max-megapixeles N  no lee fotos de mas de N millones de pixeles, de 1 a 900\n"
            "                      (por omision 200)\n"
            "  -h, --help, --ayuda  esta ayuda\n"
@@ -216,7 +248,9 @@ std::string textoAyuda() {
            "\n"
            "Ejemplos:\n"
            "  escaner foto.jpg                          deja foto-hoja.png junto a la foto\n"
-           "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n";
+           "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n"
+           "  escaner --json fotos/*.jpg > e.jsonl      las esquinas halladas, para revisarlas;\n"
+           "  escaner --esquinas-de e.jsonl -o escaneo.pdf fotos/*.jpg   y el lote con ellas\n";
 }
 
 std::string textoVersion() { return std::string("escaner ") + ESCANER_VERSION + "\n"; }
@@ -343,6 +377,7 @@ Plan planear(const Opciones& o) {
             d.resultado = foto.parent_path() / (nombre + "-hoja.png");
         }
         if (o.etapas) d.etapas = *o.etapas / nombreDeEtapas(foto);
+        d.esquinas = o.esquinas;
         if (!existe[i]) {
             plan.destinos.push_back(std::move(d));
             continue;
@@ -364,6 +399,23 @@ Plan planear(const Opciones& o) {
         }
         plan.destinos.push_back(std::move(d));
     }
-    if (plan.pdf) escribible(*plan.pdf);
+    if (plan.pdf && !escribible(*plan.pdf)) return plan;
+    if (o.guardarEsquinas) {
+        const fs::path& g = *o.guardarEsquinas;
+        const fs::path padre = g.parent_path().empty() ? fs::path(".") : g.parent_path();
+        if (esCarpeta(g) || g.filename().empty()) {
+            plan.error = "--guardar-esquinas " + g.string() + ": es una carpeta; va el nombre de un archivo";
+        } else if (!esCarpeta(padre)) {
+            plan.error = "--guardar-esquinas " + g.string() + ": no existe la carpeta " + padre.string();
+        } else if (::access(padre.c_str(), W_OK) != 0) {
+            plan.error = "--guardar-esquinas " + g.string() + ": no se puede escribir en la carpeta " + padre.string();
+        } else if (const auto otro = usados.find(canonico(g)); otro != usados.end()) {
+            plan.error = "--guardar-esquinas " + g.string() + ": es el resultado de la foto " + otro->second.string();
+        } else if (plan.pdf && canonico(*plan.pdf) == canonico(g)) {
+            plan.error = "--guardar-esquinas " + g.string() + ": es el PDF de -o";
+        } else {
+            escribible(g);
+        }
+    }
     return plan;
 }
