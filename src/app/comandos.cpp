@@ -36,6 +36,9 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             std::fprintf(errores, "escaner: no existe la foto %s\n", paraTerminal(entreComillas(foto)).c_str());
         return usoIncorrecto(plan.error);
     }
+    // The text engine's languages are checked on this thread's engine, which scans photos too.
+    if (const Hecho ocr = prepararOcr(o); !ocr)
+        return usoIncorrecto((o.ocr.empty() ? std::string("--orientar") : "--ocr " + o.ocr) + ": " + ocr.mensaje());
     if (plan.carpeta) {
         std::error_code ec;
         fs::create_directories(*plan.carpeta, ec);
@@ -59,7 +62,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             e.cuenta.clear();
         }
         if (o.json) {
-            const std::string linea = lineaJson(d, e, salidaDe(d));
+            const std::string linea = lineaJson(d, e, salidaDe(d), o);
             if (plan.pdf) {
                 jsonPendiente.push_back(linea);
             } else {
@@ -85,7 +88,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
                     if (e.hallazgo != Hallazgo::hoja) continue;
                     e.hallazgo = Hallazgo::error;
                     e.mensaje = *error;
-                    if (o.json) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "");
+                    if (o.json) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "", o);
                 }
             }
         }
