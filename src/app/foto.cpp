@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "deteccion/deteccion.hpp"
+#include "formatos/pdf.hpp"
 #include "imagen/giro.hpp"
 #include "ocr/ocr.hpp"
 #include "pagina/pagina.hpp"
@@ -193,8 +194,27 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     ImagenBmp& hoja = *recorrido.hoja;
     if (!codificada) {
         mejorarPagina(hoja, o.mejora);
-        // A PDF page is the sheet as JPEG; the document is made once every photo is done.
-        switch (paginaPdf ? FormatoSalida::jpeg : d.formato) {
+        if (paginaPdf) {
+            // A black-and-white page keeps one bit per pixel (G4), a gray one a gray JPEG.
+            const ImagenPdf tipo = o.mejora == Mejora::bn     ? ImagenPdf::g4
+                                   : o.mejora == Mejora::gris ? ImagenPdf::jpegGris
+                                                              : ImagenPdf::jpegColor;
+            Resultado<PaginaPdf> pagina = ::paginaPdf(hoja, tipo, o.calidad, anchoPulgadas, altoPulgadas);
+            if (!pagina) {
+                r.mensaje = entreComillas(d.foto) + ": " + pagina.mensaje();
+                return r;
+            }
+            r.pagina = std::move(*pagina);
+            if (leido) {
+                r.pagina.palabras.reserve(leido->palabras.size());
+                for (const PalabraLeida& p : leido->palabras) r.pagina.palabras.push_back(enPulgadas(p, kPppOcr));
+            }
+            r.giro = giro;
+            if (leido) r.texto = std::move(leido->texto);
+            r.hallazgo = Hallazgo::hoja;
+            return r;
+        }
+        switch (d.formato) {
             case FormatoSalida::png: archivo = codificarPng(hoja); break;
             case FormatoSalida::bmp: archivo = codificarBmp(hoja); break;
             case FormatoSalida::jpeg:
@@ -205,17 +225,11 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         r.mensaje = entreComillas(d.foto) + ": " + archivo.mensaje;
         return r;
     }
-    if (paginaPdf) {
-        r.pagina = PaginaPdf{std::move(archivo.bytes), anchoPulgadas, altoPulgadas, {}};
-        if (leido) {
-            r.pagina.palabras.reserve(leido->palabras.size());
-            for (const PalabraLeida& p : leido->palabras) r.pagina.palabras.push_back(enPulgadas(p, kPppOcr));
-        }
-    } else if (auto error = grabarArchivo(d.resultado, archivo.bytes)) {
+    if (auto error = grabarArchivo(d.resultado, archivo.bytes)) {
         r.mensaje = *error;
         return r;
     }
-    if (leido && d.texto && !paginaPdf) {
+    if (leido && d.texto) {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(leido->texto.data());
         if (auto error = grabarArchivo(*d.texto, {bytes, leido->texto.size()})) {
             r.mensaje = *error;

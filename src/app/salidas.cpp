@@ -144,10 +144,3 @@ std::string lineaJson(const Destino& d, const Escaneo& r, const std::string& sal
     j += ",\"mensaje\":" + cadenaJson(r.mensaje) + "}\n";
     return j;
 }
-
-
-std::optional<std::string> grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas) {
-    ArchivoCodificado archivo = codificarPdf(paginas);
-    if (!archivo.valido()) return "no se pudo hacer " + entreComillas(pdf) + ": " + archivo.mensaje;
-    return grabarArchivo(pdf, archivo.bytes);
-}

@@ -119,20 +119,43 @@ TEST(Texto, LasCuatroVueltasSalenDerechasYUnaHojaSinTextoNoSeGira) {
     }
 }
 
-TEST(Texto, UnaPaginaGiradaDeUnPdfSigueDePie) {
+// What a poppler tool writes on its standard output, or nothing when it fails.
+std::optional<std::string> poppler(const std::string& orden, const apoyo::CarpetaTemporal& carpeta) {
+    const fs::path salida = carpeta / "poppler.txt";
+    if (std::system((orden + " > '" + salida.string() + "' 2>/dev/null").c_str()) != 0) return std::nullopt;
+    return leerTexto(salida);
+}
+
+TEST(Texto, DeLaFotoAlPdfYDeAhiAPdftotextLasPalabrasEnOrdenYLaPaginaDePie) {
     NECESITA_DATOS();
-    if (std::system("pdfinfo -v >/dev/null 2>&1") != 0) GTEST_SKIP() << "skipped: pdfinfo (poppler-utils) is not installed";
     apoyo::CarpetaTemporal carpeta;
-    // Lying sideways in the photo, the sheet makes a landscape page until it is turned.
-    const std::string foto = fotoDeTexto(carpeta, "lado.jpg", 90.0);
-    const fs::path pdf = carpeta / "lado.pdf";
-    const Corrida c = correr({"--orientar", "--json", "-o", pdf.string(), foto});
+    if (!poppler("pdftotext -v", carpeta)) GTEST_SKIP() << "skipped: pdftotext (poppler-utils) is not installed";
+    // An upright page and one lying sideways in its photo, which makes a landscape page until it
+    // is turned.
+    const std::string derecha = fotoDeTexto(carpeta, "derecha.jpg", 4.0);
+    const std::string lado = fotoDeTexto(carpeta, "lado.jpg", 90.0);
+    const fs::path pdf = carpeta / "escaneo.pdf";
+    const Corrida c = correr({"--ocr", "spa", "--json", "-o", pdf.string(), derecha, lado});
     ASSERT_EQ(c.estado, 0) << c.errores;
-    EXPECT_EQ(campo(c.salida, "giro"), "270");
-    const std::string orden = "pdfinfo '" + pdf.string() + "' > '" + (carpeta / "info").string() + "'";
-    ASSERT_EQ(std::system(orden.c_str()), 0);
-    const std::string info = leerTexto(carpeta / "info");
-    EXPECT_NE(info.find("612 x 792 pts (letter)"), std::string::npos) << info;
+    const std::string segunda = c.salida.substr(c.salida.find('\n') + 1);
+    EXPECT_EQ(campo(c.salida, "giro"), "0");
+    EXPECT_EQ(campo(segunda, "giro"), "270");
+    const auto info = poppler("pdfinfo -f 1 -l 2 '" + pdf.string() + "'", carpeta);
+    ASSERT_TRUE(info);
+    EXPECT_NE(info->find("Page    2 size:  612 x 792 pts (letter)"), std::string::npos) << *info;
+    for (const int pagina : {1, 2}) {
+        const std::string n = std::to_string(pagina);
+        const auto texto = poppler("pdftotext -f " + n + " -l " + n + " '" + pdf.string() + "' -", carpeta);
+        ASSERT_TRUE(texto);
+        EXPECT_GE(texto_prueba::recuerdo(*texto), 0.9) << pagina << ": " << *texto;
+        // In reading order: the lines' first words come in the order of the lines.
+        std::size_t antes = 0;
+        for (const char* inicio : {"montaña", "biblioteca", "Núñez", "tienda"}) {
+            const std::size_t donde = texto->find(inicio, antes);
+            EXPECT_NE(donde, std::string::npos) << inicio << " in " << *texto;
+            if (donde != std::string::npos) antes = donde;
+        }
+    }
     // No text beside a PDF.
     EXPECT_FALSE(fs::exists(carpeta / "lado-hoja.txt"));
 }
