@@ -181,6 +181,14 @@ TEST(Texto, IdiomasQueFaltanOMalEscritosSonErroresDeUsoAntesDeCualquierFoto) {
         EXPECT_FALSE(fs::exists(carpeta / "f-hoja.png"));
         EXPECT_FALSE(fs::exists(carpeta / "f-hoja.txt"));
     }
+    // A photo that gives no page has neither turn nor text.
+    const Corrida falta = correr({"--ocr", "spa", "--json", (carpeta / "no-esta.jpg").string()});
+    EXPECT_EQ(falta.estado, 1);
+    EXPECT_EQ(campo(falta.salida, "giro"), "null");
+    EXPECT_EQ(campo(falta.salida, "texto"), "null");
+    const Corrida ayuda = correr({"--help"});
+    EXPECT_NE(ayuda.salida.find("--ocr IDIOMAS"), std::string::npos);
+    EXPECT_NE(ayuda.salida.find("--orientar"), std::string::npos);
     // The text file is checked as every result is: never over a photo.
     const std::string comoTexto = (carpeta / "f-hoja.txt").string();
     fs::copy_file(foto, comoTexto);
