@@ -51,6 +51,9 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
                          paraTerminal(entreComillas(*o.esquinasDe)).c_str());
         }
     }
+    // The text engine's languages are checked on this thread's engine, which scans photos too.
+    if (const Hecho ocr = prepararOcr(o); !ocr.ok())
+        return usoIncorrecto((o.ocr.empty() ? std::string("--orientar") : "--ocr " + o.ocr) + ": " + ocr.mensaje());
     if (plan.carpeta) {
         std::error_code ec;
         fs::create_directories(*plan.carpeta, ec);
@@ -103,7 +106,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             e.cuenta.clear();
         }
         if (lineas) {
-            const std::string linea = lineaJson(d, e, salidaDe(d));
+            const std::string linea = lineaJson(d, e, salidaDe(d), o);
             if (o.json && !plan.pdf) std::fputs(linea.c_str(), salida);
             jsonPendiente.push_back(linea);
         }
@@ -126,7 +129,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
                 if (e.hallazgo != Hallazgo::hoja) continue;
                 e.hallazgo = Hallazgo::error;
                 e.mensaje = falloPdf->mensaje;
-                if (lineas) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "");
+                if (lineas) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "", o);
             }
         }
         if (o.json)

@@ -33,6 +33,8 @@ struct Opciones {
     std::optional<Cuadrilatero> esquinas;           // --esquinas: the one photo's corners, display frame
     std::optional<std::filesystem::path> esquinasDe;       // --esquinas-de: corners by photo, JSON lines
     std::optional<std::filesystem::path> guardarEsquinas;  // --guardar-esquinas: the corners used
+    std::string ocr;                                // --ocr: the languages of the text (empty: none)
+    bool orientar = false;                          // --orientar, or --ocr: pages turned upright
     bool ayuda = false;
     bool version = false;
 };
@@ -60,6 +62,7 @@ struct Destino {
     // not run and the page is made from them, once comprobarEsquinas passes them for the photo.
     std::optional<Cuadrilatero> esquinas;
     std::string esquinasMalas;  // why the corners a corners file gives for it cannot be used, if so
+    std::optional<std::filesystem::path> texto;   // with --ocr, the page's text beside its file
 };
 
 struct Plan {
@@ -85,5 +88,7 @@ std::string nombreDeEtapas(const std::filesystem::path& foto);
 // photo named twice, two files written under one name, a file written over a photo (by name or as
 // the same file: results, stage images, the PDF), over a FIFO, socket or device, a -o file for
 // several photos that is not a PDF, or a -o whose folder does not exist are usage errors. Photos
-// that do not exist are listed apart and take no part in those checks.
+// that do not exist are listed apart and take no part in those checks. With --ocr, each result file
+// has its text beside it, under its name with the extension .txt (NOMBRE-hoja.txt), checked as every
+// other file written; the pages of a PDF carry their text in it.
 Plan planear(const Opciones& opciones);
