@@ -9,6 +9,7 @@
 #include "app/foto.hpp"
 #include "app/lote.hpp"
 #include "app/opciones.hpp"
+#include "app/revision.hpp"
 #include "app/salidas.hpp"
 #include "sistema/archivos.hpp"
 
@@ -36,10 +37,27 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             std::fprintf(errores, "escaner: no existe la foto %s\n", paraTerminal(entreComillas(foto)).c_str());
         return usoIncorrecto(plan.error);
     }
+    if (o.revisar) return ejecutarRevision(plan, o, salida, errores);
+    return escanearPlan(plan, o, salida, errores);
+}
+
+int escanearPlan(const Plan& plan, const Opciones& o, std::FILE* salida, std::FILE* errores,
+                 std::vector<std::string>* mensajes) {
+    // Each line for the user goes to `errores`, and also to `mensajes` when it is given.
+    const auto decir = [&](const std::string& linea) {
+        std::fprintf(errores, "escaner: %s\n", paraTerminal(linea).c_str());
+        if (mensajes) mensajes->push_back(linea);
+    };
     if (plan.carpeta) {
         std::error_code ec;
         fs::create_directories(*plan.carpeta, ec);
-        if (ec) return usoIncorrecto("-o " + plan.carpeta->string() + ": no se puede crear la carpeta: " + ec.message());
+        if (ec) {
+            const std::string linea = "-o " + plan.carpeta->string() + ": no se puede crear la carpeta: " + ec.message();
+            std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n",
+                         paraTerminal(linea).c_str());
+            if (mensajes) mensajes->push_back(linea);
+            return kSalidaUso;
+        }
     }
 
     bool fallo = false;
@@ -48,10 +66,9 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
     const auto salidaDe = [&](const Destino& d) { return plan.pdf ? plan.pdf->string() : d.resultado.string(); };
     std::vector<Escaneo> escaneos = trabajarLote(plan, o, errores, [&](std::size_t i, Escaneo& e) {
         const Destino& d = plan.destinos[i];
-        if (!e.advertencia.empty())
-            std::fprintf(errores, "escaner: advertencia: %s\n", paraTerminal(e.advertencia).c_str());
+        if (!e.advertencia.empty()) decir("advertencia: " + e.advertencia);
         if (e.hallazgo != Hallazgo::hoja) {
-            std::fprintf(errores, "escaner: %s\n", paraTerminal(e.mensaje).c_str());
+            decir(e.mensaje);
             fallo = true;
         }
         if (o.cuenta && !e.cuenta.empty()) {
@@ -77,7 +94,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         }
         if (!paginas.empty()) {
             if (const auto error = grabarPdf(*plan.pdf, paginas)) {
-                std::fprintf(errores, "escaner: %s\n", paraTerminal(*error).c_str());
+                decir(*error);
                 fallo = true;
                 // The pages never reached their file.
                 for (std::size_t i = 0; i < escaneos.size(); ++i) {

@@ -73,6 +73,9 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     opcion("--mejorar", mejora);
     std::string megapixeles;
     opcion("--max-megapixeles", megapixeles);
+    app.add_flag("--revisar", o.revisar);
+    std::string puerto;
+    opcion("--puerto", puerto);
     std::vector<std::string> fotos;
     app.add_option("fotos", fotos);
     try {
@@ -164,6 +167,18 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
         }
         o.maxMegapixeles = *n;
     }
+    if (!puerto.empty()) {
+        const auto n = entero(puerto, 1, 65535);
+        if (!n) {
+            r.error = "--puerto " + puerto + ": debe ser un entero de 1 a 65535";
+            return r;
+        }
+        if (!o.revisar) {
+            r.error = "--puerto va con --revisar";
+            return r;
+        }
+        o.puerto = *n;
+    }
     if (o.fotos.empty()) r.error = "falta la foto: escaner [OPCIONES] FOTO...";
     return r;
 }
@@ -204,6 +219,15 @@ std::string textoAyuda() {
            "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro)\n"
            "      --max-megapixeles N  no lee fotos de mas de N millones de pixeles, de 1 a 900\n"
            "                      (por omision 200)\n"
+           "      --revisar       antes de escribir nada, una pagina de revision en el navegador: la\n"
+           "                      primera linea de la salida estandar es la direccion a abrir (solo\n"
+           "                      en esta maquina, con una clave secreta). Cada foto con sus cuatro\n"
+           "                      esquinas para arrastrar (flechas: 1 pixel, Mayus: 10, Tab: la\n"
+           "                      siguiente) y la pagina como saldra; \"Guardar\" escribe lo mismo que\n"
+           "                      sin --revisar, con esas esquinas. Cerrar la pagina termina sin\n"
+           "                      escribir nada (estado 1)\n"
+           "      --puerto N      el puerto de la pagina de revision, de 1 a 65535 (por omision,\n"
+           "                      uno libre)\n"
            "  -h, --help, --ayuda  esta ayuda\n"
            "      --version       la version\n"
            "  --                  fin de las opciones: lo que sigue son fotos (aunque empiece por -)\n"
@@ -214,7 +238,8 @@ std::string textoAyuda() {
            "\n"
            "Ejemplos:\n"
            "  escaner foto.jpg                          deja foto-hoja.png junto a la foto\n"
-           "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n";
+           "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n"
+           "  escaner --revisar -o escaneos.pdf fotos/*.jpg  lo mismo, revisado antes en el navegador\n";
 }
 
 std::string textoVersion() { return std::string("escaner ") + ESCANER_VERSION + "\n"; }

@@ -29,6 +29,8 @@ struct Opciones {
     OpcionesPagina pagina;                          // --mapa, --papel, --ppp
     Mejora mejora = Mejora::ninguna;                // --mejorar
     int maxMegapixeles = kMegapixelesMaximos;       // --max-megapixeles: larger photos are refused
+    bool revisar = false;                           // --revisar: the review page before anything is written
+    int puerto = 0;                                 // --puerto: its port (0: a free one)
     bool ayuda = false;
     bool version = false;
 };

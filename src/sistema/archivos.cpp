@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -72,24 +73,34 @@ const char* queEs(mode_t modo) {
 
 std::atomic<FuenteSufijos> fuenteSufijos{nullptr};
 
+// Fills `bytes` from the kernel's random source; false when it gave fewer.
+bool llenarAlAzar(unsigned char* bytes, std::size_t cantidad) {
+    std::size_t llenos = 0;
+    while (llenos < cantidad) {
+        const ssize_t n = ::getrandom(bytes + llenos, cantidad - llenos, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        llenos += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string comoHex(const unsigned char* bytes, std::size_t cantidad) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string texto;
+    for (std::size_t i = 0; i < cantidad; ++i) {
+        texto.push_back(kHex[bytes[i] >> 4]);
+        texto.push_back(kHex[bytes[i] & 15]);
+    }
+    return texto;
+}
+
 // Sixteen hex digits from the kernel's random source, for names nobody can guess in advance.
 std::string sufijoAlAzar() {
     if (const FuenteSufijos fuente = fuenteSufijos.load(std::memory_order_acquire)) return fuente();
     unsigned char bytes[8] = {};
-    std::size_t llenos = 0;
-    while (llenos < sizeof bytes) {
-        const ssize_t n = ::getrandom(bytes + llenos, sizeof bytes - llenos, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        llenos += static_cast<std::size_t>(n);
-    }
-    static const char kHex[] = "0123456789abcdef";
-    std::string texto;
-    for (unsigned char b : bytes) {
-        texto.push_back(kHex[b >> 4]);
-        texto.push_back(kHex[b & 15]);
-    }
-    return texto;
+    llenarAlAzar(bytes, sizeof bytes);
+    return comoHex(bytes, sizeof bytes);
 }
 
 // ".NAME.RANDOM.tmp" beside `destino`; a long NAME is cut so that the whole stays a valid name.
@@ -253,6 +264,12 @@ std::optional<std::string> ArchivoNuevo::publicar() {
     if (const int numero = sincronizarCarpeta(carpetaDe(destino_)))
         return "no se pudo asegurar en el disco " + nombre + ": " + std::strerror(numero);
     return std::nullopt;
+}
+
+Resultado<std::string> hexAlAzar(std::size_t cantidad) {
+    std::vector<unsigned char> bytes(cantidad);
+    if (!llenarAlAzar(bytes.data(), cantidad)) return Fallo{"el sistema no dio numeros al azar"};
+    return comoHex(bytes.data(), cantidad);
 }
 
 void fijarFuenteSufijos(FuenteSufijos fuente) { fuenteSufijos.store(fuente, std::memory_order_release); }

@@ -13,6 +13,8 @@
 
 #include <sys/types.h>
 
+#include "sistema/fallo.hpp"
+
 // Makes sure descriptors 0, 1 and 2 are open, opening /dev/null onto any that is closed (for
 // reading as 0, for writing as 1 and 2), as a process started with a closed standard stream would
 // otherwise give that number to the first file it opens, and what is printed would land in it.
@@ -102,6 +104,10 @@ private:
 // a null source puts back the kernel's.
 using FuenteSufijos = std::string (*)();
 void fijarFuenteSufijos(FuenteSufijos fuente);
+
+// `cantidad` bytes from the kernel's random source, as hex (two digits a byte), for secrets; the
+// failure when the kernel gives fewer.
+Resultado<std::string> hexAlAzar(std::size_t cantidad);
 
 // Writes `bytes` as the whole new content of `archivo` through an ArchivoNuevo.
 std::optional<std::string> grabarArchivo(const std::filesystem::path& archivo,
