@@ -64,22 +64,22 @@ struct Caso {
     std::optional<Cuadrilatero> esquinas;  // as labelled: the display frame and order
 };
 
-enum class Resultado { ok, error, perdida, sinHoja, falsa, ilegible };
+enum class Veredicto { ok, error, perdida, sinHoja, falsa, ilegible };
 
-const char* nombre(Resultado r) {
+const char* nombre(Veredicto r) {
     switch (r) {
-        case Resultado::ok: return "ok";
-        case Resultado::error: return "error";
-        case Resultado::perdida: return "perdida";
-        case Resultado::sinHoja: return "sin-hoja";
-        case Resultado::falsa: return "falsa";
-        case Resultado::ilegible: return "ilegible";
+        case Veredicto::ok: return "ok";
+        case Veredicto::error: return "error";
+        case Veredicto::perdida: return "perdida";
+        case Veredicto::sinHoja: return "sin-hoja";
+        case Veredicto::falsa: return "falsa";
+        case Veredicto::ilegible: return "ilegible";
     }
     return "?";
 }
 
 struct Medida {
-    Resultado resultado = Resultado::ilegible;
+    Veredicto resultado = Veredicto::ilegible;
     double error = -1;  // fraction of the diagonal; -1 when not comparable
     double segundos = 0;
 };
@@ -108,15 +108,15 @@ Medida medir(bool encontrada, const Cuadrilatero& esquinas, const Caso& caso, in
              double umbral) {
     Medida m;
     if (!caso.esquinas) {
-        m.resultado = encontrada ? Resultado::falsa : Resultado::sinHoja;
+        m.resultado = encontrada ? Veredicto::falsa : Veredicto::sinHoja;
         return m;
     }
     if (!encontrada) {
-        m.resultado = Resultado::perdida;
+        m.resultado = Veredicto::perdida;
         return m;
     }
     m.error = errorDeEsquinas(esquinas, desdePantalla(*caso.esquinas, alto), alto) / diagonal;
-    m.resultado = m.error <= umbral ? Resultado::ok : Resultado::error;
+    m.resultado = m.error <= umbral ? Veredicto::ok : Veredicto::error;
     return m;
 }
 
@@ -140,7 +140,7 @@ Fila puntuarCaso(const std::filesystem::path& carpeta, const Caso& caso, double 
         const double s = std::chrono::duration<double>(Reloj::now() - inicio).count();
         if (nada) std::fclose(nada);
         if (r.hallazgo == Hallazgo::error) {
-            fila.espec.resultado = Resultado::ilegible;
+            fila.espec.resultado = Veredicto::ilegible;
         } else {
             fila.espec = medir(r.hallazgo == Hallazgo::hoja, r.esquinas, caso, foto.alto(), diagonal, umbral);
         }
@@ -292,8 +292,8 @@ int main(int argc, char** argv) {
                 ++t->cuenta[d][static_cast<int>(m[d]->resultado)];
                 t->segundos[d] += m[d]->segundos;
             }
-            const bool espOk = m[0]->resultado == Resultado::ok || m[0]->resultado == Resultado::sinHoja;
-            const bool robOk = m[1]->resultado == Resultado::ok || m[1]->resultado == Resultado::sinHoja;
+            const bool espOk = m[0]->resultado == Veredicto::ok || m[0]->resultado == Veredicto::sinHoja;
+            const bool robOk = m[1]->resultado == Veredicto::ok || m[1]->resultado == Veredicto::sinHoja;
             if (espOk && !robOk) ++t->espOkRobNo;
         }
     }

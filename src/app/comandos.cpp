@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/esquinas_dadas.hpp"
 #include "app/foto.hpp"
 #include "app/lote.hpp"
 #include "app/opciones.hpp"
@@ -30,12 +31,16 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         std::fprintf(errores, "escaner: no se pudo escribir en la salida estandar: %s\n", std::strerror(errno));
         return 1;
     }
-    const Plan plan = planear(o);
+    Plan plan = planear(o);
     if (!plan.error.empty()) {
         // The photos that do not exist are told first: often they are what makes the rest wrong.
         for (const fs::path& foto : plan.faltan)
             std::fprintf(errores, "escaner: no existe la foto %s\n", paraTerminal(entreComillas(foto)).c_str());
         return usoIncorrecto(plan.error);
+    }
+    if (o.esquinasDe) {
+        if (const Hecho asignadas = asignarEsquinasDe(*o.esquinasDe, plan.destinos); !asignadas)
+            return usoIncorrecto("--esquinas-de: " + asignadas.mensaje());
     }
     if (o.revisar) return ejecutarRevision(plan, o, salida, errores);
     return escanearPlan(plan, o, salida, errores);
@@ -48,24 +53,34 @@ int escanearPlan(const Plan& plan, const Opciones& o, std::FILE* salida, std::FI
         std::fprintf(errores, "escaner: %s\n", paraTerminal(linea).c_str());
         if (mensajes) mensajes->push_back(linea);
     };
+    const auto usoIncorrecto = [&](const std::string& linea) {
+        std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n",
+                     paraTerminal(linea).c_str());
+        if (mensajes) mensajes->push_back(linea);
+        return kSalidaUso;
+    };
     if (plan.carpeta) {
         std::error_code ec;
         fs::create_directories(*plan.carpeta, ec);
-        if (ec) {
-            const std::string linea = "-o " + plan.carpeta->string() + ": no se puede crear la carpeta: " + ec.message();
-            std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n",
-                         paraTerminal(linea).c_str());
-            if (mensajes) mensajes->push_back(linea);
-            return kSalidaUso;
-        }
+        if (ec) return usoIncorrecto("-o " + plan.carpeta->string() + ": no se puede crear la carpeta: " + ec.message());
     }
 
     bool fallo = false;
-    // With a PDF, the JSON lines wait for the document: until it is written, no page is done.
+    // Corners given with --esquinas that cannot make a page of the photo are a usage error, told
+    // once the photo is read: nothing is written.
+    bool esquinasRechazadas = false;
+    // With a PDF, the JSON lines wait for the document: until it is written, no page is done. The
+    // corners file saves the same lines.
     std::vector<std::string> jsonPendiente;
+    const bool lineas = o.json || o.guardarEsquinas;
     const auto salidaDe = [&](const Destino& d) { return plan.pdf ? plan.pdf->string() : d.resultado.string(); };
     std::vector<Escaneo> escaneos = trabajarLote(plan, o, errores, [&](std::size_t i, Escaneo& e) {
         const Destino& d = plan.destinos[i];
+        if (o.esquinas && e.esquinasRechazadas) {
+            esquinasRechazadas = true;
+            usoIncorrecto("--esquinas: " + e.mensaje);
+            return;
+        }
         if (!e.advertencia.empty()) decir("advertencia: " + e.advertencia);
         if (e.hallazgo != Hallazgo::hoja) {
             decir(e.mensaje);
@@ -75,17 +90,15 @@ int escanearPlan(const Plan& plan, const Opciones& o, std::FILE* salida, std::FI
             std::fprintf(salida, "\nFoto %s%s\n", paraTerminal(entreComillas(d.foto)).c_str(), e.cuenta.c_str());
             e.cuenta.clear();
         }
-        if (o.json) {
+        if (lineas) {
             const std::string linea = lineaJson(d, e, salidaDe(d));
-            if (plan.pdf) {
-                jsonPendiente.push_back(linea);
-            } else {
-                std::fputs(linea.c_str(), salida);
-            }
+            if (o.json && !plan.pdf) std::fputs(linea.c_str(), salida);
+            jsonPendiente.push_back(linea);
         }
         std::fflush(salida);
         std::fflush(errores);
     });
+    if (esquinasRechazadas) return kSalidaUso;
 
     if (plan.pdf) {
         std::vector<PaginaPdf> paginas;
@@ -102,11 +115,22 @@ int escanearPlan(const Plan& plan, const Opciones& o, std::FILE* salida, std::FI
                     if (e.hallazgo != Hallazgo::hoja) continue;
                     e.hallazgo = Hallazgo::error;
                     e.mensaje = *error;
-                    if (o.json) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "");
+                    if (lineas) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "");
                 }
             }
         }
-        for (const std::string& linea : jsonPendiente) std::fputs(linea.c_str(), salida);
+        if (o.json)
+            for (const std::string& linea : jsonPendiente) std::fputs(linea.c_str(), salida);
+    }
+    // The corners used for every photo (null where none was found), whole or not at all.
+    if (o.guardarEsquinas) {
+        std::string texto;
+        for (const std::string& linea : jsonPendiente) texto += linea;
+        const auto bytes = reinterpret_cast<const std::uint8_t*>(texto.data());
+        if (const auto error = grabarArchivo(*o.guardarEsquinas, {bytes, texto.size()})) {
+            decir(*error);
+            fallo = true;
+        }
     }
     if (std::fflush(salida) != 0 || std::ferror(salida)) {
         std::fprintf(errores, "escaner: no se pudo escribir en la salida estandar\n");

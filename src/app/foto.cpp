@@ -1,5 +1,6 @@
 #include "app/foto.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -8,6 +9,7 @@
 #include <utility>
 
 #include "deteccion/deteccion.hpp"
+#include "filtros/reduccion.hpp"
 #include "pagina/pagina.hpp"
 #include "sistema/archivos.hpp"
 
@@ -31,8 +33,22 @@ struct TextoEnMemoria {
     }
 };
 
+// The corners to the nearest hundredth of a pixel.
+Cuadrilatero centesimas(Cuadrilatero esquinas) {
+    for (Esquina& e : esquinas) {
+        e.x = std::round(e.x * 100) / 100;
+        e.y = std::round(e.y * 100) / 100;
+    }
+    return esquinas;
+}
+
 Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     Escaneo r;
+    if (!d.esquinasMalas.empty()) {
+        r.mensaje = entreComillas(d.foto) + ": " + d.esquinasMalas;
+        r.esquinasRechazadas = true;
+        return r;
+    }
     LecturaFoto lectura = leerFoto(d.foto, static_cast<std::uint64_t>(o.maxMegapixeles) * 1000000);
     if (!lectura.imagen) {
         r.mensaje = lectura.mensaje;
@@ -43,6 +59,14 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         return r;
     }
     r.advertencia = lectura.advertencia;
+    if (d.esquinas) {
+        const ImagenBmp& foto = *lectura.imagen;
+        if (const Hecho buenas = comprobarEsquinas(*d.esquinas, foto.ancho(), foto.alto()); !buenas) {
+            r.mensaje = entreComillas(d.foto) + ": las esquinas dadas no sirven: " + buenas.mensaje();
+            r.esquinasRechazadas = true;
+            return r;
+        }
+    }
     CarpetaEtapas carpeta;
     std::optional<fs::path> etapas;  // where the stage images are written
     if (d.etapas) {
@@ -62,13 +86,29 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         return mensaje;
     };
 
-    // The sheet's corners: the fixed-threshold stages (whose account and stage images are also
-    // wanted with --cuenta and --etapas, whichever detector is used), or the robust detector, whose
-    // corners the outline image then shows.
+    // The sheet's corners: given, or from the fixed-threshold stages (whose account and stage images
+    // are also wanted with --cuenta and --etapas, whichever detector is used), or from the robust
+    // detector, whose corners the outline image then shows.
     TextoEnMemoria cuenta;
     const ImagenBmp& foto = *lectura.imagen;
     ResultadoRecorrido recorrido;
-    if (o.detector == Detector::espec || o.cuenta || etapas) {
+    if (d.esquinas) {
+        // Corners given: no detector runs, so the stage images of its work (edges, Hough space)
+        // do not exist; the working image and the outline of the given corners are written.
+        recorrido.hallazgo = Hallazgo::hoja;
+        recorrido.esquinas = desdePantalla(*d.esquinas, foto.alto());
+        std::fprintf(cuenta.f, "\n\nEsquinas de la hoja dadas (pixeles de la foto como se ve, y hacia abajo):");
+        for (const Esquina& e : *d.esquinas) std::fprintf(cuenta.f, "\n(%g,%g)", e.x, e.y);
+        if (etapas) {
+            ImagenBmp trabajo = reducirImagen(foto, factorDeReduccion(foto));
+            auto error = grabarImagen(trabajo, *etapas / kImagenesEtapas[0]);
+            if (!error) error = grabarContorno(std::move(trabajo), foto, recorrido.esquinas, *etapas / kImagenesEtapas[3]);
+            if (error) {
+                r.mensaje = nombrada(*error);
+                return r;
+            }
+        }
+    } else if (o.detector == Detector::espec || o.cuenta || etapas) {
         recorrido = buscarHojaPorEtapas(foto, cuenta.f, etapas, Orientaciones::deBordes,
                                         o.detector == Detector::espec);
         if (recorrido.hallazgo == Hallazgo::error) {
@@ -76,7 +116,7 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
             return r;
         }
     }
-    if (o.detector == Detector::robusto) {
+    if (!d.esquinas && o.detector == Detector::robusto) {
         const HojaDetectada h = detectarHojaRobusta(foto);
         recorrido.hallazgo = h.encontrada ? Hallazgo::hoja : Hallazgo::sinHoja;
         recorrido.esquinas = h.esquinas;
@@ -100,7 +140,14 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         r.mensaje = entreComillas(d.foto) + ": no se encontraron las cuatro esquinas de la hoja";
         return r;
     }
-    r.esquinas = aPantalla(ordenarCuadrilatero(recorrido.esquinas, foto.alto()), foto.alto());
+    // The page is made from the corners as the JSON line prints them, taken back to the stored
+    // rows: the given ones as they are, or the detector's in their display order and to the
+    // hundredth of a pixel (a hundredth is printed exactly, and reads back as the same number,
+    // where a detector's full precision would not survive the turn between the two frames). Fed
+    // those corners, a later run makes the very same page.
+    const int alto = foto.alto();
+    r.esquinas = d.esquinas ? *d.esquinas : centesimas(aPantalla(ordenarCuadrilatero(recorrido.esquinas, alto), alto));
+    recorrido.esquinas = desdePantalla(*r.esquinas, alto);
 
     // The page: the letter-size bilinear map of the run without arguments (an upright letter
     // page, with its account), or the sheet's own shape, size and orientation.

@@ -19,12 +19,18 @@ struct Escaneo {
                                            // page of the PDF
     std::string mensaje;                   // why it was not scanned, one line naming the photo
     std::string advertencia;               // read all the same
-    std::optional<Cuadrilatero> esquinas;  // the sheet's corners in the display frame (aPantalla)
+    std::optional<Cuadrilatero> esquinas;  // the sheet's corners in the display frame (aPantalla):
+                                           // those the page was made from
+    bool esquinasRechazadas = false;       // the corners given for it could not make a page
     std::string cuenta;                    // the account, when asked for
     PaginaPdf pagina;                      // its page of the PDF
 };
 
 // Scans the photo of `destino` as the options say; with `paginaPdf` its page is kept as a page of
-// the PDF instead of being written. Memory that runs out fails this photo alone, with one line, and
+// the PDF instead of being written. Its page is made from the corners given for it, when they are
+// (checked against the photo first: corners that cannot make a page fail the photo, and nothing is
+// written), else from the detector's, put in the display frame's order, to the hundredth of a
+// pixel, and taken back from there: the corners the JSON line prints, given back, make the very
+// same page. Memory that runs out fails this photo alone, with one line, and
 // what it held is freed on the way out; so does any other exception a library lets through.
 Escaneo escanearFoto(const Destino& destino, const Opciones& opciones, bool paginaPdf);

@@ -73,6 +73,10 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     opcion("--mejorar", mejora);
     std::string megapixeles;
     opcion("--max-megapixeles", megapixeles);
+    std::string esquinas, esquinasDe, guardarEsquinas;
+    opcion("--esquinas", esquinas);
+    opcion("--esquinas-de", esquinasDe);
+    opcion("--guardar-esquinas", guardarEsquinas);
     app.add_flag("--revisar", o.revisar);
     std::string puerto;
     opcion("--puerto", puerto);
@@ -179,7 +183,26 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
         }
         o.puerto = *n;
     }
-    if (o.fotos.empty()) r.error = "falta la foto: escaner [OPCIONES] FOTO...";
+    if (!esquinasDe.empty()) o.esquinasDe = esquinasDe;
+    if (!guardarEsquinas.empty()) o.guardarEsquinas = guardarEsquinas;
+    if (!esquinas.empty()) {
+        Resultado<Cuadrilatero> leidas = leerEsquinasTexto(esquinas);
+        if (!leidas) {
+            r.error = "--esquinas " + esquinas + ": " + leidas.mensaje();
+            return r;
+        }
+        o.esquinas = *leidas;
+        if (o.esquinasDe) {
+            r.error = "--esquinas y --esquinas-de no van juntas: --esquinas es para una foto, --esquinas-de para un lote";
+            return r;
+        }
+    }
+    if (o.fotos.empty()) {
+        r.error = "falta la foto: escaner [OPCIONES] FOTO...";
+    } else if (o.esquinas && o.fotos.size() > 1) {
+        r.error = "--esquinas es para una sola foto, y se dieron " + std::to_string(o.fotos.size()) +
+                  "; para un lote, --esquinas-de ARCHIVO";
+    }
     return r;
 }
 
@@ -366,6 +389,7 @@ Plan planear(const Opciones& o) {
             d.resultado = foto.parent_path() / (nombre + "-hoja.png");
         }
         if (o.etapas) d.etapas = *o.etapas / nombreDeEtapas(foto);
+        d.esquinas = o.esquinas;
         if (!existe[i]) {
             plan.destinos.push_back(std::move(d));
             continue;
@@ -387,6 +411,23 @@ Plan planear(const Opciones& o) {
         }
         plan.destinos.push_back(std::move(d));
     }
-    if (plan.pdf) escribible(*plan.pdf);
+    if (plan.pdf && !escribible(*plan.pdf)) return plan;
+    if (o.guardarEsquinas) {
+        const fs::path& g = *o.guardarEsquinas;
+        const fs::path padre = g.parent_path().empty() ? fs::path(".") : g.parent_path();
+        if (esCarpeta(g) || g.filename().empty()) {
+            plan.error = "--guardar-esquinas " + g.string() + ": es una carpeta; va el nombre de un archivo";
+        } else if (!esCarpeta(padre)) {
+            plan.error = "--guardar-esquinas " + g.string() + ": no existe la carpeta " + padre.string();
+        } else if (::access(padre.c_str(), W_OK) != 0) {
+            plan.error = "--guardar-esquinas " + g.string() + ": no se puede escribir en la carpeta " + padre.string();
+        } else if (const auto otro = usados.find(canonico(g)); otro != usados.end()) {
+            plan.error = "--guardar-esquinas " + g.string() + ": es el resultado de la foto " + otro->second.string();
+        } else if (plan.pdf && canonico(*plan.pdf) == canonico(g)) {
+            plan.error = "--guardar-esquinas " + g.string() + ": es el PDF de -o";
+        } else {
+            escribible(g);
+        }
+    }
     return plan;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formatos/formatos.hpp"
+#include "geometria/cuadrilatero.hpp"
 #include "pagina/pagina.hpp"
 
 // Which detector finds the sheet: the fixed-threshold stages of the run without arguments, or the
@@ -29,6 +30,9 @@ struct Opciones {
     OpcionesPagina pagina;                          // --mapa, --papel, --ppp
     Mejora mejora = Mejora::ninguna;                // --mejorar
     int maxMegapixeles = kMegapixelesMaximos;       // --max-megapixeles: larger photos are refused
+    std::optional<Cuadrilatero> esquinas;           // --esquinas: the one photo's corners, display frame
+    std::optional<std::filesystem::path> esquinasDe;       // --esquinas-de: corners by photo, JSON lines
+    std::optional<std::filesystem::path> guardarEsquinas;  // --guardar-esquinas: the corners used
     bool revisar = false;                           // --revisar: the review page before anything is written
     int puerto = 0;                                 // --puerto: its port (0: a free one)
     bool ayuda = false;
@@ -53,6 +57,11 @@ struct Destino {
     std::filesystem::path resultado;             // the result file (empty: a page of `pdf`)
     FormatoSalida formato = FormatoSalida::png;  // of the result file
     std::optional<std::filesystem::path> etapas;  // the folder of its stage images
+    // The corners given for it (display frame: full-size pixels of the photo as a viewer shows it,
+    // top-left, top-right, bottom-right, bottom-left, as the JSON lines print them): the detector is
+    // not run and the page is made from them, once comprobarEsquinas passes them for the photo.
+    std::optional<Cuadrilatero> esquinas;
+    std::string esquinasMalas;  // why the corners a corners file gives for it cannot be used, if so
 };
 
 struct Plan {

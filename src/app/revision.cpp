@@ -51,6 +51,16 @@ std::optional<Cuadrilatero> detectar(const ImagenBmp& foto, const Opciones& o) {
     return r.esquinas;
 }
 
+// The corners to the nearest hundredth of a pixel, as the command line gives and uses the ones it
+// finds: saved as they are shown, they make the same page.
+Cuadrilatero centesimas(Cuadrilatero esquinas) {
+    for (Esquina& e : esquinas) {
+        e.x = std::round(e.x * 100) / 100;
+        e.y = std::round(e.y * 100) / 100;
+    }
+    return esquinas;
+}
+
 class FotosDelPlan final : public FotosRevision {
 public:
     FotosDelPlan(const Plan& plan, const Opciones& o, std::FILE* salida, std::FILE* errores)
@@ -106,10 +116,18 @@ public:
 
     Guardado guardar(const std::vector<std::optional<Cuadrilatero>>& esquinas) override {
         parar();
+        // The corners on the page stand in for any given with the options; a set the photo
+        // cannot take fails that photo alone, as a corners file's would.
         Plan plan = plan_;
-        for (std::size_t i = 0; i < esquinas.size(); ++i) (void)esquinas[i];  // PROVISIONAL
+        Opciones o = o_;
+        o.esquinas.reset();
+        for (std::size_t i = 0; i < esquinas.size(); ++i) {
+            if (!esquinas[i]) continue;
+            plan.destinos[i].esquinas = esquinas[i];
+            plan.destinos[i].esquinasMalas.clear();
+        }
         Guardado g;
-        g.estado = escanearPlan(plan, o_, salida_, errores_, &g.mensajes);
+        g.estado = escanearPlan(plan, o, salida_, errores_, &g.mensajes);
         return g;
     }
 
@@ -214,14 +232,18 @@ private:
             }
             std::optional<ImagenBmp> completa = leer(i);
             if (!completa) continue;
-            std::optional<Cuadrilatero> esquinas;
-            std::string mensaje;
-            try {
-                esquinas = detectar(*completa, o_);
-            } catch (const std::bad_alloc&) {
-                mensaje = entreComillas(plan_.destinos[i].foto) + " no cabe en la memoria libre";
-            }
             const int alto = completa->alto();
+            // Corners given with the options are shown as they are; the others are found.
+            std::optional<Cuadrilatero> esquinas = plan_.destinos[i].esquinas;
+            std::string mensaje;
+            if (!esquinas) {
+                try {
+                    if (auto halladas = detectar(*completa, o_))
+                        esquinas = centesimas(aPantalla(ordenarCuadrilatero(*halladas, alto), alto));
+                } catch (const std::bad_alloc&) {
+                    mensaje = entreComillas(plan_.destinos[i].foto) + " no cabe en la memoria libre";
+                }
+            }
             completa.reset();
             std::lock_guard cerrojo(mutex_);
             FotoEnRevision& e = fotos_[i].estado;
@@ -230,7 +252,7 @@ private:
                 e.mensaje = mensaje;
             } else if (esquinas) {
                 e.estado = EstadoFoto::hoja;
-                e.esquinas = aPantalla(ordenarCuadrilatero(*esquinas, alto), alto);
+                e.esquinas = esquinas;
             } else {
                 e.estado = EstadoFoto::sinHoja;
                 e.mensaje = entreComillas(plan_.destinos[i].foto) + ": no se encontraron las cuatro esquinas de la hoja";

@@ -1,6 +1,9 @@
 #include "app/salidas.hpp"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "sistema/archivos.hpp"
 
@@ -93,6 +96,18 @@ std::string campoNombre(const char* clave, const std::string& nombre) {
     return j;
 }
 
+// A corner's coordinate as a decimal that reads back as the very same number, so that corners
+// printed here and given back make the very same page: with two decimals, as the detectors'
+// corners (kept to the hundredth) always are, else the shortest decimal that does (corners given
+// with more decimals).
+std::string coordenada(double v) {
+    char texto[400];  // the longest fixed decimal a double needs
+    std::snprintf(texto, sizeof texto, "%.2f", v);
+    if (std::strtod(texto, nullptr) == v) return texto;
+    const auto [fin, error] = std::to_chars(texto, texto + sizeof texto, v, std::chars_format::fixed);
+    return error == std::errc() ? std::string(texto, fin) : std::string("null");
+}
+
 }  // namespace
 
 std::string paraTerminal(const std::string& texto) {
@@ -125,12 +140,14 @@ std::string lineaJson(const Destino& d, const Escaneo& r, const std::string& sal
     j += ",\"estado\":\"";
     j += nombreEstado(r.hallazgo);
     j += "\",\"esquinas\":";
-    if (r.esquinas) {
+    bool finitas = r.esquinas.has_value();
+    if (finitas)
+        for (const Esquina& e : *r.esquinas) finitas = finitas && std::isfinite(e.x) && std::isfinite(e.y);
+    if (finitas) {
         j += "[";
         for (int i = 0; i < 4; ++i) {
-            char par[64];
-            std::snprintf(par, sizeof par, "%s[%.2f,%.2f]", i ? "," : "", (*r.esquinas)[i].x, (*r.esquinas)[i].y);
-            j += par;
+            const Esquina& e = (*r.esquinas)[i];
+            j += (i ? ",[" : "[") + coordenada(e.x) + "," + coordenada(e.y) + "]";
         }
         j += "]";
     } else {

@@ -18,8 +18,9 @@
 std::string paraTerminal(const std::string& texto);
 
 // The JSON line of one photo, ending in a line break: "foto", "estado" ("ok", "sin-hoja" or
-// "error"), "esquinas" (display frame, or null), "salida" (`salida`, or null unless it is "ok") and
-// "mensaje". Valid UTF-8 goes as it is, and every line is valid JSON whatever the names hold: each
+// "error"), "esquinas" (display frame, each number the shortest decimal that reads back as itself,
+// so that given back they make the same page; or null), "salida" (`salida`, or null unless it is
+// "ok") and "mensaje". Valid UTF-8 goes as it is, and every line is valid JSON whatever the names hold: each
 // byte that is not part of a UTF-8 character comes as U+FFFD, and such a name also comes whole, as
 // hex of every byte, in "foto_bytes" or "salida_bytes".
 std::string lineaJson(const Destino& destino, const Escaneo& escaneo, const std::string& salida);

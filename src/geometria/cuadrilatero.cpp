@@ -1,7 +1,12 @@
 #include "geometria/cuadrilatero.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <string>
+#include <system_error>
+#include <vector>
 
 Cuadrilatero ordenarCuadrilatero(const Cuadrilatero& esquinas, int alto) {
     double cx = 0, cy = 0;
@@ -40,4 +45,95 @@ Cuadrilatero desdePantalla(const Cuadrilatero& p, int alto) {
     Cuadrilatero e{};
     for (int i = 0; i < 4; ++i) e[3 - i] = {p[i].x, (alto - 1) - p[i].y};
     return e;
+}
+
+namespace {
+
+// The corners by their place on screen, as messages name them.
+constexpr const char* kLugares[4] = {"arriba a la izquierda", "arriba a la derecha", "abajo a la derecha",
+                                     "abajo a la izquierda"};
+
+std::string numero(double v) {
+    char texto[32];
+    std::snprintf(texto, sizeof texto, "%.2f", v);
+    return texto;
+}
+
+std::string esquina(int i, const Esquina& e) {
+    return std::string("la esquina de ") + kLugares[i] + " (" + numero(e.x) + ", " + numero(e.y) + ")";
+}
+
+}  // namespace
+
+Hecho comprobarEsquinas(const Cuadrilatero& p, int ancho, int alto) {
+    for (int i = 0; i < 4; ++i) {
+        if (!std::isfinite(p[i].x) || !std::isfinite(p[i].y))
+            return Fallo{std::string("la esquina de ") + kLugares[i] + " no es un par de numeros finitos"};
+    }
+    // The photo covers -0.5 .. ancho - 0.5 (pixel centres at whole numbers).
+    const double margenX = kMargenDado * ancho, margenY = kMargenDado * alto;
+    for (int i = 0; i < 4; ++i) {
+        if (p[i].x < -0.5 - margenX || p[i].x > ancho - 0.5 + margenX || p[i].y < -0.5 - margenY ||
+            p[i].y > alto - 0.5 + margenY) {
+            return Fallo{esquina(i, p[i]) + " queda fuera de la foto (" + std::to_string(ancho) + " x " +
+                         std::to_string(alto) + " pixeles) mas de un cuarto de su lado"};
+        }
+    }
+    // Clockwise on screen (rows grow downward) every turn is to the right: a positive cross product.
+    int derecha = 0, izquierda = 0, recta = -1;
+    for (int i = 0; i < 4; ++i) {
+        const Esquina& a = p[(i + 3) % 4];
+        const Esquina& b = p[i];
+        const Esquina& c = p[(i + 1) % 4];
+        const double giro = (b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x);
+        if (giro > 0) ++derecha;
+        if (giro < 0) ++izquierda;
+        if (giro == 0 && recta < 0) recta = i;
+    }
+    if (recta >= 0) return Fallo{esquina(recta, p[recta]) + " esta en linea con sus dos vecinas"};
+    const std::string orden = "van arriba a la izquierda, arriba a la derecha, abajo a la derecha y abajo a la izquierda";
+    if (derecha == 2 && izquierda == 2) return Fallo{"los lados del cuadrilatero se cruzan: las esquinas " + orden};
+    if (izquierda == 4) return Fallo{"las esquinas dan la vuelta al reves: " + orden};
+    if (derecha != 4) return Fallo{"el cuadrilatero no es convexo: una esquina entra hacia dentro"};
+    double area = 0;
+    for (int i = 0; i < 4; ++i) area += p[i].x * p[(i + 1) % 4].y - p[(i + 1) % 4].x * p[i].y;
+    area = std::abs(area) / 2;
+    const double minima = std::max(kAreaMinimaDada * ancho * alto, kAreaMinimaPixeles);
+    if (!(area >= minima)) {
+        return Fallo{"el cuadrilatero es demasiado pequeno para hacer una pagina: " + numero(area) +
+                     " pixeles cuadrados, y hacen falta al menos " + numero(minima)};
+    }
+    return {};
+}
+
+Resultado<Cuadrilatero> leerEsquinasTexto(std::string_view texto) {
+    std::vector<std::string_view> partes;
+    for (std::size_t desde = 0;;) {
+        const std::size_t coma = texto.find(',', desde);
+        partes.push_back(texto.substr(desde, coma == std::string_view::npos ? std::string_view::npos : coma - desde));
+        if (coma == std::string_view::npos) break;
+        desde = coma + 1;
+    }
+    if (partes.size() != 8) {
+        return Fallo{"van ocho numeros separados por comas (X1,Y1,X2,Y2,X3,Y3,X4,Y4), y hay " +
+                     std::to_string(partes.size()) + (partes.size() == 1 ? " parte" : " partes")};
+    }
+    std::array<double, 8> v{};
+    for (std::size_t i = 0; i < 8; ++i) {
+        std::string_view parte = partes[i];
+        while (!parte.empty() && (parte.front() == ' ' || parte.front() == '\t')) parte.remove_prefix(1);
+        while (!parte.empty() && (parte.back() == ' ' || parte.back() == '\t')) parte.remove_suffix(1);
+        std::string_view cifras = parte;
+        if (cifras.size() > 1 && cifras[0] == '+' && cifras[1] != '-') cifras.remove_prefix(1);
+        const char* fin = cifras.data() + cifras.size();
+        const auto [resto, error] = std::from_chars(cifras.data(), fin, v[i]);
+        std::string dado(1, '"');
+        dado.append(parte).push_back('"');
+        if (error == std::errc::result_out_of_range && resto == fin) return Fallo{dado + " esta fuera de rango"};
+        if (parte.empty() || error != std::errc() || resto != fin) return Fallo{dado + " no es un numero"};
+        if (!std::isfinite(v[i])) return Fallo{dado + " no es un numero finito"};
+    }
+    Cuadrilatero c{};
+    for (int i = 0; i < 4; ++i) c[i] = {v[2 * i], v[2 * i + 1]};
+    return c;
 }

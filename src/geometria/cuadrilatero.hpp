@@ -1,10 +1,13 @@
 #pragma once
 
 // A sheet's four corners: the one way they travel between the detectors, the page, the options, the
-// tools and the JSON lines. This header stands at the bottom of the house: it includes nothing of
-// the program's.
+// tools and the JSON lines. This header stands near the bottom of the house: of the program's, it
+// includes only the failure type.
 
 #include <array>
+#include <string_view>
+
+#include "sistema/fallo.hpp"
 
 // A point of a picture: x along the columns, y along the rows, fractions allowed.
 struct Esquina {
@@ -35,3 +38,19 @@ Cuadrilatero ordenarCuadrilatero(const Cuadrilatero& esquinas, int alto);
 // two conversions, for a photo `alto` rows high, undo each other exactly (for whole `alto`).
 Cuadrilatero aPantalla(const Cuadrilatero& esquinas, int alto);
 Cuadrilatero desdePantalla(const Cuadrilatero& enPantalla, int alto);
+
+// Whether corners given by a person or a script (display frame, top-left first, clockwise on
+// screen) can make a page of a photo `ancho` x `alto` as a viewer shows it: eight finite numbers,
+// a convex quadrilateral that does not cross itself, no three corners on a line, each corner at
+// most a quarter of the photo's side beyond its edge, and an area of at least kAreaMinimaDada of
+// the photo (and kAreaMinimaPixeles square pixels). The failure says what is wrong in one line,
+// naming the corner by its place; no file name.
+inline constexpr double kMargenDado = 0.25;
+inline constexpr double kAreaMinimaDada = 0.001;
+inline constexpr double kAreaMinimaPixeles = 16.0;
+Hecho comprobarEsquinas(const Cuadrilatero& enPantalla, int ancho, int alto);
+
+// Corners written as "X1,Y1,X2,Y2,X3,Y3,X4,Y4" (display frame, in that order: top-left, top-right,
+// bottom-right, bottom-left), blanks allowed around each number; the failure, when it is not eight
+// finite decimal numbers, in one line. Nothing about the photo is checked here.
+Resultado<Cuadrilatero> leerEsquinasTexto(std::string_view texto);

@@ -18,13 +18,6 @@ using json = nlohmann::json;
 
 namespace {
 
-// PROVISIONAL until the corners check lands.
-Hecho comprobarEsquinas(const Cuadrilatero& q, int, int) {
-    for (const Esquina& e : q)
-        if (!std::isfinite(e.x) || !std::isfinite(e.y)) return Fallo{"no finitas"};
-    return {};
-}
-
 constexpr char kCookie[] = "escaner_token";
 
 // Equal strings, compared in a time that does not tell how much of them agreed.

@@ -30,6 +30,8 @@
 #include "escena.hpp"
 #include "hijo.hpp"
 #include "formatos/formatos.hpp"
+#include "geometria/cuadrilatero.hpp"
+#include "rectificacion/hoja.hpp"
 #include "imagen/paralelo.hpp"
 #include "sistema/archivos.hpp"
 
@@ -103,5 +105,30 @@ inline std::string campo(const std::string& linea, const std::string& clave) {
     return linea.substr(j, fin - j);
 }
 
+// The letter page the road of the run without arguments makes from the corners of a JSON line, as
+// the run without arguments writes it; empty when the line has no corners.
+inline apoyo::Bytes hojaCartaDeLinea(const ImagenBmp& foto, const std::string& linea, const std::filesystem::path& archivo) {
+    const std::size_t i = linea.find("\"esquinas\":[[");
+    double v[8];
+    if (i == std::string::npos ||
+        std::sscanf(linea.c_str() + i, "\"esquinas\":[[%lf,%lf],[%lf,%lf],[%lf,%lf],[%lf,%lf]]", &v[0], &v[1], &v[2],
+                    &v[3], &v[4], &v[5], &v[6], &v[7]) != 8)
+        return {};
+    const Cuadrilatero enPantalla{{{v[0], v[1]}, {v[2], v[3]}, {v[4], v[5]}, {v[6], v[7]}}};
+    const HojaRectificada h = rectificarHoja(foto, desdePantalla(enPantalla, foto.alto()));
+    if (!h.hoja || grabarImagen(*h.hoja, archivo)) return {};
+    return apoyo::leerArchivo(archivo);
+}
+
+// How many bytes of two files of one size differ, and by at most how much.
+inline std::pair<long, int> diferencia(const apoyo::Bytes& a, const apoyo::Bytes& b) {
+    long distintos = 0;
+    int maxima = 0;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        distintos += a[i] != b[i];
+        maxima = std::max(maxima, std::abs(a[i] - b[i]));
+    }
+    return {distintos, maxima};
+}
 
 }  // namespace comandos_prueba
