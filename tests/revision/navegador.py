@@ -146,6 +146,12 @@ def revisar_y_guardar(webdriver, escaner, ejemplo, carpeta, captura):
         esperar(lambda: d.execute_script("return +document.getElementById('vista').dataset.vistas > 0;"),
                 20, "the first preview")
         detectadas = esquinas(d, 1)
+        if captura:
+            # The page as it opens, the magnifier shown on the top-right corner.
+            d.execute_script("window.revision.elegida = 1; pintarFoto(false); pintarLupa(1);")
+            d.save_screenshot(captura)
+            d.execute_script("window.revision.elegida = 0; pintarFoto(false);"
+                             "document.getElementById('lupa').style.display = 'none';")
         if detectadas != fotos[1]["esquinas"]:
             fallo("shown corners differ from the detected ones")
         escala = d.execute_script("const f = document.getElementById('foto');"
@@ -185,16 +191,6 @@ def revisar_y_guardar(webdriver, escaner, ejemplo, carpeta, captura):
         d.find_element(By.ID, "restablecer").click()
         if esquinas(d, 0) != [[40, 30], [359, 30], [359, 269], [40, 269]]:
             fallo("reset corners " + str(esquinas(d, 0)))
-
-        if captura:
-            d.find_elements(By.CSS_SELECTOR, "#lista li")[1].click()
-            esperar(lambda: d.execute_script(
-                "return document.getElementById('foto').complete && window.revision.actual == 1;"), 10, "photo")
-            time.sleep(1)
-            d.execute_script("window.revision.elegida = 1; document.getElementById('esquina-1')"
-                             ".dispatchEvent(new PointerEvent('pointerdown', {bubbles: true}));")
-            d.save_screenshot(captura)
-            ActionChains(d).release().perform()
 
         final = {0: esquinas(d, 0), 1: esquinas(d, 1)}
         d.find_element(By.ID, "guardar").click()
