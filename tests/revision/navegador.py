@@ -50,6 +50,27 @@ def bmp_gris(ruta, ancho, alto, valor):
         f.write(cabecera + info + pixeles)
 
 
+def bmp_ampliado(origen, destino, veces):
+    """A 24-bit bottom-up BMP made `veces` times larger, each pixel repeated."""
+    with open(origen, "rb") as f:
+        datos = f.read()
+    inicio, = struct.unpack_from("<I", datos, 10)
+    ancho, alto = struct.unpack_from("<ii", datos, 18)
+    paso = (3 * ancho + 3) // 4 * 4
+    nuevo = ancho * veces
+    relleno = b"\0" * ((4 - 3 * nuevo % 4) % 4)
+    filas = []
+    for y in range(alto):
+        fila = datos[inicio + y * paso:inicio + y * paso + 3 * ancho]
+        ancha = b"".join(fila[3 * x:3 * x + 3] * veces for x in range(ancho)) + relleno
+        filas.extend([ancha] * veces)
+    pixeles = b"".join(filas)
+    cabecera = b"BM" + struct.pack("<IHHI", 54 + len(pixeles), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, nuevo, alto * veces, 1, 24, 0, len(pixeles), 2835, 2835, 0, 0)
+    with open(destino, "wb") as f:
+        f.write(cabecera + info + pixeles)
+
+
 class Corrida:
     """escaner --revisar in a child process; the address is its first line."""
 
@@ -118,44 +139,49 @@ def revisar_y_guardar(webdriver, escaner, ejemplo, carpeta, captura):
     from selenium.webdriver.common.keys import Keys
 
     bmp_gris(os.path.join(carpeta, "vacia.bmp"), 400, 300, 128)
-    shutil.copy(ejemplo, os.path.join(carpeta, "hoja.bmp"))
-    corrida = Corrida(escaner, carpeta, ["--json", "--guardar-esquinas", "esquinas.txt", "-o", "paginas",
-                                         "vacia.bmp", "hoja.bmp"])
-    if not corrida.direccion.startswith("http://127.0.0.1:") or "?t=" not in corrida.direccion:
-        fallo("unexpected address " + corrida.direccion)
+    bmp_ampliado(ejemplo, os.path.join(carpeta, "hoja.bmp"), 3)
+    # The browser is up first, so that the page opens while the large photo is still being
+    # detected, as it does for a person.
     d = navegador(webdriver, os.path.join(carpeta, "perfil"))
     try:
+        corrida = Corrida(escaner, carpeta, ["--json", "--guardar-esquinas", "esquinas.txt", "-o", "paginas",
+                                             "hoja.bmp", "vacia.bmp"])
+        if not corrida.direccion.startswith("http://127.0.0.1:") or "?t=" not in corrida.direccion:
+            fallo("unexpected address " + corrida.direccion)
         d.get(corrida.direccion)
         esperar(lambda: d.execute_script(
             "const f = window.revision.fotos; return f.length == 2 && f.every(x => x.estado != 'pendiente');"),
             60, "both photos to be detected")
+        # The photo shown at first gets its preview once its corners come, untouched.
+        esperar(lambda: d.execute_script("return +document.getElementById('vista').dataset.vistas > 0;"),
+                20, "the first photo's preview")
         fotos = d.execute_script("return window.revision.fotos;")
-        if [f["estado"] for f in fotos] != ["sin-hoja", "hoja"]:
+        if [f["estado"] for f in fotos] != ["hoja", "sin-hoja"]:
             fallo("states " + str([f["estado"] for f in fotos]))
         # The photo without a sheet first, marked, with corners a tenth inside its edges.
         primera = d.find_elements(By.CSS_SELECTOR, "#lista li")[0]
         if "vacia.bmp" not in primera.text or "sin hoja" not in primera.text:
             fallo("first in the list: " + primera.text)
-        if esquinas(d, 0) != [[40, 30], [359, 30], [359, 269], [40, 269]]:
-            fallo("default corners " + str(esquinas(d, 0)))
+        if esquinas(d, 1) != [[40, 30], [359, 30], [359, 269], [40, 269]]:
+            fallo("default corners " + str(esquinas(d, 1)))
 
         # The photo with a sheet: its detected corners as handles.
         d.find_elements(By.CSS_SELECTOR, "#lista li")[1].click()
         esperar(lambda: d.execute_script("return document.getElementById('foto').naturalWidth > 0 && "
-                                         "window.revision.actual == 1;"), 20, "the photo to show")
+                                         "window.revision.actual == 0;"), 20, "the photo to show")
         esperar(lambda: d.execute_script("return +document.getElementById('vista').dataset.vistas > 0;"),
                 20, "the first preview")
-        detectadas = esquinas(d, 1)
+        detectadas = esquinas(d, 0)
         if captura:
             # The page as it opens, the magnifier shown on the top-right corner.
             d.execute_script("window.revision.elegida = 1; pintarFoto(false); pintarLupa(1);")
             d.save_screenshot(captura)
             d.execute_script("window.revision.elegida = 0; pintarFoto(false);"
                              "document.getElementById('lupa').style.display = 'none';")
-        if detectadas != fotos[1]["esquinas"]:
+        if detectadas != fotos[0]["esquinas"]:
             fallo("shown corners differ from the detected ones")
         escala = d.execute_script("const f = document.getElementById('foto');"
-                                  "return window.revision.fotos[1].ancho / f.getBoundingClientRect().width;")
+                                  "return window.revision.fotos[0].ancho / f.getBoundingClientRect().width;")
 
         # Dragging the top-left corner 30 screen pixels right and 20 down, with the magnifier shown.
         vistas = d.execute_script("return +document.getElementById('vista').dataset.vistas;")
@@ -165,7 +191,7 @@ def revisar_y_guardar(webdriver, escaner, ejemplo, carpeta, captura):
         if not d.execute_script("return getComputedStyle(document.getElementById('lupa')).display == 'block';"):
             fallo("no magnifier while dragging")
         ActionChains(d).release().perform()
-        movida = esquinas(d, 1)[0]
+        movida = esquinas(d, 0)[0]
         for eje, paso in ((0, 30), (1, 20)):
             if abs(movida[eje] - (detectadas[0][eje] + paso * escala)) > 2 * escala:
                 fallo("dragged corner at %s, from %s, scale %s" % (movida, detectadas[0], escala))
@@ -177,20 +203,20 @@ def revisar_y_guardar(webdriver, escaner, ejemplo, carpeta, captura):
         cuerpo.send_keys(Keys.TAB)
         ActionChains(d).key_down(Keys.SHIFT).send_keys(Keys.ARROW_RIGHT).key_up(Keys.SHIFT).perform()
         cuerpo.send_keys(Keys.ARROW_DOWN)
-        empujada = esquinas(d, 1)[1]
+        empujada = esquinas(d, 0)[1]
         esperada = [round(detectadas[1][0] + 10, 2), round(detectadas[1][1] + 1, 2)]
         if [round(v, 2) for v in empujada] != esperada:
             fallo("nudged corner at %s, expected %s" % (empujada, esperada))
 
         # The plain photo: a nudge, then "as detected" puts its default corners back.
         d.find_elements(By.CSS_SELECTOR, "#lista li")[0].click()
-        esperar(lambda: d.execute_script("return window.revision.actual == 0;"), 10, "the plain photo")
+        esperar(lambda: d.execute_script("return window.revision.actual == 1;"), 10, "the plain photo")
         cuerpo.send_keys(Keys.ARROW_LEFT)
-        if esquinas(d, 0)[0] != [39, 30]:
-            fallo("nudge on the plain photo: " + str(esquinas(d, 0)))
+        if esquinas(d, 1)[0] != [39, 30]:
+            fallo("nudge on the plain photo: " + str(esquinas(d, 1)))
         d.find_element(By.ID, "restablecer").click()
-        if esquinas(d, 0) != [[40, 30], [359, 30], [359, 269], [40, 269]]:
-            fallo("reset corners " + str(esquinas(d, 0)))
+        if esquinas(d, 1) != [[40, 30], [359, 30], [359, 269], [40, 269]]:
+            fallo("reset corners " + str(esquinas(d, 1)))
 
         final = {0: esquinas(d, 0), 1: esquinas(d, 1)}
         d.find_element(By.ID, "guardar").click()
@@ -203,7 +229,7 @@ def revisar_y_guardar(webdriver, escaner, ejemplo, carpeta, captura):
         fallo("status %d after saving; stderr: %s" % (estado, corrida.texto_errores()))
     lineas = corrida.lineas()
     objetos = [json.loads(l) for l in lineas[1:]]
-    if [o["foto"] for o in objetos] != ["vacia.bmp", "hoja.bmp"] or any(o["estado"] != "ok" for o in objetos):
+    if [o["foto"] for o in objetos] != ["hoja.bmp", "vacia.bmp"] or any(o["estado"] != "ok" for o in objetos):
         fallo("JSON lines " + str(lineas[1:]))
     for i, o in enumerate(objetos):
         if [[round(v, 2) for v in p] for p in final[i]] != o["esquinas"]:
