@@ -9,6 +9,8 @@
 #include <thread>
 
 #include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
 #include <nlohmann/json.hpp>
 
 #include "revision/pagina_html.hpp"
@@ -268,7 +270,17 @@ Resultado<Revision> servirRevision(FotosRevision& fotos, const AjustesServidor& 
         return Fallo{"no se pudo escuchar en " + donde + ": " + std::strerror(error)};
     }
     escuchando("http://127.0.0.1:" + std::to_string(puerto) + "/?t=" + ajustes.token);
-    std::thread escucha([&] { servidor.listen_after_bind(); });
+    std::thread escucha([&] {
+        // A browser that drops a connection while it is answered (a photo left before it came, a
+        // reload) must not end the run: the library writes without MSG_NOSIGNAL, and SIGPIPE is
+        // one of the signals that end the process. Blocked here, in the thread that makes the
+        // server's threads and so for them too, a write to a closed connection fails with EPIPE.
+        sigset_t tuberia;
+        sigemptyset(&tuberia);
+        sigaddset(&tuberia, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &tuberia, nullptr);
+        servidor.listen_after_bind();
+    });
 
     std::unique_lock cerrojo(desenlace.mutex);
     for (;;) {

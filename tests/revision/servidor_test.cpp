@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <future>
@@ -10,6 +11,11 @@
 #include <thread>
 
 #include "revision/servidor.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,7 +40,9 @@ public:
     Resultado<std::vector<std::uint8_t>> imagen(std::size_t i) override {
         std::lock_guard c(mutex);
         imagenes.push_back(i);
-        return std::vector<std::uint8_t>{0xFF, 0xD8, static_cast<std::uint8_t>(i)};
+        std::vector<std::uint8_t> jpeg{0xFF, 0xD8, static_cast<std::uint8_t>(i)};
+        jpeg.resize(std::max<std::size_t>(3, tamanoImagen));
+        return jpeg;
     }
     Resultado<std::vector<std::uint8_t>> vista(std::size_t i, const Cuadrilatero& q) override {
         std::lock_guard c(mutex);
@@ -47,6 +55,7 @@ public:
         return Guardado{1, {"\"b.jpg\": no se pudo"}};
     }
 
+    std::size_t tamanoImagen = 3;
     std::mutex mutex;
     std::vector<std::size_t> imagenes;
     std::vector<std::pair<std::size_t, Cuadrilatero>> vistas;
@@ -166,6 +175,30 @@ TEST(Servidor, LasFotosSeNombranPorSuIndiceYNadaMas) {
         }
     }
     EXPECT_EQ(s.fotos.imagenes, (std::vector<std::size_t>{1, 0, 0}));
+}
+
+TEST(Servidor, UnNavegadorQueSeVaAMitadDeUnaRespuestaNoTerminaLaRevision) {
+    ServidorDePrueba s;
+    s.fotos.tamanoImagen = 32 << 20;
+    for (int vez = 0; vez < 3; ++vez) {
+        // The photo asked for, and the connection closed before a byte of it is read.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in donde{};
+        donde.sin_family = AF_INET;
+        donde.sin_port = htons(static_cast<std::uint16_t>(s.puerto));
+        donde.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&donde), sizeof donde), 0);
+        const std::string pedido = "GET /api/foto/0 HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(s.puerto) +
+                                   "\r\nCookie: escaner_token=" + kToken + "\r\n\r\n";
+        ASSERT_EQ(::write(fd, pedido.data(), pedido.size()), static_cast<ssize_t>(pedido.size()));
+        char poco[64];
+        ASSERT_GT(::read(fd, poco, sizeof poco), 0);
+        ::close(fd);
+    }
+    // Still serving, in this process.
+    s.fotos.tamanoImagen = 3;
+    EXPECT_EQ(estado(s.pedir("/api/fotos")), 200);
 }
 
 TEST(Servidor, LaListaDiceCadaFotoEnOrdenYEsJsonConCualquierNombre) {
