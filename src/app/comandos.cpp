@@ -11,6 +11,7 @@
 #include "app/foto.hpp"
 #include "app/lote.hpp"
 #include "app/opciones.hpp"
+#include "app/revision.hpp"
 #include "app/salidas.hpp"
 #include "formatos/pdf.hpp"
 #include "sistema/archivos.hpp"
@@ -54,6 +55,23 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
     // The text engine's languages are checked on this thread's engine, which scans photos too.
     if (const Hecho ocr = prepararOcr(o); !ocr.ok())
         return usoIncorrecto((o.ocr.empty() ? std::string("--orientar") : "--ocr " + o.ocr) + ": " + ocr.mensaje());
+    if (o.revisar) return ejecutarRevision(plan, o, salida, errores);
+    return escanearPlan(plan, o, salida, errores);
+}
+
+int escanearPlan(const Plan& plan, const Opciones& o, std::FILE* salida, std::FILE* errores,
+                 std::vector<std::string>* mensajes) {
+    // Each line for the user goes to `errores`, and also to `mensajes` when it is given.
+    const auto decir = [&](const std::string& linea) {
+        std::fprintf(errores, "escaner: %s\n", paraTerminal(linea).c_str());
+        if (mensajes) mensajes->push_back(linea);
+    };
+    const auto usoIncorrecto = [&](const std::string& linea) {
+        std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n",
+                     paraTerminal(linea).c_str());
+        if (mensajes) mensajes->push_back(linea);
+        return kSalidaUso;
+    };
     if (plan.carpeta) {
         std::error_code ec;
         fs::create_directories(*plan.carpeta, ec);
@@ -94,10 +112,9 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             usoIncorrecto("--esquinas: " + e.mensaje);
             return;
         }
-        if (!e.advertencia.empty())
-            std::fprintf(errores, "escaner: advertencia: %s\n", paraTerminal(e.advertencia).c_str());
+        if (!e.advertencia.empty()) decir("advertencia: " + e.advertencia);
         if (e.hallazgo != Hallazgo::hoja) {
-            std::fprintf(errores, "escaner: %s\n", paraTerminal(e.mensaje).c_str());
+            decir(e.mensaje);
             fallo = true;
         }
         if (plan.pdf && e.hallazgo == Hallazgo::hoja) agregarPagina(e);
@@ -121,7 +138,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         }
         escritor.reset();
         if (falloPdf) {
-            std::fprintf(errores, "escaner: %s\n", paraTerminal(falloPdf->mensaje).c_str());
+            decir(falloPdf->mensaje);
             fallo = true;
             // The pages never reached their file.
             for (std::size_t i = 0; i < escaneos.size(); ++i) {
@@ -141,7 +158,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         for (const std::string& linea : jsonPendiente) texto += linea;
         const auto bytes = reinterpret_cast<const std::uint8_t*>(texto.data());
         if (const Hecho grabado = grabarArchivo(*o.guardarEsquinas, {bytes, texto.size()}); !grabado.ok()) {
-            std::fprintf(errores, "escaner: %s\n", paraTerminal(grabado.mensaje()).c_str());
+            decir(grabado.mensaje());
             fallo = true;
         }
     }

@@ -80,6 +80,9 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     opcion("--guardar-esquinas", guardarEsquinas);
     opcion("--ocr", o.ocr);
     app.add_flag("--orientar", o.orientar);
+    app.add_flag("--revisar", o.revisar);
+    std::string puerto;
+    opcion("--puerto", puerto);
     std::vector<std::string> fotos;
     app.add_option("fotos", fotos);
     try {
@@ -171,6 +174,18 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
         }
         o.maxMegapixeles = *n;
     }
+    if (!puerto.empty()) {
+        const auto n = entero(puerto, 1, 65535);
+        if (!n) {
+            r.error = "--puerto " + puerto + ": debe ser un entero de 1 a 65535";
+            return r;
+        }
+        if (!o.revisar) {
+            r.error = "--puerto va con --revisar";
+            return r;
+        }
+        o.puerto = *n;
+    }
     if (!esquinasDe.empty()) o.esquinasDe = esquinasDe;
     if (!guardarEsquinas.empty()) o.guardarEsquinas = guardarEsquinas;
     if (!esquinas.empty()) {
@@ -256,6 +271,15 @@ std::string textoAyuda() {
            "                      cada pagina. Incluye --orientar\n"
            "      --orientar      gira cada pagina 0, 90, 180 o 270 grados para que su texto quede\n"
            "                      derecho, solo cuando Tesseract esta seguro (sin texto, no se gira)\n"
+           "      --revisar       antes de escribir nada, una pagina de revision en el navegador: la\n"
+           "                      primera linea de la salida estandar es la direccion a abrir (solo\n"
+           "                      en esta maquina, con una clave secreta). Cada foto con sus cuatro\n"
+           "                      esquinas para arrastrar (flechas: 1 pixel, Mayus: 10, Tab: la\n"
+           "                      siguiente) y la pagina como saldra; \"Guardar\" escribe lo mismo que\n"
+           "                      sin --revisar, con esas esquinas. Cerrar la pagina termina sin\n"
+           "                      escribir nada (estado 1)\n"
+           "      --puerto N      el puerto de la pagina de revision, de 1 a 65535 (por omision,\n"
+           "                      uno libre)\n"
            "  -h, --help, --ayuda  esta ayuda\n"
            "      --version       la version\n"
            "  --                  fin de las opciones: lo que sigue son fotos (aunque empiece por -)\n"
@@ -268,8 +292,9 @@ std::string textoAyuda() {
            "  escaner foto.jpg                          deja foto-hoja.png junto a la foto\n"
            "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n"
            "  escaner --json fotos/*.jpg > e.jsonl      las esquinas halladas, para revisarlas;\n"
-           "  escaner --esquinas-de e.jsonl -o escaneo.pdf fotos/*.jpg   y el lote con ellas\n";
-           "  escaner --ocr spa -o escaneo.pdf fotos/*.jpg  el PDF con su texto, que se busca y se copia\n";
+           "  escaner --esquinas-de e.jsonl -o escaneo.pdf fotos/*.jpg   y el lote con ellas\n"
+           "  escaner --ocr spa -o escaneo.pdf fotos/*.jpg  el PDF con su texto, que se busca y se copia\n"
+           "  escaner --revisar -o escaneos.pdf fotos/*.jpg  lo mismo, revisado antes en el navegador\n";
 }
 
 std::string textoVersion() { return std::string("escaner ") + ESCANER_VERSION + "\n"; }

@@ -35,6 +35,8 @@ struct Opciones {
     std::optional<std::filesystem::path> guardarEsquinas;  // --guardar-esquinas: the corners used
     std::string ocr;                                // --ocr: the languages of the text (empty: none)
     bool orientar = false;                          // --orientar, or --ocr: pages turned upright
+    bool revisar = false;                           // --revisar: the review page before anything is written
+    int puerto = 0;                                 // --puerto: its port (0: a free one)
     bool ayuda = false;
     bool version = false;
 };

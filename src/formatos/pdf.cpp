@@ -289,6 +289,9 @@ Resultado<EscritorPdf> EscritorPdf::abrir(const std::filesystem::path& destino) 
     if (const cairo_status_t s = cairo_surface_status(e->superficie); s != CAIRO_STATUS_SUCCESS)
         return e->fallar(textoCairo(s));
     cairo_pdf_surface_restrict_to_version(e->superficie, CAIRO_PDF_VERSION_1_5);
+    // No creation date (cairo puts the time of writing by default): the same pages make the same
+    // bytes, whenever they are written.
+    cairo_pdf_surface_set_metadata(e->superficie, CAIRO_PDF_METADATA_CREATE_DATE, "");
     cairo_surface_set_fallback_resolution(e->superficie, 72, 72);
     return EscritorPdf(std::move(e));
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -72,17 +73,23 @@ const char* queEs(mode_t modo) {
 
 std::atomic<FuenteSufijos> fuenteSufijos{nullptr};
 
+// Fills `bytes` from the kernel's random source; false when it gave fewer.
+bool llenarAlAzar(unsigned char* bytes, std::size_t cantidad) {
+    std::size_t llenos = 0;
+    while (llenos < cantidad) {
+        const ssize_t n = ::getrandom(bytes + llenos, cantidad - llenos, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        llenos += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 // Sixteen hex digits from the kernel's random source, for names nobody can guess in advance.
 std::string sufijoAlAzar() {
     if (const FuenteSufijos fuente = fuenteSufijos.load(std::memory_order_acquire)) return fuente();
     unsigned char bytes[8] = {};
-    std::size_t llenos = 0;
-    while (llenos < sizeof bytes) {
-        const ssize_t n = ::getrandom(bytes + llenos, sizeof bytes - llenos, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        llenos += static_cast<std::size_t>(n);
-    }
+    llenarAlAzar(bytes, sizeof bytes);
     return enHexadecimal(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
 }
 
@@ -236,6 +243,12 @@ Hecho ArchivoNuevo::publicar() {
     if (const int numero = sincronizarCarpeta(carpetaDe(destino_)))
         return Fallo{"no se pudo asegurar en el disco " + nombre + ": " + std::strerror(numero)};
     return {};
+}
+
+Resultado<std::string> hexAlAzar(std::size_t cantidad) {
+    std::vector<unsigned char> bytes(cantidad);
+    if (!llenarAlAzar(bytes.data(), cantidad)) return Fallo{"el sistema no dio numeros al azar"};
+    return enHexadecimal(std::string_view(reinterpret_cast<const char*>(bytes.data()), cantidad));
 }
 
 void fijarFuenteSufijos(FuenteSufijos fuente) { fuenteSufijos.store(fuente, std::memory_order_release); }

@@ -104,5 +104,9 @@ private:
 using FuenteSufijos = std::string (*)();
 void fijarFuenteSufijos(FuenteSufijos fuente);
 
+// `cantidad` bytes from the kernel's random source, as hex (two digits a byte), for secrets; the
+// failure when the kernel gives fewer.
+Resultado<std::string> hexAlAzar(std::size_t cantidad);
+
 // Writes `bytes` as the whole new content of `archivo` through an ArchivoNuevo.
 Hecho grabarArchivo(const std::filesystem::path& archivo, std::span<const std::uint8_t> bytes);
