@@ -429,4 +429,28 @@ TEST(Esquinas, LosUmbralesFijosHacenLaPaginaEnElOrdenDeLaHojaAunqueDenSusEsquina
     EXPECT_TRUE(apoyo::leerArchivo(carpeta / "hoja.png") == apoyo::leerArchivo(carpeta / "dada.png"));
 }
 
+TEST(Esquinas, LasEsquinasHalladasQueNoSePodrianDarNoHacenPagina) {
+    // On a pale desk with a dark object and no sheet, the fixed thresholds give a quadrilateral that
+    // is not convex: the bilinear map, which needs no proportion, made a page of it. Now no page
+    // is made under either map, as for corners given.
+    const auto escenas = escena::conjuntoDeEscenas("objetos-oscuros", 1, 1);
+    ASSERT_EQ(escenas.size(), 1u);
+    const auto foto = escena::renderizarEscena(escenas[0].escena);
+    ASSERT_TRUE(foto);
+    apoyo::CarpetaTemporal carpeta;
+    ASSERT_EQ(grabarImagen(foto->imagen, carpeta / "objeto.bmp"), std::nullopt);
+    for (const char* mapa : {"bilineal", "perspectiva"}) {
+        SCOPED_TRACE(mapa);
+        const Corrida c = correr({"--json", "--cuenta", "--detector", "espec", "--mapa", mapa, "-o",
+                                  (carpeta / "hoja.png").string(), (carpeta / "objeto.bmp").string()});
+        EXPECT_EQ(c.estado, 1);
+        EXPECT_NE(c.errores.find("objeto.bmp\": las esquinas halladas no forman una hoja: el cuadrilatero no es convexo"),
+                  std::string::npos)
+            << c.errores;
+        EXPECT_NE(c.salida.find("\"estado\":\"sin-hoja\",\"esquinas\":null"), std::string::npos) << c.salida;
+        EXPECT_NE(c.salida.find("Las esquinas halladas no forman una hoja"), std::string::npos) << c.salida;
+        EXPECT_FALSE(fs::exists(carpeta / "hoja.png"));
+    }
+}
+
 }  // namespace
