@@ -175,7 +175,7 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         d.esquinas ? *d.esquinas : centesimas(aPantalla(ordenarCuadrilatero(recorrido.esquinas, alto), alto));
     // Corners found that could not be given back (crossed, not convex, far outside: the fixed
     // thresholds can give such) make no page: no sheet was found.
-    if (const Hecho buenas = comprobarEsquinas(enPantalla, foto.ancho(), alto); !d.esquinas && !buenas) {
+    if (const Hecho buenas = comprobarEsquinas(enPantalla, foto.ancho(), alto); !d.esquinas && !buenas.ok()) {
         std::fprintf(cuenta.f, "\n\nLas esquinas halladas no forman una hoja: %s", buenas.mensaje().c_str());
         if (o.cuenta) r.cuenta = cuenta.texto();
         r.hallazgo = Hallazgo::sinHoja;
