@@ -409,7 +409,7 @@ TEST(Esquinas, LosUmbralesFijosHacenLaPaginaEnElOrdenDeLaHojaAunqueDenSusEsquina
     const auto foto = escena::renderizarEscena(escenas[3].escena);
     ASSERT_TRUE(foto);
     apoyo::CarpetaTemporal carpeta;
-    ASSERT_EQ(grabarImagen(foto->imagen, carpeta / "giro.bmp"), std::nullopt);
+    ASSERT_TRUE(grabarImagen(foto->imagen, carpeta / "giro.bmp").ok());
     const Corrida c = correr({"--json", "--detector", "espec", "-o", (carpeta / "hoja.png").string(),
                               (carpeta / "giro.bmp").string()});
     ASSERT_EQ(c.estado, 0) << c.errores;
@@ -438,7 +438,7 @@ TEST(Esquinas, LasEsquinasHalladasQueNoSePodrianDarNoHacenPagina) {
     const auto foto = escena::renderizarEscena(escenas[0].escena);
     ASSERT_TRUE(foto);
     apoyo::CarpetaTemporal carpeta;
-    ASSERT_EQ(grabarImagen(foto->imagen, carpeta / "objeto.bmp"), std::nullopt);
+    ASSERT_TRUE(grabarImagen(foto->imagen, carpeta / "objeto.bmp").ok());
     for (const char* mapa : {"bilineal", "perspectiva"}) {
         SCOPED_TRACE(mapa);
         const Corrida c = correr({"--json", "--cuenta", "--detector", "espec", "--mapa", mapa, "-o",
