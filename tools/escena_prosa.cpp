@@ -208,8 +208,11 @@ std::optional<PaginaDeProsa> componerProsa(std::uint64_t semilla, double anchoPa
             i = j;
             primera = false;
         }
-        base += paso / 2;
-        r.texto += "\n";
+        // A blank line after a paragraph, unless none of it fitted.
+        if (!primera) {
+            base += paso / 2;
+            r.texto += "\n";
+        }
     }
 
     // The page number at the foot.

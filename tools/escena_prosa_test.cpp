@@ -98,6 +98,23 @@ TEST(PaginaDeProsa, ElTextoGuardadoEsElCompuesto) {
     }
     EXPECT_GT(titulosVistos.size(), 1u);
 
+    // Whatever the seed, size and paper, paragraphs are parted by one blank line, never two (a
+    // paragraph none of whose lines fit leaves nothing), the last of them before the page number.
+    for (std::uint64_t semilla = 1; semilla <= 40; ++semilla) {
+        Escena e = conProsa(semilla);
+        e.puntosProsa = 10.0 + 0.05 * static_cast<double>(semilla);
+        if (semilla % 3 == 0) {
+            e.anchoPapel = escena::kA4.ancho;
+            e.altoPapel = escena::kA4.alto;
+        }
+        const auto texto = escena::textoDeLaPagina(e);
+        ASSERT_TRUE(texto);
+        EXPECT_EQ(texto->find("\n\n\n"), std::string::npos) << semilla;
+        const std::vector<std::string> lineas = lineasDe(*texto);
+        ASSERT_GE(lineas.size(), 4u);
+        EXPECT_TRUE(lineas[lineas.size() - 2].empty() && !lineas[lineas.size() - 3].empty()) << semilla;
+    }
+
     // Larger type holds fewer words; no prose, no sheet or a size out of range: no text.
     Escena grande = conProsa(1);
     grande.puntosProsa = 16.0;
