@@ -115,6 +115,26 @@ TEST(PaginaDeProsa, ElTextoGuardadoEsElCompuesto) {
         EXPECT_TRUE(lineas[lineas.size() - 2].empty() && !lineas[lineas.size() - 3].empty()) << semilla;
     }
 
+    // A sheet larger than all the prose holds every paragraph once, whole, and stops there.
+    {
+        Escena todo = conProsa(2);
+        todo.anchoPapel = 17.0;
+        todo.altoPapel = 22.0;
+        todo.puntosProsa = 6.0;
+        const auto texto = escena::textoDeLaPagina(todo);
+        ASSERT_TRUE(texto);
+        const std::vector<std::string> lineas = lineasDe(*texto);
+        std::size_t esperadas = palabras::cuantas(palabras::bolsaDePalabras(lineas[0])) + 1;
+        for (const std::string& p : parrafos) {
+            esperadas += palabras::cuantas(palabras::bolsaDePalabras(p));
+            std::string unaLinea = *texto;
+            std::replace(unaLinea.begin(), unaLinea.end(), '\n', ' ');
+            EXPECT_NE(unaLinea.find(p), std::string::npos) << p;
+        }
+        EXPECT_EQ(palabras::cuantas(palabras::bolsaDePalabras(*texto)), esperadas);
+        EXPECT_TRUE(escena::renderizarEscena(todo));
+    }
+
     // Larger type holds fewer words; no prose, no sheet or a size out of range: no text.
     Escena grande = conProsa(1);
     grande.puntosProsa = 16.0;
