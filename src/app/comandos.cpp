@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/lote.hpp"
 #include "app/opciones.hpp"
 #include "app/salidas.hpp"
+#include "formatos/pdf.hpp"
 #include "sistema/archivos.hpp"
 
 namespace fs = std::filesystem;
@@ -36,6 +38,9 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             std::fprintf(errores, "escaner: no existe la foto %s\n", paraTerminal(entreComillas(foto)).c_str());
         return usoIncorrecto(plan.error);
     }
+    // The text engine's languages are checked on this thread's engine, which scans photos too.
+    if (const Hecho ocr = prepararOcr(o); !ocr)
+        return usoIncorrecto((o.ocr.empty() ? std::string("--orientar") : "--ocr " + o.ocr) + ": " + ocr.mensaje());
     if (plan.carpeta) {
         std::error_code ec;
         fs::create_directories(*plan.carpeta, ec);
@@ -45,6 +50,24 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
     bool fallo = false;
     // With a PDF, the JSON lines wait for the document: until it is written, no page is done.
     std::vector<std::string> jsonPendiente;
+    // The PDF, opened with its first page; each page goes to it as soon as it and every one before
+    // it are done. After a failure no more pages are written, and the document is never published.
+    std::optional<EscritorPdf> escritor;
+    std::optional<Fallo> falloPdf;
+    const auto agregarPagina = [&](Escaneo& e) {
+        if (!falloPdf && !escritor) {
+            Resultado<EscritorPdf> abierto = EscritorPdf::abrir(*plan.pdf);
+            if (abierto) {
+                escritor.emplace(std::move(*abierto));
+            } else {
+                falloPdf = abierto.fallo();
+            }
+        }
+        if (!falloPdf) {
+            if (Hecho hecho = escritor->agregar(e.pagina); !hecho) falloPdf = hecho.fallo();
+        }
+        e.pagina = PaginaPdf{};
+    };
     const auto salidaDe = [&](const Destino& d) { return plan.pdf ? plan.pdf->string() : d.resultado.string(); };
     std::vector<Escaneo> escaneos = trabajarLote(plan, o, errores, [&](std::size_t i, Escaneo& e) {
         const Destino& d = plan.destinos[i];
@@ -54,12 +77,13 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
             std::fprintf(errores, "escaner: %s\n", paraTerminal(e.mensaje).c_str());
             fallo = true;
         }
+        if (plan.pdf && e.hallazgo == Hallazgo::hoja) agregarPagina(e);
         if (o.cuenta && !e.cuenta.empty()) {
             std::fprintf(salida, "\nFoto %s%s\n", paraTerminal(entreComillas(d.foto)).c_str(), e.cuenta.c_str());
             e.cuenta.clear();
         }
         if (o.json) {
-            const std::string linea = lineaJson(d, e, salidaDe(d));
+            const std::string linea = lineaJson(d, e, salidaDe(d), o);
             if (plan.pdf) {
                 jsonPendiente.push_back(linea);
             } else {
@@ -71,22 +95,20 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
     });
 
     if (plan.pdf) {
-        std::vector<PaginaPdf> paginas;
-        for (Escaneo& e : escaneos) {
-            if (e.hallazgo == Hallazgo::hoja) paginas.push_back(std::move(e.pagina));
+        if (escritor && !falloPdf) {
+            if (Hecho hecho = escritor->terminar(); !hecho) falloPdf = hecho.fallo();
         }
-        if (!paginas.empty()) {
-            if (const auto error = grabarPdf(*plan.pdf, paginas)) {
-                std::fprintf(errores, "escaner: %s\n", paraTerminal(*error).c_str());
-                fallo = true;
-                // The pages never reached their file.
-                for (std::size_t i = 0; i < escaneos.size(); ++i) {
-                    Escaneo& e = escaneos[i];
-                    if (e.hallazgo != Hallazgo::hoja) continue;
-                    e.hallazgo = Hallazgo::error;
-                    e.mensaje = *error;
-                    if (o.json) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "");
-                }
+        escritor.reset();
+        if (falloPdf) {
+            std::fprintf(errores, "escaner: %s\n", paraTerminal(falloPdf->mensaje).c_str());
+            fallo = true;
+            // The pages never reached their file.
+            for (std::size_t i = 0; i < escaneos.size(); ++i) {
+                Escaneo& e = escaneos[i];
+                if (e.hallazgo != Hallazgo::hoja) continue;
+                e.hallazgo = Hallazgo::error;
+                e.mensaje = falloPdf->mensaje;
+                if (o.json) jsonPendiente[i] = lineaJson(plan.destinos[i], e, "", o);
             }
         }
         for (const std::string& linea : jsonPendiente) std::fputs(linea.c_str(), salida);

@@ -8,6 +8,9 @@
 #include <utility>
 
 #include "deteccion/deteccion.hpp"
+#include "formatos/pdf.hpp"
+#include "imagen/giro.hpp"
+#include "ocr/ocr.hpp"
 #include "pagina/pagina.hpp"
 #include "sistema/archivos.hpp"
 
@@ -30,6 +33,24 @@ struct TextoEnMemoria {
         return std::string(datos, largo);
     }
 };
+
+// The text engine of this thread, made the first time a photo here needs it and kept for the
+// photos after it: loading the languages takes longer than reading a page.
+Resultado<MotorOcr*> motorDelHilo(const Opciones& o) {
+    thread_local std::optional<MotorOcr> motor;
+    if (!motor || motor->idiomas() != o.ocr || motor->orienta() != o.orientar) {
+        motor.reset();
+        Resultado<MotorOcr> nuevo = MotorOcr::crear(o.ocr, o.orientar);
+        if (!nuevo) return nuevo.fallo();
+        motor.emplace(std::move(*nuevo));
+    }
+    return &*motor;
+}
+
+// A word's box on the page, in inches from its top-left corner, from its pixels at `ppp`.
+PalabraPdf enPulgadas(const PalabraLeida& p, double ppp) {
+    return PalabraPdf{p.texto, p.x / ppp, p.y / ppp, p.ancho / ppp, p.alto / ppp};
+}
 
 Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     Escaneo r;
@@ -112,11 +133,37 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
         return r;
     }
+    // The turn that makes the text upright, and the text, found on the sheet resampled from the
+    // photo at the engine's scale in gray (the page itself may be too coarse to read).
+    int giro = 0;
+    std::optional<TextoLeido> leido;
+    if (o.orientar || !o.ocr.empty()) {
+        const Resultado<MotorOcr*> motor = motorDelHilo(o);
+        if (!motor) {
+            r.mensaje = entreComillas(d.foto) + ": " + motor.mensaje();
+            return r;
+        }
+        std::optional<PlanoBytes> gris = hojaEnGris(foto, recorrido.esquinas, opciones.mapa, *forma, kPppOcr);
+        if (!gris) {
+            r.mensaje = entreComillas(d.foto) + ": no se pudo calcular la transformacion de la hoja";
+            return r;
+        }
+        if (o.orientar) giro = (*motor)->orientacion(*gris, kPppOcr);
+        if (!o.ocr.empty()) {
+            if (giro != 0) *gris = girarPlano(*gris, giro);
+            Resultado<TextoLeido> texto = (*motor)->reconocer(*gris, kPppOcr);
+            if (!texto) {
+                r.mensaje = entreComillas(d.foto) + ": " + texto.mensaje();
+                return r;
+            }
+            leido = std::move(*texto);
+        }
+    }
     // A PNG page, kept as it is made, is made as its encoder reads it: the page in parts at once,
-    // each compressed by the thread that made it.
+    // each compressed by the thread that made it. A page to be turned is turned whole first.
     ArchivoCodificado archivo;
     UsoDeImagen usar;
-    if (!paginaPdf && d.formato == FormatoSalida::png && o.mejora == Mejora::ninguna) {
+    if (!paginaPdf && d.formato == FormatoSalida::png && o.mejora == Mejora::ninguna && giro == 0) {
         usar = [&](const ImagenBmp& hoja, const HacerFilas& hacer) { archivo = codificarPng(hoja, hacer); };
     }
     const bool codificada = static_cast<bool>(usar);
@@ -138,12 +185,36 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     }
     if (pagina->carta) contarHojaCarta(cuenta.f, etapas.has_value());
     lectura.imagen.reset();
+    // Every output gets the page turned upright; the stage images keep the page as the stages made it.
+    if (giro != 0) {
+        recorrido.hoja = girarImagen(*recorrido.hoja, giro);
+        if (giro != 180) std::swap(anchoPulgadas, altoPulgadas);
+    }
     if (o.cuenta) r.cuenta = cuenta.texto();
     ImagenBmp& hoja = *recorrido.hoja;
     if (!codificada) {
         mejorarPagina(hoja, o.mejora);
-        // A PDF page is the sheet as JPEG; the document is made once every photo is done.
-        switch (paginaPdf ? FormatoSalida::jpeg : d.formato) {
+        if (paginaPdf) {
+            // A black-and-white page keeps one bit per pixel (G4), a gray one a gray JPEG.
+            const ImagenPdf tipo = o.mejora == Mejora::bn     ? ImagenPdf::g4
+                                   : o.mejora == Mejora::gris ? ImagenPdf::jpegGris
+                                                              : ImagenPdf::jpegColor;
+            Resultado<PaginaPdf> pagina = ::paginaPdf(hoja, tipo, o.calidad, anchoPulgadas, altoPulgadas);
+            if (!pagina) {
+                r.mensaje = entreComillas(d.foto) + ": " + pagina.mensaje();
+                return r;
+            }
+            r.pagina = std::move(*pagina);
+            if (leido) {
+                r.pagina.palabras.reserve(leido->palabras.size());
+                for (const PalabraLeida& p : leido->palabras) r.pagina.palabras.push_back(enPulgadas(p, kPppOcr));
+            }
+            r.giro = giro;
+            if (leido) r.texto = std::move(leido->texto);
+            r.hallazgo = Hallazgo::hoja;
+            return r;
+        }
+        switch (d.formato) {
             case FormatoSalida::png: archivo = codificarPng(hoja); break;
             case FormatoSalida::bmp: archivo = codificarBmp(hoja); break;
             case FormatoSalida::jpeg:
@@ -154,17 +225,31 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         r.mensaje = entreComillas(d.foto) + ": " + archivo.mensaje;
         return r;
     }
-    if (paginaPdf) {
-        r.pagina = PaginaPdf{std::move(archivo.bytes), anchoPulgadas, altoPulgadas, {}};
-    } else if (auto error = grabarArchivo(d.resultado, archivo.bytes)) {
+    if (auto error = grabarArchivo(d.resultado, archivo.bytes)) {
         r.mensaje = *error;
         return r;
     }
+    if (leido && d.texto) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(leido->texto.data());
+        if (auto error = grabarArchivo(*d.texto, {bytes, leido->texto.size()})) {
+            r.mensaje = *error;
+            return r;
+        }
+    }
+    r.giro = giro;
+    if (leido) r.texto = std::move(leido->texto);
     r.hallazgo = Hallazgo::hoja;
     return r;
 }
 
 }  // namespace
+
+Hecho prepararOcr(const Opciones& o) {
+    if (!o.orientar && o.ocr.empty()) return {};
+    const Resultado<MotorOcr*> motor = motorDelHilo(o);
+    if (!motor) return motor.fallo();
+    return {};
+}
 
 Escaneo escanearFoto(const Destino& d, const Opciones& o, bool paginaPdf) {
     try {

@@ -90,7 +90,8 @@ std::vector<Escaneo> trabajarLote(const Plan& plan, const Opciones& o, std::FILE
                 progreso.dibujar();
             }
             const Destino& d = plan.destinos[i];
-            const std::uint64_t costo = memoriaDeFoto(medirFoto(d.foto).value_or(MedidaFoto{}), o.pagina);
+            const std::uint64_t costo = memoriaDeFoto(medirFoto(d.foto).value_or(MedidaFoto{}), o.pagina,
+                                                 o.orientar || !o.ocr.empty());
             turnos.entrar(i, costo);
             Escaneo e = escanearFoto(d, o, plan.pdf.has_value());
             turnos.salir(costo);

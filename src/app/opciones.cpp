@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/recorrido.hpp"
+#include "ocr/ocr.hpp"
 
 namespace fs = std::filesystem;
 
@@ -73,6 +74,8 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     opcion("--mejorar", mejora);
     std::string megapixeles;
     opcion("--max-megapixeles", megapixeles);
+    opcion("--ocr", o.ocr);
+    app.add_flag("--orientar", o.orientar);
     std::vector<std::string> fotos;
     app.add_option("fotos", fotos);
     try {
@@ -164,6 +167,14 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
         }
         o.maxMegapixeles = *n;
     }
+    if (!o.ocr.empty()) {
+        if (!idiomasBienEscritos(o.ocr)) {
+            r.error = "--ocr " + o.ocr + ": debe ser uno o mas idiomas de Tesseract unidos por +, como spa o spa+eng";
+            return r;
+        }
+        // Text is read on the page as it stands upright.
+        o.orientar = true;
+    }
     if (o.fotos.empty()) r.error = "falta la foto: escaner [OPCIONES] FOTO...";
     return r;
 }
@@ -190,9 +201,10 @@ std::string textoAyuda() {
            "      --json          un objeto JSON por foto y linea en la salida estandar: foto, estado\n"
            "                      (\"ok\", \"sin-hoja\" o \"error\"), esquinas (pixeles de la foto como se\n"
            "                      ve, x a la derecha, y hacia abajo; arriba-izquierda, arriba-derecha,\n"
-           "                      abajo-derecha, abajo-izquierda), salida, mensaje. Un nombre que no\n"
-           "                      es UTF-8 va con U+FFFD por cada byte que no lo es, y todos sus bytes\n"
-           "                      en hexadecimal en foto_bytes o salida_bytes\n"
+           "                      abajo-derecha, abajo-izquierda), salida, mensaje; con --orientar,\n"
+           "                      giro (grados en el sentido del reloj), y con --ocr, texto. Un\n"
+           "                      nombre que no es UTF-8 va con U+FFFD por cada byte que no lo es, y\n"
+           "                      todos sus bytes en hexadecimal en foto_bytes o salida_bytes\n"
            "  -j, --hilos N       hilos a usar: fotos a la vez, y una foto sola usa los que sobran\n"
            "                      (por omision, los nucleos disponibles); nunca mas fotos a la vez\n"
            "                      que nucleos, que solo sumarian memoria\n"
@@ -204,6 +216,12 @@ std::string textoAyuda() {
            "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro)\n"
            "      --max-megapixeles N  no lee fotos de mas de N millones de pixeles, de 1 a 900\n"
            "                      (por omision 200)\n"
+           "      --ocr IDIOMAS   reconoce el texto de cada pagina (Tesseract) en esos idiomas: spa,\n"
+           "                      eng, o varios unidos por + (spa+eng). En un PDF, el texto va\n"
+           "                      invisible sobre cada pagina; si no, en NOMBRE-hoja.txt junto a\n"
+           "                      cada pagina. Incluye --orientar\n"
+           "      --orientar      gira cada pagina 0, 90, 180 o 270 grados para que su texto quede\n"
+           "                      derecho, solo cuando Tesseract esta seguro (sin texto, no se gira)\n"
            "  -h, --help, --ayuda  esta ayuda\n"
            "      --version       la version\n"
            "  --                  fin de las opciones: lo que sigue son fotos (aunque empiece por -)\n"
@@ -214,7 +232,8 @@ std::string textoAyuda() {
            "\n"
            "Ejemplos:\n"
            "  escaner foto.jpg                          deja foto-hoja.png junto a la foto\n"
-           "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n";
+           "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n"
+           "  escaner --ocr spa -o escaneo.pdf fotos/*.jpg  el PDF con su texto, que se busca y se copia\n";
 }
 
 std::string textoVersion() { return std::string("escaner ") + ESCANER_VERSION + "\n"; }
@@ -347,6 +366,10 @@ Plan planear(const Opciones& o) {
         }
         std::vector<fs::path> escritos;
         if (!d.resultado.empty()) escritos.push_back(d.resultado);
+        if (!o.ocr.empty() && !d.resultado.empty()) {
+            d.texto = fs::path(d.resultado).replace_extension(".txt");
+            escritos.push_back(*d.texto);
+        }
         if (d.etapas) {
             escritos.push_back(*d.etapas);
             for (const char* etapa : kImagenesEtapas) escritos.push_back(*d.etapas / etapa);

@@ -29,6 +29,8 @@ struct Opciones {
     OpcionesPagina pagina;                          // --mapa, --papel, --ppp
     Mejora mejora = Mejora::ninguna;                // --mejorar
     int maxMegapixeles = kMegapixelesMaximos;       // --max-megapixeles: larger photos are refused
+    std::string ocr;                                // --ocr: the languages of the text (empty: none)
+    bool orientar = false;                          // --orientar, or --ocr: pages turned upright
     bool ayuda = false;
     bool version = false;
 };
@@ -51,6 +53,7 @@ struct Destino {
     std::filesystem::path resultado;             // the result file (empty: a page of `pdf`)
     FormatoSalida formato = FormatoSalida::png;  // of the result file
     std::optional<std::filesystem::path> etapas;  // the folder of its stage images
+    std::optional<std::filesystem::path> texto;   // with --ocr, the page's text beside its file
 };
 
 struct Plan {
@@ -76,5 +79,7 @@ std::string nombreDeEtapas(const std::filesystem::path& foto);
 // photo named twice, two files written under one name, a file written over a photo (by name or as
 // the same file: results, stage images, the PDF), over a FIFO, socket or device, a -o file for
 // several photos that is not a PDF, or a -o whose folder does not exist are usage errors. Photos
-// that do not exist are listed apart and take no part in those checks.
+// that do not exist are listed apart and take no part in those checks. With --ocr, each result file
+// has its text beside it, under its name with the extension .txt (NOMBRE-hoja.txt), checked as every
+// other file written; the pages of a PDF carry their text in it.
 Plan planear(const Opciones& opciones);

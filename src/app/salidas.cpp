@@ -119,7 +119,7 @@ std::string paraTerminal(const std::string& texto) {
     return s;
 }
 
-std::string lineaJson(const Destino& d, const Escaneo& r, const std::string& salida) {
+std::string lineaJson(const Destino& d, const Escaneo& r, const std::string& salida, const Opciones& o) {
     std::string j = "{";
     j += campoNombre("foto", d.foto.string());
     j += ",\"estado\":\"";
@@ -138,13 +138,9 @@ std::string lineaJson(const Destino& d, const Escaneo& r, const std::string& sal
     }
     j += ",";
     j += r.hallazgo == Hallazgo::hoja ? campoNombre("salida", salida) : std::string("\"salida\":null");
+    const bool hecha = r.hallazgo == Hallazgo::hoja;
+    if (o.orientar) j += ",\"giro\":" + (hecha ? std::to_string(r.giro) : std::string("null"));
+    if (!o.ocr.empty()) j += ",\"texto\":" + (hecha && r.texto ? cadenaJson(*r.texto) : std::string("null"));
     j += ",\"mensaje\":" + cadenaJson(r.mensaje) + "}\n";
     return j;
-}
-
-
-std::optional<std::string> grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas) {
-    ArchivoCodificado archivo = codificarPdf(paginas);
-    if (!archivo.valido()) return "no se pudo hacer " + entreComillas(pdf) + ": " + archivo.mensaje;
-    return grabarArchivo(pdf, archivo.bytes);
 }

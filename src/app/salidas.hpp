@@ -1,7 +1,7 @@
 #pragma once
 
-// What the command line gives out besides the pages: the JSON lines, messages fit for a terminal,
-// and the PDF that gathers the pages.
+// What the command line gives out besides the pages: the JSON lines and messages fit for a
+// terminal.
 
 #include <filesystem>
 #include <optional>
@@ -19,11 +19,9 @@ std::string paraTerminal(const std::string& texto);
 
 // The JSON line of one photo, ending in a line break: "foto", "estado" ("ok", "sin-hoja" or
 // "error"), "esquinas" (display frame, or null), "salida" (`salida`, or null unless it is "ok") and
-// "mensaje". Valid UTF-8 goes as it is, and every line is valid JSON whatever the names hold: each
-// byte that is not part of a UTF-8 character comes as U+FFFD, and such a name also comes whole, as
-// hex of every byte, in "foto_bytes" or "salida_bytes".
-std::string lineaJson(const Destino& destino, const Escaneo& escaneo, const std::string& salida);
-
-// The PDF of `paginas`, in order, written whole as `pdf`; the failure as one line naming it, or
-// nothing.
-std::optional<std::string> grabarPdf(const std::filesystem::path& pdf, const std::vector<PaginaPdf>& paginas);
+// "mensaje"; with --orientar, "giro" (the page's clockwise turn in degrees) and with --ocr, "texto"
+// (the page's text), both null unless it is "ok". Valid UTF-8 goes as it is, and every line is
+// valid JSON whatever the names hold: each byte that is not part of a UTF-8 character comes as
+// U+FFFD, and such a name also comes whole, as hex of every byte, in "foto_bytes" or "salida_bytes".
+std::string lineaJson(const Destino& destino, const Escaneo& escaneo, const std::string& salida,
+                      const Opciones& opciones = Opciones{});

@@ -2,9 +2,10 @@
 
 // Photos in and pages out, in the formats people have: a photo is read from a JPEG, PNG or BMP file
 // (recognised by its first bytes, never by its name) into the same ImagenBmp the stages take, and a
-// result is turned into the bytes of a PNG, JPEG, BMP or PDF file. Every codec is a library
-// (libjpeg-turbo, libspng, libexif, libHaru); nothing here prints, and every failure is a value: one
-// line of text, without a line break, that names the photo (for reading).
+// result is turned into the bytes of a PNG, JPEG or BMP file, or into a page of a PDF. Every codec
+// is a library (libjpeg-turbo, libspng, libexif, leptonica for G4, cairo for the PDF); nothing here
+// prints, and every failure is a value: one line of text, without a line break, that names the
+// photo (for reading) or the file written.
 
 #include <cstdint>
 #include <filesystem>
@@ -106,9 +107,9 @@ ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad = kCalidadJ
 // Exactly the bytes grabarImagen writes for the image.
 ArchivoCodificado codificarBmp(const ImagenBmp& imagen);
 
-// One page of a PDF document: a JPEG file (as codificarJpeg makes it) drawn over the whole page,
-// which measures anchoPulgadas x altoPulgadas (letter portrait 8.5 x 11; a landscape page is wider
-// than tall). The image is stretched to the page; give it the page's proportions.
+// A gray baseline JFIF file (one 8-bit component, the picture's luma) at `calidad`, as codificarJpeg.
+ArchivoCodificado codificarJpegGris(const ImagenBmp& imagen, int calidad = kCalidadJpeg);
+
 // A word recognised on a page: its text (UTF-8) and its box, in inches from the page's top-left
 // corner (x to the right, y down). A PDF page carries its words as invisible text over its picture.
 struct PalabraPdf {
@@ -116,21 +117,25 @@ struct PalabraPdf {
     double x = 0, y = 0, ancho = 0, alto = 0;
 };
 
+// How a PDF page's picture is stored in the document.
+enum class ImagenPdf {
+    jpegColor,  // a JPEG file, as codificarJpeg makes it
+    jpegGris,   // a gray JPEG file, as codificarJpegGris makes it
+    g4,         // 1 bit per pixel, CCITT Group 4 (T.6) data, black where the picture is dark
+};
+
+// One page of a PDF document (written by EscritorPdf, formatos/pdf.hpp): its picture drawn over the whole page, which measures anchoPulgadas x
+// altoPulgadas (letter portrait 8.5 x 11; a landscape page is wider than tall). The picture is
+// stretched to the page; give it the page's proportions.
 struct PaginaPdf {
-    std::vector<std::uint8_t> jpeg;
+    ImagenPdf tipo = ImagenPdf::jpegColor;
+    std::vector<std::uint8_t> datos;   // the JPEG file or the G4 data
+    int anchoPixeles = 0;              // the picture's sides: G4 data has no header to say them
+    int altoPixeles = 0;               // (a JPEG's come from its own header)
     double anchoPulgadas = 8.5;
     double altoPulgadas = 11.0;
     std::vector<PalabraPdf> palabras;  // in reading order; none without text recognition
 };
-
-// A PDF document of the pages, in order (at least one page), through libHaru. The JPEG bytes are
-// embedded as they are (no recompression), so forty pages stay a few megabytes.
-// libHaru takes its memory from `reservar` and gives it back through `liberar` when both are given
-// (a test gives an allocator that fails), else from the system's.
-using ReservaPdf = void* (*)(unsigned int bytes);
-using LiberacionPdf = void (*)(void* bloque);
-ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas, ReservaPdf reservar = nullptr,
-                               LiberacionPdf liberar = nullptr);
 
 enum class FormatoSalida { png, jpeg, bmp, pdf };
 

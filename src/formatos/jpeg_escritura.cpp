@@ -18,9 +18,8 @@ struct BorrarTurbo {
     void operator()(void* h) const { tjDestroy(h); }
 };
 
-}  // namespace
-
-ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
+// A JPEG of the picture at `calidad`, its chroma as `submuestreo` says (TJSAMP_GRAY: luma alone).
+ArchivoCodificado codificar(const ImagenBmp& imagen, int calidad, int submuestreo) {
     if (auto error = revisar(imagen, "JPEG")) return falloCodificado(*error);
     if (calidad < 1 || calidad > 100) {
         return falloCodificado("no se puede hacer un JPEG de calidad " + std::to_string(calidad) +
@@ -37,7 +36,6 @@ ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
     if (!tj) return falloCodificado("no se puede hacer un JPEG: no hay memoria para el codificador");
     unsigned char* jpeg = nullptr;
     unsigned long tamano = 0;
-    const int submuestreo = calidad >= 95 ? TJSAMP_444 : TJSAMP_420;
     // Rows go bottom-up, as the planes keep them.
     const int estado = tjCompress2(tj.get(), bgr.data(), ancho, static_cast<int>(porFila), alto, TJPF_BGR, &jpeg,
                                    &tamano, submuestreo, calidad, TJFLAG_BOTTOMUP | TJFLAG_ACCURATEDCT);
@@ -51,4 +49,14 @@ ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
     r.bytes.assign(jpeg, jpeg + tamano);
     tjFree(jpeg);
     return r;
+}
+
+}  // namespace
+
+ArchivoCodificado codificarJpeg(const ImagenBmp& imagen, int calidad) {
+    return codificar(imagen, calidad, calidad >= 95 ? TJSAMP_444 : TJSAMP_420);
+}
+
+ArchivoCodificado codificarJpegGris(const ImagenBmp& imagen, int calidad) {
+    return codificar(imagen, calidad, TJSAMP_GRAY);
 }

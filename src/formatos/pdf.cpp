@@ -1,99 +1,391 @@
 #include <algorithm>
-#include <cstdio>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string>
 
-#include <hpdf.h>
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <leptonica/allheaders.h>
+#include <turbojpeg.h>
 
-#include "formatos/formatos.hpp"
+#include "formatos/pdf.hpp"
+#include "sistema/archivos.hpp"
 
 namespace {
 
-// The first error libHaru reports, kept for the failure line instead of being printed.
-struct ErrorHaru {
-    HPDF_STATUS numero = HPDF_OK;
-    HPDF_STATUS detalle = 0;
-};
-
-void alFallar(HPDF_STATUS numero, HPDF_STATUS detalle, void* datos) {
-    auto* error = static_cast<ErrorHaru*>(datos);
-    if (error->numero == HPDF_OK) {
-        error->numero = numero;
-        error->detalle = detalle;
-    }
-}
-
-std::string codigo(const ErrorHaru& error) {
-    char texto[48];
-    std::snprintf(texto, sizeof texto, "error 0x%04X de libHaru, detalle %u",
-                  static_cast<unsigned>(error.numero), static_cast<unsigned>(error.detalle));
-    return texto;
-}
-
-struct Documento {
-    HPDF_Doc doc;
-    ~Documento() { HPDF_Free(doc); }
-};
-
 constexpr double kPuntosPorPulgada = 72.0;
-// libHaru's limits for a page side, in points.
+// The sides a PDF viewer accepts for a page, in points.
 constexpr double kLadoMinimoPagina = 3.0;
 constexpr double kLadoMaximoPagina = 14400.0;
+// Bytes gathered before they go to the file: cairo writes in small pieces.
+constexpr std::size_t kTamanoTampon = 1 << 16;
+
+std::string textoCairo(cairo_status_t estado) {
+    if (estado == CAIRO_STATUS_NO_MEMORY) return "no hay memoria";
+    return std::string("error de cairo: ") + cairo_status_to_string(estado);
+}
+
+struct BorrarTurbo {
+    void operator()(void* h) const { tjDestroy(h); }
+};
+
+// A JPEG's sides and whether it is gray, from its header; nothing when it is not a JPEG that can be
+// embedded as it is (a baseline or progressive JPEG, gray or YCbCr).
+struct CabeceraJpeg {
+    int ancho = 0, alto = 0;
+    bool gris = false;
+};
+std::optional<CabeceraJpeg> cabeceraJpeg(const std::vector<std::uint8_t>& datos) {
+    if (datos.size() < 4 || datos.size() > std::numeric_limits<unsigned long>::max()) return std::nullopt;
+    std::unique_ptr<void, BorrarTurbo> tj(tjInitDecompress());
+    if (!tj) throw std::bad_alloc();
+    int ancho = 0, alto = 0, submuestreo = 0, espacio = 0;
+    if (tjDecompressHeader3(tj.get(), datos.data(), static_cast<unsigned long>(datos.size()), &ancho, &alto,
+                            &submuestreo, &espacio) != 0)
+        return std::nullopt;
+    if (espacio != TJCS_GRAY && espacio != TJCS_YCbCr) return std::nullopt;
+    return CabeceraJpeg{ancho, alto, espacio == TJCS_GRAY};
+}
+
+// Leptonica's messages go nowhere: its failures come back as values here.
+void callarLeptonica() {
+    static std::once_flag una;
+    std::call_once(una, [] { setMsgSeverity(L_SEVERITY_NONE); });
+}
+
+struct BorrarPix {
+    void operator()(PIX* p) const { pixDestroy(&p); }
+};
+struct BorrarDatosComprimidos {
+    void operator()(L_COMP_DATA* c) const { l_CIDataDestroy(&c); }
+};
+
+// The picture as 1-bit CCITT Group 4 data, black (a set bit in leptonica's picture) where the mean
+// of the three planes is under 128.
+Resultado<std::vector<std::uint8_t>> codificarG4(const ImagenBmp& imagen) {
+    callarLeptonica();
+    const int ancho = imagen.ancho(), alto = imagen.alto();
+    if (ancho < 1 || alto < 1 || imagen.plano0.ancho != ancho || imagen.plano0.alto != alto)
+        return Fallo{"no se puede hacer una imagen G4 sin pixeles"};
+    std::unique_ptr<PIX, BorrarPix> pix(pixCreate(ancho, alto, 1));
+    if (!pix) throw std::bad_alloc();
+    l_uint32* datos = pixGetData(pix.get());
+    const int porFila = pixGetWpl(pix.get());
+    for (int fila = 0; fila < alto; ++fila) {
+        // Leptonica's rows go top-down; the planes keep them bottom-up.
+        const int f = alto - 1 - fila;
+        const std::uint8_t *b = imagen.plano0[f], *g = imagen.plano1[f], *r = imagen.plano2[f];
+        l_uint32* linea = datos + static_cast<std::size_t>(fila) * static_cast<std::size_t>(porFila);
+        for (int c = 0; c < ancho; ++c)
+            if (b[c] + g[c] + r[c] < 3 * 128) SET_DATA_BIT(linea, c);
+    }
+    L_COMP_DATA* crudo = nullptr;
+    if (pixGenerateCIData(pix.get(), L_G4_ENCODE, 0, 0, &crudo) != 0 || crudo == nullptr)
+        return Fallo{"no se puede hacer una imagen G4: leptonica no pudo comprimirla"};
+    std::unique_ptr<L_COMP_DATA, BorrarDatosComprimidos> cid(crudo);
+    if (cid->datacomp == nullptr || cid->nbytescomp == 0 || cid->w != ancho || cid->h != alto)
+        return Fallo{"no se puede hacer una imagen G4: leptonica dio otra imagen"};
+    return std::vector<std::uint8_t>(cid->datacomp, cid->datacomp + cid->nbytescomp);
+}
+
+// The metrics of the words' font at size 1: how far its ascenders rise over the baseline and its
+// descenders fall under it (ink, not the font's line spacing).
+struct MetricaFuente {
+    double ascenso = 0.76, descenso = 0.24;
+};
+
+// A run of words on one text line, as they come in reading order.
+struct Renglon {
+    std::size_t desde = 0, hasta = 0;  // words [desde, hasta)
+    double arriba = 0, abajo = 0;      // inches from the page's top
+};
+
+bool palabraDibujable(const PalabraPdf& p) {
+    return !p.texto.empty() && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.ancho) &&
+           std::isfinite(p.alto) && p.ancho > 0 && p.alto > 0;
+}
+
+// The words gathered into lines: a word stays on the line of the one before while it starts right
+// of it and the two overlap in height by at least half the lower one.
+std::vector<Renglon> renglones(const std::vector<PalabraPdf>& palabras) {
+    std::vector<Renglon> r;
+    for (std::size_t i = 0; i < palabras.size(); ++i) {
+        const PalabraPdf& p = palabras[i];
+        if (!r.empty()) {
+            Renglon& ultimo = r.back();
+            const PalabraPdf& antes = palabras[ultimo.hasta - 1];
+            const double comun = std::min(antes.y + antes.alto, p.y + p.alto) - std::max(antes.y, p.y);
+            if (p.x > antes.x && comun >= 0.5 * std::min(antes.alto, p.alto)) {
+                ultimo.hasta = i + 1;
+                ultimo.arriba = std::min(ultimo.arriba, p.y);
+                ultimo.abajo = std::max(ultimo.abajo, p.y + p.alto);
+                continue;
+            }
+        }
+        r.push_back({i, i + 1, p.y, p.y + p.alto});
+    }
+    return r;
+}
+
+// Whether cairo takes `texto` as UTF-8 (asked of the font, so that a word it refuses never puts
+// the page's drawing in error).
+bool utf8Valido(cairo_t* cr, const std::string& texto) {
+    if (texto.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
+    cairo_glyph_t* glifos = nullptr;
+    int cuantos = 0;
+    const cairo_status_t s = cairo_scaled_font_text_to_glyphs(cairo_get_scaled_font(cr), 0, 0, texto.data(),
+                                                              static_cast<int>(texto.size()), &glifos, &cuantos,
+                                                              nullptr, nullptr, nullptr);
+    cairo_glyph_free(glifos);
+    return s == CAIRO_STATUS_SUCCESS;
+}
 
 }  // namespace
 
-ArchivoCodificado codificarPdf(const std::vector<PaginaPdf>& paginas, ReservaPdf reservar, LiberacionPdf liberar) {
-    ArchivoCodificado r;
-    const auto falla = [&](std::string mensaje) {
-        ArchivoCodificado f;
-        f.mensaje = "no se puede hacer el PDF: " + std::move(mensaje);
-        return f;
+// ---------------------------------------------------------------------------------------------
+
+Resultado<PaginaPdf> paginaPdf(const ImagenBmp& imagen, ImagenPdf tipo, int calidad, double anchoPulgadas,
+                               double altoPulgadas) {
+    PaginaPdf p;
+    p.tipo = tipo;
+    p.anchoPixeles = imagen.ancho();
+    p.altoPixeles = imagen.alto();
+    p.anchoPulgadas = anchoPulgadas;
+    p.altoPulgadas = altoPulgadas;
+    if (tipo == ImagenPdf::g4) {
+        Resultado<std::vector<std::uint8_t>> g4 = codificarG4(imagen);
+        if (!g4) return g4.fallo();
+        p.datos = std::move(*g4);
+        return p;
+    }
+    ArchivoCodificado jpeg = tipo == ImagenPdf::jpegGris ? codificarJpegGris(imagen, calidad) : codificarJpeg(imagen, calidad);
+    if (!jpeg.valido()) return Fallo{jpeg.mensaje};
+    p.datos = std::move(jpeg.bytes);
+    return p;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct EscritorPdf::Estado {
+    std::filesystem::path destino;
+    std::optional<ArchivoNuevo> archivo;
+    cairo_surface_t* superficie = nullptr;
+    std::vector<std::uint8_t> tampon;
+    std::optional<Fallo> fallo;   // the first failure; the writer is spent after it
+    std::string errorEscritura;   // why the file refused bytes, while cairo reports only that it did
+    std::size_t paginas = 0;
+    std::optional<MetricaFuente> metrica;
+
+    ~Estado() {
+        if (superficie != nullptr) {
+            // Nothing more reaches the file: it is dropped unpublished.
+            fallo = Fallo{"descartado"};
+            cairo_surface_destroy(superficie);
+        }
+    }
+
+    Fallo fallar(const std::string& motivo) {
+        if (!fallo) fallo = Fallo{"no se puede hacer " + entreComillas(destino) + ": " + motivo};
+        return *fallo;
+    }
+
+    bool vaciar() {
+        if (tampon.empty()) return true;
+        if (auto error = archivo->escribir(tampon)) {
+            errorEscritura = *error;
+            return false;
+        }
+        tampon.clear();
+        return true;
+    }
+
+    static cairo_status_t escribir(void* cierre, const unsigned char* datos, unsigned int largo) {
+        auto* e = static_cast<Estado*>(cierre);
+        if (e->fallo || !e->errorEscritura.empty()) return CAIRO_STATUS_WRITE_ERROR;
+        try {
+            e->tampon.insert(e->tampon.end(), datos, datos + largo);
+        } catch (const std::bad_alloc&) {
+            return CAIRO_STATUS_NO_MEMORY;
+        }
+        if (e->tampon.size() >= kTamanoTampon && !e->vaciar()) return CAIRO_STATUS_WRITE_ERROR;
+        return CAIRO_STATUS_SUCCESS;
+    }
+
+    // The failure of the surface, told by the file when it was the file that failed.
+    Fallo falloSuperficie(cairo_status_t estado) {
+        if (!errorEscritura.empty()) {
+            if (!fallo) fallo = Fallo{errorEscritura};
+            return *fallo;
+        }
+        return fallar(textoCairo(estado));
+    }
+
+    void dibujarPalabras(cairo_t* cr, const std::vector<PalabraPdf>& todas);
+};
+
+void EscritorPdf::Estado::dibujarPalabras(cairo_t* cr, const std::vector<PalabraPdf>& todas) {
+    std::vector<PalabraPdf> palabras;
+    for (const PalabraPdf& p : todas)
+        if (palabraDibujable(p)) palabras.push_back(p);
+    if (palabras.empty()) return;
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    if (!metrica) {
+        // Measured once, on letters that reach the ascender and the descender lines.
+        cairo_set_font_size(cr, 1.0);
+        cairo_text_extents_t alta, baja;
+        cairo_text_extents(cr, "d", &alta);
+        cairo_text_extents(cr, "p", &baja);
+        MetricaFuente m;
+        if (alta.height > 0 && baja.height > 0) {
+            m.ascenso = -alta.y_bearing;
+            m.descenso = baja.y_bearing + baja.height;
+        }
+        metrica = m;
+    }
+    const double tinta = metrica->ascenso + metrica->descenso;
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    for (const Renglon& renglon : renglones(palabras)) {
+        // One size and one baseline for the whole line, so that readers of the text keep it one
+        // line; each word is stretched across to its own width.
+        const double tamano = (renglon.abajo - renglon.arriba) * kPuntosPorPulgada / tinta;
+        const double base = renglon.arriba * kPuntosPorPulgada + metrica->ascenso * tamano;
+        for (std::size_t i = renglon.desde; i < renglon.hasta; ++i) {
+            const PalabraPdf& p = palabras[i];
+            cairo_matrix_t m;
+            cairo_matrix_init_scale(&m, tamano, tamano);
+            cairo_set_font_matrix(cr, &m);
+            if (!utf8Valido(cr, p.texto)) continue;
+            cairo_text_extents_t medida;
+            cairo_text_extents(cr, p.texto.c_str(), &medida);
+            if (!(medida.x_advance > 0)) continue;
+            cairo_matrix_init_scale(&m, tamano * p.ancho * kPuntosPorPulgada / medida.x_advance, tamano);
+            cairo_set_font_matrix(cr, &m);
+            cairo_move_to(cr, p.x * kPuntosPorPulgada, base);
+            cairo_show_text(cr, p.texto.c_str());
+        }
+    }
+}
+
+EscritorPdf::EscritorPdf(std::unique_ptr<Estado> estado) : e_(std::move(estado)) {}
+EscritorPdf::EscritorPdf(EscritorPdf&&) noexcept = default;
+EscritorPdf& EscritorPdf::operator=(EscritorPdf&&) noexcept = default;
+EscritorPdf::~EscritorPdf() = default;
+
+std::size_t EscritorPdf::paginas() const { return e_ ? e_->paginas : 0; }
+
+Resultado<EscritorPdf> EscritorPdf::abrir(const std::filesystem::path& destino) {
+    auto e = std::make_unique<Estado>();
+    e->destino = destino;
+    auto [archivo, error] = ArchivoNuevo::crear(destino);
+    if (!archivo) return Fallo{error};
+    e->archivo.emplace(std::move(*archivo));
+    e->tampon.reserve(kTamanoTampon);
+    // The first page's size is set when it is added.
+    e->superficie = cairo_pdf_surface_create_for_stream(&Estado::escribir, e.get(), 612, 792);
+    if (const cairo_status_t s = cairo_surface_status(e->superficie); s != CAIRO_STATUS_SUCCESS)
+        return e->fallar(textoCairo(s));
+    cairo_pdf_surface_restrict_to_version(e->superficie, CAIRO_PDF_VERSION_1_5);
+    cairo_surface_set_fallback_resolution(e->superficie, 72, 72);
+    return EscritorPdf(std::move(e));
+}
+
+Hecho EscritorPdf::agregar(const PaginaPdf& pagina) {
+    Estado& e = *e_;
+    if (e.fallo) return *e.fallo;
+    const std::string cual = "la pagina " + std::to_string(e.paginas + 1);
+    const double ancho = pagina.anchoPulgadas * kPuntosPorPulgada;
+    const double alto = pagina.altoPulgadas * kPuntosPorPulgada;
+    if (!(ancho >= kLadoMinimoPagina && ancho <= kLadoMaximoPagina && alto >= kLadoMinimoPagina &&
+          alto <= kLadoMaximoPagina)) {
+        return e.fallar(cual + " mide " + std::to_string(pagina.anchoPulgadas) + " x " +
+                        std::to_string(pagina.altoPulgadas) + " pulgadas");
+    }
+    if (pagina.datos.empty()) return e.fallar(cual + " no tiene imagen");
+
+    // The picture's sides, and the data as cairo embeds them.
+    int columnas = pagina.anchoPixeles, filas = pagina.altoPixeles;
+    const char* tipoMime = CAIRO_MIME_TYPE_JPEG;
+    std::string parametros;
+    if (pagina.tipo == ImagenPdf::g4) {
+        if (columnas < 1 || filas < 1) return e.fallar(cual + ": su imagen G4 no dice sus lados");
+        tipoMime = CAIRO_MIME_TYPE_CCITT_FAX;
+        parametros = "Columns=" + std::to_string(columnas) + " Rows=" + std::to_string(filas) + " K=-1";
+    } else {
+        const std::optional<CabeceraJpeg> cabecera = cabeceraJpeg(pagina.datos);
+        const bool gris = pagina.tipo == ImagenPdf::jpegGris;
+        if (!cabecera || cabecera->gris != gris)
+            return e.fallar(cual + ": su imagen no es un JPEG " + (gris ? "gris" : "en color") +
+                            " que se pueda poner");
+        columnas = cabecera->ancho;
+        filas = cabecera->alto;
+    }
+
+    // The picture: a surface of its sides whose pixels are never read (nor touched: its memory is
+    // the system's zeroed pages until something writes them), carrying the data cairo embeds.
+    cairo_surface_t* imagen = cairo_image_surface_create(CAIRO_FORMAT_RGB24, columnas, filas);
+    const auto soltarImagen = [&] { cairo_surface_destroy(imagen); };
+    if (const cairo_status_t s = cairo_surface_status(imagen); s != CAIRO_STATUS_SUCCESS) {
+        soltarImagen();
+        return e.fallar(cual + ": " + textoCairo(s));
+    }
+    const auto darDatos = [&](const char* mime, const void* datos, std::size_t largo) {
+        auto* copia = static_cast<unsigned char*>(std::malloc(largo));
+        if (copia == nullptr) return CAIRO_STATUS_NO_MEMORY;
+        std::memcpy(copia, datos, largo);
+        const cairo_status_t s = cairo_surface_set_mime_data(imagen, mime, copia, largo, std::free, copia);
+        if (s != CAIRO_STATUS_SUCCESS) std::free(copia);
+        return s;
     };
-    if (paginas.empty()) return falla("no tiene paginas");
-
-    ErrorHaru error;
-    const bool propia = reservar != nullptr && liberar != nullptr;
-    Documento pdf{HPDF_NewEx(alFallar, propia ? reservar : nullptr, propia ? liberar : nullptr, 0, &error)};
-    if (pdf.doc == nullptr) return falla("no hay memoria para el documento");
-    // The page contents are a few operators; the images are JPEG as they are.
-    HPDF_SetCompressionMode(pdf.doc, HPDF_COMP_ALL);
-
-    for (std::size_t i = 0; i < paginas.size(); ++i) {
-        const PaginaPdf& pagina = paginas[i];
-        const std::string cual = "la pagina " + std::to_string(i + 1);
-        const double ancho = pagina.anchoPulgadas * kPuntosPorPulgada;
-        const double alto = pagina.altoPulgadas * kPuntosPorPulgada;
-        if (!(ancho >= kLadoMinimoPagina && ancho <= kLadoMaximoPagina && alto >= kLadoMinimoPagina &&
-              alto <= kLadoMaximoPagina)) {
-            return falla(cual + " mide " + std::to_string(pagina.anchoPulgadas) + " x " +
-                         std::to_string(pagina.altoPulgadas) + " pulgadas");
-        }
-        if (pagina.jpeg.empty() || pagina.jpeg.size() > std::numeric_limits<HPDF_UINT>::max()) {
-            return falla(cual + " no tiene imagen");
-        }
-        HPDF_Page hoja = HPDF_AddPage(pdf.doc);
-        if (hoja == nullptr) return falla(cual + ": " + codigo(error));
-        HPDF_Page_SetWidth(hoja, static_cast<HPDF_REAL>(ancho));
-        HPDF_Page_SetHeight(hoja, static_cast<HPDF_REAL>(alto));
-        HPDF_Image imagen = HPDF_LoadJpegImageFromMem(pdf.doc, pagina.jpeg.data(),
-                                                      static_cast<HPDF_UINT>(pagina.jpeg.size()));
-        if (imagen == nullptr) return falla(cual + ": su imagen no es un JPEG que se pueda poner (" + codigo(error) + ")");
-        HPDF_Page_DrawImage(hoja, imagen, 0, 0, static_cast<HPDF_REAL>(ancho), static_cast<HPDF_REAL>(alto));
-        if (error.numero != HPDF_OK) return falla(cual + ": " + codigo(error));
+    cairo_status_t s = darDatos(tipoMime, pagina.datos.data(), pagina.datos.size());
+    if (s == CAIRO_STATUS_SUCCESS && !parametros.empty())
+        s = darDatos(CAIRO_MIME_TYPE_CCITT_FAX_PARAMS, parametros.data(), parametros.size());
+    if (s != CAIRO_STATUS_SUCCESS) {
+        soltarImagen();
+        return e.fallar(cual + ": " + textoCairo(s));
     }
 
-    if (HPDF_SaveToStream(pdf.doc) != HPDF_OK) return falla(codigo(error));
-    r.bytes.resize(HPDF_GetStreamSize(pdf.doc));
-    std::size_t leidos = 0;
-    while (leidos < r.bytes.size()) {
-        const std::size_t resto = r.bytes.size() - leidos;
-        HPDF_UINT32 cantidad = static_cast<HPDF_UINT32>(
-            std::min<std::size_t>(resto, std::numeric_limits<HPDF_UINT32>::max()));
-        const HPDF_STATUS estado = HPDF_ReadFromStream(pdf.doc, r.bytes.data() + leidos, &cantidad);
-        leidos += cantidad;
-        if (estado == HPDF_STREAM_EOF || cantidad == 0) break;
-        if (estado != HPDF_OK) return falla(codigo(error));
+    cairo_pdf_surface_set_size(e.superficie, ancho, alto);
+    cairo_t* cr = cairo_create(e.superficie);
+    // The words first, then the picture over them: the text is in the page, to be found, selected
+    // and copied, but the opaque picture hides it.
+    e.dibujarPalabras(cr, pagina.palabras);
+    cairo_new_path(cr);
+    cairo_save(cr);
+    cairo_scale(cr, ancho / columnas, alto / filas);
+    cairo_set_source_surface(cr, imagen, 0, 0);
+    // A 1-bit picture is shown as its pixels are: no smoothing between them.
+    if (pagina.tipo == ImagenPdf::g4) cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_FAST);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    const cairo_status_t dibujo = cairo_status(cr);
+    if (dibujo == CAIRO_STATUS_SUCCESS) cairo_show_page(cr);
+    cairo_destroy(cr);
+    soltarImagen();
+    if (dibujo != CAIRO_STATUS_SUCCESS) return e.fallar(cual + ": " + textoCairo(dibujo));
+    if (const cairo_status_t h = cairo_surface_status(e.superficie); h != CAIRO_STATUS_SUCCESS)
+        return e.falloSuperficie(h);
+    ++e.paginas;
+    return {};
+}
+
+Hecho EscritorPdf::terminar() {
+    Estado& e = *e_;
+    if (e.fallo) return *e.fallo;
+    if (e.paginas == 0) return e.fallar("no tiene paginas");
+    cairo_surface_finish(e.superficie);
+    const cairo_status_t s = cairo_surface_status(e.superficie);
+    cairo_surface_destroy(e.superficie);
+    e.superficie = nullptr;
+    if (s != CAIRO_STATUS_SUCCESS) return e.falloSuperficie(s);
+    if (!e.vaciar()) return e.falloSuperficie(CAIRO_STATUS_WRITE_ERROR);
+    if (auto error = e.archivo->publicar()) {
+        e.fallo = Fallo{*error};
+        return *e.fallo;
     }
-    if (leidos != r.bytes.size()) return falla("el documento hecho no se pudo leer entero");
-    return r;
+    e.fallo = Fallo{"no se puede hacer " + entreComillas(e.destino) + ": ya se termino"};
+    return {};
 }

@@ -150,3 +150,24 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
     if (usar) usar(pagina, [](int, int) {});
     return PaginaEnderezada{std::move(pagina), forma.anchoPulgadas, forma.altoPulgadas, std::nullopt};
 }
+
+std::optional<PlanoBytes> hojaEnGris(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas, Mapa mapa,
+                                     const FormaPagina& forma, double ppp) {
+    FormaPagina otra = forma;
+    otra.ancho = std::clamp(static_cast<int>(std::lround(forma.anchoPulgadas * ppp)), kLadoMinimo, kLadoMaximo);
+    otra.alto = std::clamp(static_cast<int>(std::lround(forma.altoPulgadas * ppp)), kLadoMinimo, kLadoMaximo);
+    // The letter page's own map is the bilinear one at any other size too.
+    otra.hojaCarta = false;
+    std::optional<PaginaEnderezada> hoja = enderezarPagina(foto, esquinas, mapa, otra);
+    if (!hoja) return std::nullopt;
+    const ImagenBmp& color = hoja->imagen;
+    PlanoBytes gris = PlanoBytes::sinIniciar(otra.ancho, otra.alto);
+    for (int f = 0; f < otra.alto; ++f) {
+        const std::uint8_t* b = color.plano0[f];
+        const std::uint8_t* g = color.plano1[f];
+        const std::uint8_t* r = color.plano2[f];
+        std::uint8_t* d = gris[f];
+        for (int c = 0; c < otra.ancho; ++c) d[c] = static_cast<std::uint8_t>((77 * r[c] + 150 * g[c] + 29 * b[c] + 128) >> 8);
+    }
+    return gris;
+}

@@ -70,6 +70,13 @@ std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std
 std::optional<PaginaEnderezada> enderezarPagina(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas,
                                                 Mapa mapa, const FormaPagina& forma, const UsoDeImagen& usar = {});
 
+// The same sheet as the page of this shape shows it, through the same map, but resampled from the
+// photo at `ppp` pixels per inch whatever the page's own size, and in gray (red, green and blue
+// weighed as the eye does): the picture text is recognised on. Rows in file order. Nothing when
+// the corners admit no map.
+std::optional<PlanoBytes> hojaEnGris(const ImagenBmp& foto, const std::array<Esquina, 4>& esquinas, Mapa mapa,
+                                     const FormaPagina& forma, double ppp);
+
 // A scanned look for a page: the lighting evened out (each plane divided by the paper's brightness,
 // estimated at a coarse scale where the ink is closed over), paper to white and text to dark,
 // colour kept (color), gray (gris) or black and white (bn: ink where the page is well under its

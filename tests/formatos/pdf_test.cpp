@@ -1,5 +1,11 @@
-// PDF documents of pages, read by poppler as a viewer would, and libHaru without memory.
+// PDF documents written a page at a time, read by poppler as a viewer would: their pictures (colour
+// JPEG, gray JPEG, G4), their invisible words, and what a failure leaves.
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include "formatos/fotos.hpp"
+#include "formatos/pdf.hpp"
 
 namespace {
 
@@ -16,7 +22,47 @@ bool ejecutar(const std::string& orden, std::string* salida = nullptr) {
     return ::pclose(tubo.release()) == 0;
 }
 
-TEST(CodificarPdf, TresPaginasComoLasLeePoppler) {
+bool hayPoppler() {
+    return ejecutar("command -v pdfinfo && command -v pdftoppm && command -v pdfimages && command -v pdftotext");
+}
+#define SALTAR_SIN_POPPLER()                                                                           \
+    do {                                                                                               \
+        if (!hayPoppler())                                                                             \
+            GTEST_SKIP() << "pdfinfo, pdftoppm, pdfimages or pdftotext (poppler-utils) is not installed: " \
+                            "the PDF is not read back";                                               \
+    } while (false)
+
+// Writes `paginas` as the PDF `archivo`; the first failure, or "".
+std::string escribirPdf(const fs::path& archivo, const std::vector<PaginaPdf>& paginas) {
+    Resultado<EscritorPdf> escritor = EscritorPdf::abrir(archivo);
+    if (!escritor) return escritor.mensaje();
+    for (const PaginaPdf& p : paginas)
+        if (Hecho h = escritor->agregar(p); !h) return h.mensaje();
+    if (Hecho h = escritor->terminar(); !h) return h.mensaje();
+    return "";
+}
+
+// Runs of spaces as one.
+std::string sinEspaciosRepetidos(const std::string& texto) {
+    std::string r;
+    for (char c : texto)
+        if (c != ' ' || r.empty() || r.back() != ' ') r.push_back(c);
+    return r;
+}
+
+// A black-and-white page at 72 pixels per inch: a frame, bars and a checkerboard corner, so that a
+// row or a column out of place, or the colours swapped, shows.
+Foto paginaBn(int ancho, int alto) {
+    return fotoDe(ancho, alto, [&](int x, int y) {
+        const bool marco = x < 3 || y < 2 || x >= ancho - 4 || y >= alto - 5;
+        const bool barra = (y / 7) % 5 == 1 && x > 20 && x < 20 + (y * 13) % (ancho - 40);
+        const bool damero = x < 60 && y < 60 && (x / 3 + y / 2) % 2 == 0;
+        const int v = marco || barra || damero ? 0 : 255;
+        return std::array<int, 3>{v, v, v};
+    });
+}
+
+TEST(EscritorPdf, TresPaginasEnColorComoLasLeePoppler) {
     // Pages at 72 pixels per inch, so that the page rendered at 72 dpi is the page image.
     const Foto vertical = fotoDe(612, 792, [](int x, int y) {
         return std::array<int, 3>{255 - y / 4, (x / 51) % 2 ? 240 : 30, 128};
@@ -26,33 +72,23 @@ TEST(CodificarPdf, TresPaginasComoLasLeePoppler) {
     });
     std::vector<PaginaPdf> paginas;
     for (const Foto* f : {&vertical, &apaisada, &vertical}) {
-        const ArchivoCodificado jpeg = codificarJpeg(imagenBmp(*f), 90);
-        ASSERT_TRUE(jpeg.valido()) << jpeg.mensaje;
-        paginas.push_back({jpeg.bytes, f->ancho / 72.0, f->alto / 72.0, {}});
-    }
-    testing::internal::CaptureStderr();
-    const ArchivoCodificado pdf = codificarPdf(paginas);
-    EXPECT_FALSE(codificarPdf({}).valido());
-    const ArchivoCodificado malo = codificarPdf({PaginaPdf{{1, 2, 3}, 8.5, 11, {}}});
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    ASSERT_TRUE(pdf.valido()) << pdf.mensaje;
-    EXPECT_FALSE(malo.valido());
-    EXPECT_EQ(malo.mensaje.find('\n'), std::string::npos);
-    // The JPEG bytes go in as they are: the document is hardly larger than its pages.
-    EXPECT_LT(pdf.bytes.size(), paginas[0].jpeg.size() * 2 + paginas[1].jpeg.size() + 4096);
-
-    if (!ejecutar("command -v pdfinfo >/dev/null && command -v pdftoppm >/dev/null")) {
-        GTEST_SKIP() << "pdfinfo or pdftoppm (poppler-utils) is not installed: the PDF is not checked";
+        Resultado<PaginaPdf> p = paginaPdf(imagenBmp(*f), ImagenPdf::jpegColor, 90, f->ancho / 72.0, f->alto / 72.0);
+        ASSERT_TRUE(p) << p.mensaje();
+        paginas.push_back(std::move(*p));
     }
     apoyo::CarpetaTemporal carpeta;
     const fs::path archivo = carpeta / "hojas.pdf";
-    ASSERT_FALSE(grabarArchivo(archivo, pdf.bytes));
+    testing::internal::CaptureStderr();
+    const std::string error = escribirPdf(archivo, paginas);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(error, "");
+    // The JPEG bytes go in as they are: the document is hardly larger than its pages.
+    EXPECT_LT(fs::file_size(archivo), paginas[0].datos.size() * 2 + paginas[1].datos.size() + 4096);
+
+    SALTAR_SIN_POPPLER();
     std::string info;
     ASSERT_TRUE(ejecutar("pdfinfo -f 1 -l 3 '" + archivo.string() + "' 2>&1", &info)) << info;
-    // Runs of spaces as one, whatever the columns of this version of pdfinfo.
-    std::string campos;
-    for (char c : info)
-        if (c != ' ' || campos.empty() || campos.back() != ' ') campos.push_back(c);
+    const std::string campos = sinEspaciosRepetidos(info);
     EXPECT_NE(campos.find("Pages: 3\n"), std::string::npos) << info;
     EXPECT_NE(campos.find("Page 1 size: 612 x 792 pts"), std::string::npos) << info;
     EXPECT_NE(campos.find("Page 2 size: 792 x 612 pts"), std::string::npos) << info;
@@ -75,68 +111,253 @@ TEST(CodificarPdf, TresPaginasComoLasLeePoppler) {
         ASSERT_EQ(vista.alto, originales[i]->alto);
         // The embedded page image fills the page, upright; poppler decodes JPEG its own way, a
         // little apart from libjpeg-turbo.
-        apoyo::escribirArchivo(carpeta / "pagina.jpg", paginas[std::size_t(i)].jpeg);
+        apoyo::escribirArchivo(carpeta / "pagina.jpg", paginas[std::size_t(i)].datos);
         EXPECT_LT(diferenciaMedia(vista, leida(carpeta / "pagina.jpg")), 3.0);
         EXPECT_LT(diferenciaMedia(vista, *originales[i]), 5.0);
     }
 }
 
-}  // namespace
+TEST(EscritorPdf, BlancoYNegroEnG4PixelAPixelYGrisEnJpegGris) {
+    // A G4 page is the 1-bit page exactly; a gray page is a one-component JPEG; colour stays RGB.
+    const Foto bn = paginaBn(612, 792), bnApaisada = paginaBn(792, 612);
+    const Foto gris = fotoDe(612, 792, [](int x, int y) {
+        const int v = (x * 7 + y * 3) % 256;
+        return std::array<int, 3>{v, v, v};
+    });
+    const Foto color = degradado(200, 100);
+    std::vector<PaginaPdf> paginas;
+    const auto agregar = [&](const Foto& f, ImagenPdf tipo) {
+        Resultado<PaginaPdf> p = paginaPdf(imagenBmp(f), tipo, 90, f.ancho / 72.0, f.alto / 72.0);
+        ASSERT_TRUE(p) << p.mensaje();
+        EXPECT_EQ(p->anchoPixeles, f.ancho);
+        EXPECT_EQ(p->altoPixeles, f.alto);
+        paginas.push_back(std::move(*p));
+    };
+    agregar(bn, ImagenPdf::g4);
+    agregar(gris, ImagenPdf::jpegGris);
+    agregar(color, ImagenPdf::jpegColor);
+    agregar(bnApaisada, ImagenPdf::g4);
+    // G4 stores a page of text in a few kilobytes.
+    EXPECT_LT(paginas[0].datos.size(), 8000u);
 
-namespace {
+    apoyo::CarpetaTemporal carpeta;
+    const fs::path archivo = carpeta / "tipos.pdf";
+    ASSERT_EQ(escribirPdf(archivo, paginas), "");
 
-// An allocator for libHaru that fails its call number fallaPdfEn (counted from 1) alone.
-long llamadasPdf = 0, fallaPdfEn = 0;
-void* reservaQueFalla(unsigned int bytes) {
-    if (++llamadasPdf == fallaPdfEn) return nullptr;
-    return std::malloc(bytes);
+    SALTAR_SIN_POPPLER();
+    std::string lista;
+    ASSERT_TRUE(ejecutar("pdfimages -list '" + archivo.string() + "' 2>&1", &lista)) << lista;
+    // page num type width height color comp bpc enc ...
+    std::istringstream filas(lista);
+    std::string fila;
+    std::vector<std::string> vistas;
+    while (std::getline(filas, fila)) {
+        std::istringstream campos(fila);
+        std::string pagina, num, tipo, ancho, alto, colorEspacio, comp, bpc, enc;
+        if (!(campos >> pagina >> num >> tipo >> ancho >> alto >> colorEspacio >> comp >> bpc >> enc)) continue;
+        if (pagina.find_first_not_of("0123456789") != std::string::npos) continue;
+        vistas.push_back(ancho + "x" + alto + " " + colorEspacio + " " + bpc + " " + enc);
+    }
+    EXPECT_EQ(vistas, (std::vector<std::string>{"612x792 gray 1 ccitt", "612x792 gray 8 jpeg",
+                                                 "200x100 rgb 8 jpeg", "792x612 gray 1 ccitt"}))
+        << lista;
+
+    // The G4 pages: their data decoded by poppler is the 1-bit page, and so is the page drawn by
+    // poppler's cairo renderer. Its own (Splash) renderer smooths a 1-bit picture even at one pixel
+    // per pixel, whoever wrote the PDF: it is held to the page within a pixel's smoothing.
+    ASSERT_TRUE(ejecutar("pdfimages -png '" + archivo.string() + "' '" + (carpeta / "img").string() + "'"));
+    for (const auto& [numero, original] : {std::pair{1, &bn}, std::pair{4, &bnApaisada}}) {
+        SCOPED_TRACE("pagina " + std::to_string(numero));
+        const std::string n = std::to_string(numero);
+        const std::string extraida = (carpeta / ("img-00" + std::to_string(numero - 1) + ".png")).string();
+        EXPECT_EQ(mayorDiferencia(leida(extraida), *original), 0);
+        const std::string paginas = " -r 72 -png -f " + n + " -l " + n + " -singlefile '" + archivo.string() + "' '";
+        const fs::path cairo = carpeta / ("cairo-" + n), splash = carpeta / ("splash-" + n);
+        ASSERT_TRUE(ejecutar("pdftocairo" + paginas + cairo.string() + "'"));
+        EXPECT_EQ(mayorDiferencia(leida(cairo.string() + ".png"), *original), 0);
+        ASSERT_TRUE(ejecutar("pdftoppm" + paginas + splash.string() + "'"));
+        const Foto vista = leida(splash.string() + ".png");
+        ASSERT_EQ(vista.rgb.size(), original->rgb.size());
+        std::size_t distintos = 0;
+        for (std::size_t k = 0; k < vista.rgb.size(); ++k) distintos += (vista.rgb[k] < 128) != (original->rgb[k] < 128);
+        EXPECT_LT(distintos, vista.rgb.size() / 40);
+    }
 }
-void liberaPdf(void* bloque) { std::free(bloque); }
 
-TEST(CodificarPdf, SinMemoriaEnCualquierPasoFallaYNombraLaPaginaQueSeHacia) {
-    // Two alike pages; libHaru runs out of memory at each of its allocations in turn. Every such
-    // document is refused in one line (none comes out short of a page or an image), and a failure
-    // while the first page is made names that page: the first page makes all a later one does and
-    // the document's first shared parts, so no fewer failures name it than name the second. Each
-    // try runs in a child process: libHaru's own handling of a failed allocation now and then reads
-    // memory it never set, and a crash there must not take the test program with it.
-    const ArchivoCodificado jpeg = codificarJpeg(imagenBmp(degradado(40, 52)), 90);
-    ASSERT_TRUE(jpeg.valido()) << jpeg.mensaje;
-    const std::vector<PaginaPdf> paginas(2, PaginaPdf{jpeg.bytes, 8.5, 11.0, {}});
-    const ArchivoCodificado referencia = codificarPdf(paginas);
-    ASSERT_TRUE(referencia.valido()) << referencia.mensaje;
-    fallaPdfEn = 0;
-    llamadasPdf = 0;
-    EXPECT_EQ(codificarPdf(paginas, reservaQueFalla, liberaPdf).bytes, referencia.bytes);
-    const long total = llamadasPdf;
-    ASSERT_GT(total, 10);
-    enum Desenlace { igual = 0, sinPagina, primera, segunda, distinto, variasLineas };
-    int cuantos[6] = {}, caidas = 0;
-    for (fallaPdfEn = 1; fallaPdfEn <= total; ++fallaPdfEn) {
+TEST(EscritorPdf, PalabrasInvisiblesQuePdftotextDevuelveEnOrden) {
+    // A blank letter page and words placed by hand: two lines in reading order, accents and ñ, a
+    // landscape page after it. The words come out of pdftotext exactly, each over its place, and
+    // nothing of them shows on the rendered page.
+    const Foto blanca = fotoDe(612, 792, [](int, int) { return std::array<int, 3>{255, 255, 255}; });
+    Resultado<PaginaPdf> p = paginaPdf(imagenBmp(blanca), ImagenPdf::jpegGris, 90, 8.5, 11.0);
+    ASSERT_TRUE(p) << p.mensaje();
+    PaginaPdf pagina = *p;
+    pagina.palabras = {
+        {"El", 1.0, 1.0, 0.25, 0.2},        {"niño", 1.35, 1.0, 0.5, 0.25},   {"comió", 1.95, 1.02, 0.7, 0.2},
+        {"piñas", 2.75, 1.0, 0.7, 0.25},    {"Canción", 1.0, 1.6, 1.0, 0.25}, {"ÁÉÍÓÚ", 2.2, 1.6, 1.0, 0.2},
+        {"pingüino.", 3.4, 1.6, 1.3, 0.25},
+        // Nothing to draw: no text, no width, not a number.
+        {"", 5.0, 5.0, 1.0, 0.2},           {"nada", 5.0, 6.0, 0.0, 0.2},     {"nan", std::nan(""), 6.0, 1.0, 0.2},
+    };
+    PaginaPdf apaisada = pagina;
+    apaisada.anchoPulgadas = 11.0;
+    apaisada.altoPulgadas = 8.5;
+    apaisada.palabras = {{"Señal", 7.0, 6.0, 1.5, 0.5}, {"\xff\xfe", 2.0, 2.0, 1.0, 0.3}};
+
+    apoyo::CarpetaTemporal carpeta;
+    const fs::path archivo = carpeta / "texto.pdf";
+    PaginaPdf sinPalabras = pagina;
+    sinPalabras.palabras.clear();
+    ASSERT_EQ(escribirPdf(archivo, {pagina, apaisada}), "");
+    ASSERT_EQ(escribirPdf(carpeta / "limpio.pdf", {sinPalabras}), "");
+
+    SALTAR_SIN_POPPLER();
+    std::string texto;
+    ASSERT_TRUE(ejecutar("pdftotext -f 1 -l 1 '" + archivo.string() + "' -", &texto));
+    EXPECT_EQ(sinEspaciosRepetidos(texto), "El niño comió piñas\nCanción ÁÉÍÓÚ pingüino.\n\n\f");
+    ASSERT_TRUE(ejecutar("pdftotext -f 2 -l 2 '" + archivo.string() + "' -", &texto));
+    EXPECT_EQ(texto, "Señal\n\n\f");
+
+    // Each word's box, in points, over the box it was given.
+    std::string cajas;
+    ASSERT_TRUE(ejecutar("pdftotext -bbox -f 1 -l 1 '" + archivo.string() + "' -", &cajas));
+    int vistas = 0;
+    for (const PalabraPdf& w : pagina.palabras) {
+        if (w.texto.empty() || !(w.ancho > 0) || std::isnan(w.x)) continue;
+        const std::string marca = ">" + w.texto + "</word>";
+        const std::size_t fin = cajas.find(marca);
+        ASSERT_NE(fin, std::string::npos) << w.texto << "\n" << cajas;
+        const std::size_t inicio = cajas.rfind("<word", fin);
+        double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+        ASSERT_EQ(std::sscanf(cajas.c_str() + inicio, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"",
+                              &xMin, &yMin, &xMax, &yMax),
+                  4)
+            << cajas.substr(inicio, fin - inicio);
+        SCOPED_TRACE(w.texto);
+        EXPECT_NEAR(xMin, w.x * 72, 1.0);
+        EXPECT_NEAR(xMax, (w.x + w.ancho) * 72, 1.5);
+        // Vertically the line's box: it covers the word's and is not much taller.
+        EXPECT_LE(yMin, w.y * 72 + 3);
+        EXPECT_GE(yMax, (w.y + w.alto) * 72 - 3);
+        EXPECT_LT(yMax - yMin, 0.35 * 72);
+        ++vistas;
+    }
+    EXPECT_EQ(vistas, 7);
+
+    // The font goes with the document.
+    std::string fuentes;
+    ASSERT_TRUE(ejecutar("pdffonts '" + archivo.string() + "'", &fuentes));
+    EXPECT_NE(fuentes.find("DejaVuSans"), std::string::npos) << fuentes;
+    EXPECT_NE(fuentes.find(" yes yes yes"), std::string::npos) << fuentes;
+
+    // Rendered, the page with words is the page without them.
+    ASSERT_TRUE(ejecutar("pdftoppm -r 72 -png -f 1 -l 1 -singlefile '" + archivo.string() + "' '" +
+                         (carpeta / "con").string() + "'"));
+    ASSERT_TRUE(ejecutar("pdftoppm -r 72 -png -singlefile '" + (carpeta / "limpio.pdf").string() + "' '" +
+                         (carpeta / "sin").string() + "'"));
+    EXPECT_EQ(mayorDiferencia(leida(carpeta / "con.png"), leida(carpeta / "sin.png")), 0);
+}
+
+TEST(EscritorPdf, UnaPaginaQueNoSePuedePonerNoDejaNada) {
+    // Every refused page names its number, spends the writer, and leaves nothing under the PDF's
+    // name; so does a document without pages, and one never finished.
+    Resultado<PaginaPdf> buena = paginaPdf(imagenBmp(degradado(40, 52)), ImagenPdf::jpegColor, 90, 8.5, 11.0);
+    ASSERT_TRUE(buena) << buena.mensaje();
+    Resultado<PaginaPdf> gris = paginaPdf(imagenBmp(degradado(40, 52)), ImagenPdf::jpegGris, 90, 8.5, 11.0);
+    ASSERT_TRUE(gris) << gris.mensaje();
+    PaginaPdf noJpeg = *buena, grisComoColor = *gris, colorComoGris = *buena, g4SinLados = *buena, vacia = *buena,
+              enorme = *buena, minima = *buena;
+    noJpeg.datos = {1, 2, 3, 4, 5, 6};
+    grisComoColor.tipo = ImagenPdf::jpegColor;
+    colorComoGris.tipo = ImagenPdf::jpegGris;
+    g4SinLados.tipo = ImagenPdf::g4;
+    g4SinLados.anchoPixeles = 0;
+    vacia.datos.clear();
+    enorme.anchoPulgadas = 201;
+    minima.altoPulgadas = 0.04;
+
+    apoyo::CarpetaTemporal carpeta;
+    const fs::path archivo = carpeta / "malo.pdf";
+    for (const PaginaPdf* mala : {&noJpeg, &grisComoColor, &colorComoGris, &g4SinLados, &vacia, &enorme, &minima}) {
+        Resultado<EscritorPdf> escritor = EscritorPdf::abrir(archivo);
+        ASSERT_TRUE(escritor) << escritor.mensaje();
+        ASSERT_TRUE(escritor->agregar(*buena));
+        const Hecho h = escritor->agregar(*mala);
+        ASSERT_FALSE(h);
+        EXPECT_EQ(h.mensaje().find('\n'), std::string::npos);
+        EXPECT_EQ(h.mensaje().find("no se puede hacer \"" + archivo.string() + "\": la pagina 2"), 0u) << h.mensaje();
+        EXPECT_EQ(escritor->paginas(), 1u);
+        // Spent: neither another good page nor the end brings the document out.
+        EXPECT_EQ(escritor->agregar(*buena).mensaje(), h.mensaje());
+        EXPECT_EQ(escritor->terminar().mensaje(), h.mensaje());
+        EXPECT_FALSE(fs::exists(archivo));
+    }
+    {
+        Resultado<EscritorPdf> escritor = EscritorPdf::abrir(archivo);
+        ASSERT_TRUE(escritor);
+        const Hecho h = escritor->terminar();
+        ASSERT_FALSE(h);
+        EXPECT_NE(h.mensaje().find("no tiene paginas"), std::string::npos) << h.mensaje();
+    }
+    {
+        Resultado<EscritorPdf> escritor = EscritorPdf::abrir(archivo);
+        ASSERT_TRUE(escritor);
+        ASSERT_TRUE(escritor->agregar(*buena));
+    }
+    EXPECT_FALSE(fs::exists(archivo));
+    EXPECT_TRUE(fs::is_empty(carpeta.ruta));
+    // A folder that is not there is named.
+    Resultado<EscritorPdf> sinCarpeta = EscritorPdf::abrir(carpeta / "no" / "x.pdf");
+    ASSERT_FALSE(sinCarpeta);
+    EXPECT_NE(sinCarpeta.mensaje().find("x.pdf"), std::string::npos) << sinCarpeta.mensaje();
+}
+
+TEST(EscritorPdf, ElArchivoQueDejaDeCrecerAMitadNoSePublica) {
+    // The file may hold only so many bytes (a file size limit, as a full disk): wherever it stops,
+    // at a page or at the end, the writer fails with one line naming the document, and nothing
+    // stands under its name. Each try runs in a child, which alone takes the limit.
+    Resultado<PaginaPdf> pagina = paginaPdf(imagenBmp(bloques(300, 400)), ImagenPdf::jpegColor, 95, 8.5, 11.0);
+    ASSERT_TRUE(pagina) << pagina.mensaje();
+    apoyo::CarpetaTemporal carpeta;
+    const fs::path archivo = carpeta / "cortado.pdf";
+    ASSERT_EQ(escribirPdf(archivo, std::vector<PaginaPdf>(6, *pagina)), "");
+    const auto entero = fs::file_size(archivo);
+    fs::remove(archivo);
+    enum Desenlace { enPagina = 10, alTerminar, publicado, otro };
+    int cuantos[4] = {};
+    for (const auto limite : {std::uintmax_t{100}, entero / 3, entero / 2, entero - 10}) {
         const pid_t hijo = ::fork();
         ASSERT_GE(hijo, 0);
         if (hijo == 0) {
-            llamadasPdf = 0;
-            const ArchivoCodificado pdf = codificarPdf(paginas, reservaQueFalla, liberaPdf);
-            if (pdf.valido()) ::_exit(pdf.bytes == referencia.bytes ? igual : distinto);
-            if (!pdf.bytes.empty() || pdf.mensaje.find('\n') != std::string::npos) ::_exit(variasLineas);
-            if (pdf.mensaje.find("la pagina 1") != std::string::npos) ::_exit(primera);
-            ::_exit(pdf.mensaje.find("la pagina 2") != std::string::npos ? segunda : sinPagina);
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit r{limite, limite};
+            if (::setrlimit(RLIMIT_FSIZE, &r) != 0) ::_exit(otro);
+            Resultado<EscritorPdf> e = EscritorPdf::abrir(archivo);
+            if (!e) ::_exit(otro);
+            const std::string nombre = "\"" + archivo.string() + "\"";
+            for (int i = 0; i < 6; ++i) {
+                if (Hecho h = e->agregar(*pagina); !h) {
+                    const bool bien = h.mensaje().find(nombre) != std::string::npos && h.mensaje().find('\n') == std::string::npos;
+                    ::_exit(bien ? enPagina : otro);
+                }
+            }
+            const Hecho h = e->terminar();
+            if (h) ::_exit(publicado);
+            ::_exit(h.mensaje().find(nombre) != std::string::npos ? alTerminar : otro);
         }
         int estado = 0;
         ASSERT_EQ(::waitpid(hijo, &estado, 0), hijo);
-        if (!WIFEXITED(estado) || WEXITSTATUS(estado) > variasLineas) {
-            ++caidas;
-            continue;
-        }
-        ++cuantos[WEXITSTATUS(estado)];
+        ASSERT_TRUE(WIFEXITED(estado)) << limite;
+        const int d = WEXITSTATUS(estado);
+        ASSERT_TRUE(d >= enPagina && d <= otro) << d;
+        ++cuantos[d - enPagina];
+        EXPECT_FALSE(fs::exists(archivo)) << limite;
     }
-    EXPECT_EQ(cuantos[igual], 0);
-    EXPECT_EQ(cuantos[distinto], 0);
-    EXPECT_EQ(cuantos[variasLineas], 0);
-    EXPECT_LE(caidas, 3);
-    EXPECT_GT(cuantos[segunda], 0);
-    EXPECT_GE(cuantos[primera] + caidas, cuantos[segunda]);
+    EXPECT_EQ(cuantos[publicado - enPagina], 0);
+    EXPECT_EQ(cuantos[otro - enPagina], 0);
+    // The pages go to the file as they are added: a limit well under the whole stops a page.
+    EXPECT_GE(cuantos[0], 2);
+    EXPECT_TRUE(fs::is_empty(carpeta.ruta));
 }
 
 }  // namespace

@@ -117,6 +117,51 @@ TEST(Forma, LaHojaApaisadaSaleApaisadaYLaDerechaDerecha) {
     EXPECT_TRUE(formaDePagina(800, 600, esquinasDe(e), o)->hojaCarta);
 }
 
+TEST(Forma, LaHojaEnGrisParaElTextoEsLaMismaHojaTomadaDeLaFotoA300PorPulgada) {
+    for (const escena::Papel papel : {escena::kCarta, escena::kCartaApaisada}) {
+        const escena::Escena e = escenaDeCamara(20, 5, papel, 3, 1000, 800);
+        const auto foto = escena::renderizarEscena(e);
+        ASSERT_TRUE(foto);
+        for (const Mapa mapa : {Mapa::bilineal, Mapa::perspectiva}) {
+            // The page itself at its usual 100 or so pixels per inch (the letter page of the
+            // bilinear map among them), and the gray sheet beside it at 300 from the photo.
+            OpcionesPagina o;
+            o.mapa = mapa;
+            const auto forma = formaDePagina(foto->imagen.ancho(), foto->imagen.alto(), esquinasDe(e), o);
+            ASSERT_TRUE(forma);
+            const auto gris = hojaEnGris(foto->imagen, esquinasDe(e), mapa, *forma, 300.0);
+            ASSERT_TRUE(gris);
+            const bool apaisada = papel.ancho > papel.alto;
+            EXPECT_EQ(gris->ancho, apaisada ? 3300 : 2550);
+            EXPECT_EQ(gris->alto, apaisada ? 2550 : 3300);
+            o.ppp = 300;
+            const auto color = enderezarPagina(foto->imagen, esquinasDe(e), o);
+            ASSERT_TRUE(color);
+            ASSERT_EQ(color->imagen.ancho(), gris->ancho);
+            int peor = 0;
+            for (int f = 0; f < gris->alto; f += 7)
+                for (int c = 0; c < gris->ancho; c += 5) {
+                    const double y = 0.299 * color->imagen.plano2[f][c] + 0.587 * color->imagen.plano1[f][c] +
+                                     0.114 * color->imagen.plano0[f][c];
+                    peor = std::max(peor, static_cast<int>(std::abs(y - (*gris)[f][c]) + 0.5));
+                }
+            EXPECT_LE(peor, 1);
+        }
+    }
+    // A4 at 300 pixels per inch; corners that admit no map give no sheet.
+    const std::array<Esquina, 4> recto{{{100, 100}, {525, 100}, {525, 700}, {100, 700}}};
+    OpcionesPagina a4;
+    a4.papel = Papel::a4;
+    const ImagenBmp lisa = imagenLisa(800, 800);
+    const auto forma = formaDePagina(800, 800, recto, a4);
+    const auto gris = hojaEnGris(lisa, recto, Mapa::perspectiva, *forma, 300.0);
+    ASSERT_TRUE(gris);
+    EXPECT_EQ(gris->ancho, 2480);
+    EXPECT_EQ(gris->alto, 3508);
+    const std::array<Esquina, 4> enLinea{{{10, 10}, {50, 10}, {90, 10}, {10, 80}}};
+    EXPECT_FALSE(hojaEnGris(lisa, enLinea, Mapa::perspectiva, *forma, 300.0));
+}
+
 TEST(Forma, TamanosDePapelYPixelesPorPulgada) {
     // An upright rectangle of letter proportions.
     const std::array<Esquina, 4> e{{{100, 100}, {525, 100}, {525, 650}, {100, 650}}};
