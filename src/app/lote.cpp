@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -64,10 +65,13 @@ std::vector<Escaneo> trabajarLote(const Plan& plan, const Opciones& o, std::FILE
     std::size_t informadas = 0;  // photos already reported, in the order given
 
     // Reports, in the order given, every photo that is ready; called with the lock held.
+    std::condition_variable avanzan;  // told when photos are reported
     const auto informarListas = [&] {
         progreso.borrar();
+        const std::size_t antes = informadas;
         for (; informadas < total && escaneos[informadas]; ++informadas) informar(informadas, *escaneos[informadas]);
         progreso.dibujar();
+        if (informadas != antes) avanzan.notify_all();
     };
 
     // At most N threads: N photos at once, or fewer when there are fewer photos or cores, and then
@@ -82,10 +86,15 @@ std::vector<Escaneo> trabajarLote(const Plan& plan, const Opciones& o, std::FILE
     // Photos start in the order given, each once the ones being worked leave memory for it.
     TurnosDeMemoria turnos(memoriaDisponible(hilos));
     std::atomic<std::size_t> siguiente{0};
+    // A PDF's pages go to it in the order given, so a page done ahead of one still being worked
+    // waits in memory: a photo starts only within a few of the first not yet reported, and the
+    // pages waiting stay as few as the photos at once, whatever the batch.
+    const std::size_t adelanto = plan.pdf ? 2 * static_cast<std::size_t>(hilos) : total;
     const auto trabajar = [&] {
         for (std::size_t i; (i = siguiente.fetch_add(1)) < total;) {
             {
-                const std::lock_guard<std::mutex> l(cerrojo);
+                std::unique_lock<std::mutex> l(cerrojo);
+                avanzan.wait(l, [&] { return i < informadas + adelanto; });
                 progreso.actual = paraTerminal(plan.destinos[i].foto.string());
                 progreso.dibujar();
             }

@@ -248,36 +248,60 @@ TEST(Comandos, UnaSalidaQueNoSePuedeEscribirNoEsUnExito) {
             << errores.texto();
         std::fclose(lleno);
     }
-    // A PDF larger than the process may write (a limit on file sizes): status 1, and the JSON says
-    // error for every page.
+    // A PDF larger than the process may write (a limit on file sizes), stopped at its first page
+    // or halfway through: status 1, the JSON says error for every page, and no PDF.
     apoyo::CarpetaTemporal c;
-    grabarBytes(c / "p.jpg", codificarJpeg(fotoDeEscena(9), 90));
-    int tubo[2];
-    ASSERT_EQ(::pipe(tubo), 0);
-    const pid_t hijo = ::fork();
-    if (hijo == 0) {
-        ::dup2(tubo[1], STDOUT_FILENO);
-        ::close(tubo[0]);
-        const int nulo = ::open("/dev/null", O_WRONLY);
-        if (nulo >= 0) ::dup2(nulo, STDERR_FILENO);
-        const rlimit limite{16 * 1024, 16 * 1024};
-        ::setrlimit(RLIMIT_FSIZE, &limite);
-        ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of ending the process
-        const std::string pdf = (c / "todo.pdf").string(), foto = (c / "p.jpg").string();
-        ::execl(ESCANER_BINARIO, "escaner", "--json", "-o", pdf.c_str(), foto.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
+    std::vector<std::string> fotos;
+    for (int i = 0; i < 4; ++i) {
+        fotos.push_back((c / numerado("p", i, ".jpg")).string());
+        grabarBytes(fotos.back(), codificarJpeg(fotoDeEscena(9 + static_cast<std::uint64_t>(i)), 90));
     }
-    ::close(tubo[1]);
-    std::string salida;
-    char bloque[4096];
-    for (ssize_t n; (n = ::read(tubo[0], bloque, sizeof bloque)) > 0;) salida.append(bloque, static_cast<std::size_t>(n));
-    ::close(tubo[0]);
-    int estado = 0;
-    ASSERT_EQ(::waitpid(hijo, &estado, 0), hijo);
-    ASSERT_TRUE(WIFEXITED(estado)) << estado;
-    EXPECT_EQ(WEXITSTATUS(estado), 1) << salida;
-    EXPECT_EQ(campo(salida, "estado"), "error") << salida;
-    EXPECT_FALSE(fs::exists(c / "todo.pdf"));
+    const std::string pdf = (c / "todo.pdf").string();
+    std::vector<std::string> argumentos = {"-j", "2", "-o", pdf};
+    argumentos.insert(argumentos.end(), fotos.begin(), fotos.end());
+    ASSERT_EQ(correr(argumentos).estado, 0);
+    const auto entero = static_cast<rlim_t>(fs::file_size(pdf));
+    fs::remove(pdf);
+    for (const auto& [limite, cuantas] : {std::pair{rlim_t{16 * 1024}, 1}, std::pair{entero / 2, 4}}) {
+        SCOPED_TRACE(limite);
+        int tubo[2];
+        ASSERT_EQ(::pipe(tubo), 0);
+        const pid_t hijo = ::fork();
+        if (hijo == 0) {
+            ::dup2(tubo[1], STDOUT_FILENO);
+            ::close(tubo[0]);
+            const int nulo = ::open("/dev/null", O_WRONLY);
+            if (nulo >= 0) ::dup2(nulo, STDERR_FILENO);
+            const rlimit r{limite, limite};
+            ::setrlimit(RLIMIT_FSIZE, &r);
+            ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of ending the process
+            std::vector<const char*> argv = {"escaner", "--json", "-j", "2", "-o", pdf.c_str()};
+            for (int i = 0; i < cuantas; ++i) argv.push_back(fotos[std::size_t(i)].c_str());
+            argv.push_back(nullptr);
+            ::execv(ESCANER_BINARIO, const_cast<char* const*>(argv.data()));
+            ::_exit(127);
+        }
+        ::close(tubo[1]);
+        std::string salida;
+        char bloque[4096];
+        for (ssize_t n; (n = ::read(tubo[0], bloque, sizeof bloque)) > 0;) salida.append(bloque, static_cast<std::size_t>(n));
+        ::close(tubo[0]);
+        int estado = 0;
+        ASSERT_EQ(::waitpid(hijo, &estado, 0), hijo);
+        ASSERT_TRUE(WIFEXITED(estado)) << estado;
+        EXPECT_EQ(WEXITSTATUS(estado), 1) << salida;
+        std::istringstream jsons(salida);
+        int errores = 0;
+        for (std::string linea; std::getline(jsons, linea);) {
+            EXPECT_EQ(campo(linea, "estado"), "error") << linea;
+            // The message names the PDF (its quotes escaped in the JSON).
+            const std::size_t mensaje = linea.find("\"mensaje\":");
+            errores += mensaje != std::string::npos && linea.find("todo.pdf", mensaje) != std::string::npos;
+        }
+        EXPECT_EQ(errores, cuantas) << salida;
+        EXPECT_FALSE(fs::exists(pdf));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(c.ruta), fs::directory_iterator()), 4);
 }
 
 TEST(Comandos, ElProgresoEnUnaTerminal) {

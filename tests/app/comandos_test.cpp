@@ -1,5 +1,7 @@
 // The command line: options and usage errors, photos in every format, results in every format and
 // one PDF, batches with a bad photo, JSON, threads, and the real photos in their original files.
+#include <sstream>
+
 #include "comandos_apoyo.hpp"
 
 namespace {
@@ -218,6 +220,49 @@ TEST(Comandos, UnPdfConUnaPaginaPorFotoBuena) {
             diferencia += std::abs(a - b) / (24 * 24);
         }
     EXPECT_LT(diferencia / bloques, 6.0);
+}
+
+TEST(Comandos, LasPaginasDelPdfEnElOrdenDadoConSuImagenSegunLaMejora) {
+    // Six photos, two at a time: page i of the PDF holds exactly the JPEG that photo i alone gives
+    // (the pages are written as they come, in the order given, whichever ends first). With
+    // --mejorar bn the pages are 1-bit G4, with gris gray JPEG.
+    if (!poppler("pdfimages -v")) GTEST_SKIP() << "skipped: pdfimages (poppler-utils) is not installed";
+    apoyo::CarpetaTemporal carpeta;
+    std::vector<std::string> fotos;
+    for (int i = 0; i < 6; ++i) {
+        fotos.push_back((carpeta / numerado("p", i, ".jpg")).string());
+        grabarBytes(fotos.back(), codificarJpeg(fotoDeEscena(40 + static_cast<std::uint64_t>(i)), 90));
+    }
+    const std::string pdf = (carpeta / "todo.pdf").string();
+    std::vector<std::string> argumentos = {"-j", "2", "-o", pdf};
+    argumentos.insert(argumentos.end(), fotos.begin(), fotos.end());
+    ASSERT_EQ(correr(argumentos).estado, 0);
+    ASSERT_TRUE(poppler("pdfimages -j '" + pdf + "' '" + (carpeta / "img").string() + "'"));
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        const fs::path sola = carpeta / numerado("sola", i, ".jpg");
+        ASSERT_EQ(correr({"-o", sola.string(), fotos[std::size_t(i)]}).estado, 0);
+        EXPECT_EQ(apoyo::leerArchivo(carpeta / numerado("img-00", i, ".jpg")), apoyo::leerArchivo(sola));
+    }
+
+    for (const char* mejora : {"bn", "gris"}) {
+        SCOPED_TRACE(mejora);
+        const std::string otro = (carpeta / (std::string(mejora) + ".pdf")).string();
+        ASSERT_EQ(correr({"--mejorar", mejora, "-o", otro, fotos[0], fotos[1]}).estado, 0);
+        const auto lista = poppler("pdfimages -list '" + otro + "'");
+        ASSERT_TRUE(lista);
+        std::istringstream filas(*lista);
+        std::vector<std::string> tipos;
+        for (std::string fila; std::getline(filas, fila);) {
+            std::istringstream campos(fila);
+            std::string pagina, num, tipo, ancho, alto, color, comp, bpc, enc;
+            if (campos >> pagina >> num >> tipo >> ancho >> alto >> color >> comp >> bpc >> enc &&
+                pagina.find_first_not_of("0123456789") == std::string::npos)
+                tipos.push_back(color + " " + bpc + " " + enc);
+        }
+        const std::string esperado = std::string(mejora) == "bn" ? "gray 1 ccitt" : "gray 8 jpeg";
+        EXPECT_EQ(tipos, std::vector<std::string>(2, esperado)) << *lista;
+    }
 }
 
 TEST(Comandos, FotosRealesEnSusArchivosOriginales) {
