@@ -77,6 +77,7 @@ struct Toma {
     double cuerpo = 22.0;           // the letters' size in points
     bool conTexto = true;
     int lineas = 8;                 // lines of prose, the test lines over and over
+    int frasesPorLinea = 1;         // test lines set on each line (2 fill a letter page's width at 11 points)
 };
 
 // The photo: rows in file order, planes B, G, R.
@@ -99,7 +100,11 @@ inline ImagenBmp fotoDeTexto(const Toma& t) {
         cairo_set_font_size(cr, cuerpo);
         double y = 1.2;
         for (int i = 0; i < t.lineas; ++i) {
-            const std::string& linea = lineasDePrueba()[static_cast<std::size_t>(i) % lineasDePrueba().size()];
+            std::string linea;
+            for (int k = 0; k < t.frasesPorLinea; ++k) {
+                const std::size_t n = static_cast<std::size_t>(i * t.frasesPorLinea + k) % lineasDePrueba().size();
+                linea += (k ? " " : "") + lineasDePrueba()[n];
+            }
             cairo_move_to(cr, 0.9, y);
             cairo_show_text(cr, linea.c_str());
             y += 1.6 * cuerpo;
