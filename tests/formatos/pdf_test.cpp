@@ -308,6 +308,17 @@ TEST(EscritorPdf, UnaPaginaQueNoSePuedePonerNoDejaNada) {
     }
     EXPECT_FALSE(fs::exists(archivo));
     EXPECT_TRUE(fs::is_empty(carpeta.ruta));
+    // A picture without pixels is no page, in any kind.
+    for (const auto& [ancho, alto] : {std::pair{0, 5}, std::pair{5, 0}}) {
+        ImagenBmp nada;
+        nada.header = headerNuevo(ancho, alto);
+        nada.plano0 = nada.plano1 = nada.plano2 = PlanoBytes(ancho, alto);
+        for (ImagenPdf tipo : {ImagenPdf::g4, ImagenPdf::jpegGris, ImagenPdf::jpegColor}) {
+            const Resultado<PaginaPdf> p = paginaPdf(nada, tipo, 90, 8.5, 11.0);
+            ASSERT_FALSE(p);
+            EXPECT_EQ(p.mensaje().find('\n'), std::string::npos);
+        }
+    }
     // A folder that is not there is named.
     Resultado<EscritorPdf> sinCarpeta = EscritorPdf::abrir(carpeta / "no" / "x.pdf");
     ASSERT_FALSE(sinCarpeta);
