@@ -8,8 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "escena_interno.hpp"
+#include "escena_prosa.hpp"
 
 namespace escena {
 
@@ -42,6 +45,7 @@ bool parametrosValidos(const Escena& escena) {
         return false;
     if (!(escena.saturacionEscritorio >= 0.0 && escena.saturacionEscritorio <= 3.0)) return false;
     if (!(escena.brilloPapel >= 0.2 && escena.brilloPapel <= 1.5)) return false;
+    if (!(escena.puntosProsa == 0.0 || (escena.puntosProsa >= 6.0 && escena.puntosProsa <= 24.0))) return false;
     const Sombra& s = escena.sombra;
     return s.fuerza >= 0.0 && s.fuerza <= 0.9 && std::isfinite(s.punto.x) && std::isfinite(s.punto.y) &&
            std::isfinite(s.direccion) && s.suavidad >= 0.0 && std::isfinite(s.suavidad) && s.ancho >= 0.0 &&
@@ -84,7 +88,9 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena) {
     Pagina pagina;
     if (directa) {
         inv = inversa(*directa);
-        pagina = dibujarPagina(escena.semilla, escena.anchoPapel, escena.altoPapel);
+        std::optional<Pagina> hecha = paginaDeEscena(escena);
+        if (!hecha) return std::nullopt;
+        pagina = std::move(*hecha);
         double xMin = escena.esquinas[0].x, xMax = xMin, yMin = escena.esquinas[0].y, yMax = yMin;
         for (const Esquina& p : escena.esquinas) {
             xMin = std::min(xMin, p.x);
@@ -171,7 +177,9 @@ std::optional<ImagenBmp> hojaDeFrente(const Escena& escena) {
     const std::optional<Homografia> directa = mapaDeLaHoja(escena);
     if (!directa) return std::nullopt;
     const Homografia& m = *directa;
-    const Pagina pagina = dibujarPagina(escena.semilla, escena.anchoPapel, escena.altoPapel);
+    const std::optional<Pagina> hecha = paginaDeEscena(escena);
+    if (!hecha) return std::nullopt;
+    const Pagina& pagina = *hecha;
     const Iluminacion iluminacion(escena);
     const Color tono = tonoDeLuz(escena);
     const Color papel{kPapel.b * escena.brilloPapel, kPapel.g * escena.brilloPapel, kPapel.r * escena.brilloPapel};
@@ -235,7 +243,9 @@ std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alt
     if (!salida) return std::nullopt;
     const Homografia inv = inversa(*salida);
     const Homografia& m = *directa;
-    const Pagina pagina = dibujarPagina(escena.semilla, escena.anchoPapel, escena.altoPapel);
+    const std::optional<Pagina> hecha = paginaDeEscena(escena);
+    if (!hecha) return std::nullopt;
+    const Pagina& pagina = *hecha;
     const Iluminacion iluminacion(escena);
     const Color tono = tonoDeLuz(escena);
     const Color papel{kPapel.b * escena.brilloPapel, kPapel.g * escena.brilloPapel, kPapel.r * escena.brilloPapel};
@@ -285,6 +295,13 @@ std::optional<ImagenBmp> paginaDeFrente(const Escena& escena, int ancho, int alt
         }
     }
     return hoja;
+}
+
+std::optional<std::string> textoDeLaPagina(const Escena& escena) {
+    if (!escena.conHoja || escena.puntosProsa == 0.0 || !parametrosValidos(escena)) return std::nullopt;
+    auto prosa = componerProsa(escena.semilla, escena.anchoPapel, escena.altoPapel, escena.puntosProsa, false);
+    if (!prosa) return std::nullopt;
+    return std::move(prosa->texto);
 }
 
 }  // namespace escena

@@ -108,11 +108,20 @@ struct Escena {
                            // green by 15 % at 1; 0 = white light)
     bool objetosOscuros = false;  // dark rectangular things on the desk, whatever the desk: a
                                   // black keyboard, a phone, a tablet, a dark book (fixed by the seed)
+    double puntosProsa = 0.0;  // 0: the page of drawn words; 6 .. 24: a page of Spanish prose set
+                               // in DejaVu Serif at this size in points (10 .. 12 is a letter's),
+                               // picked by the seed, at kTexelesProsa texels per inch
 };
 
 // Page raster: 100 texels per inch, so a letter page is 850 x 1100 texels. The layout (one-inch
 // margins, heading, date line, body, page number at the foot) follows the page's size.
 inline constexpr int kTexelesPorPulgada = 100;
+
+// A page of prose is set at 300 texels per inch, as fine as a reader of its text needs, with the
+// fonts of Debian's fonts-dejavu-core (the one-inch margins and the page's look are the same).
+inline constexpr int kTexelesProsa = 300;
+inline constexpr char kFuenteProsa[] = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
+inline constexpr char kFuenteProsaNegrita[] = "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf";
 
 struct FotoSintetica {
     ImagenBmp imagen;   // 24-bit, planes in B, G, R order, header from headerNuevo
@@ -140,6 +149,12 @@ std::optional<FotoSintetica> renderizarEscena(const Escena& escena);
 // (in the 15-pixel frame) repeat the edge. Returns nothing when the scene has no sheet or could not
 // be rendered.
 std::optional<ImagenBmp> hojaDeFrente(const Escena& escena);
+
+// The words on the sheet of a scene with a page of prose, as they were set: the heading, a blank
+// line, each line of the page on a line of its own with a blank line after each paragraph, and the
+// page number; UTF-8. Nothing when the scene has no sheet or no prose, is out of range, or a font
+// cannot be read (the photo cannot be rendered then either).
+std::optional<std::string> textoDeLaPagina(const Escena& escena);
 
 // The sheet's page front-on at any size, as an ideal perspective-correct scan shows it: an ancho x
 // alto image (each 2 .. 30000) in which the page's bottom-left, bottom-right, top-right and top-left
@@ -242,7 +257,10 @@ struct EscenaEtiquetada {
 const std::vector<std::string>& tiposDeEscena();
 
 // Kinds measured apart, not among the ones above nor in "todos": "lado-fuera" (like "fuera", but one
-// side of the sheet lies wholly outside the photo, so the photo does not show where the sheet ends).
+// side of the sheet lies wholly outside the photo, so the photo does not show where the sheet ends);
+// "texto" (a page of Spanish prose, letter or A4, set at 10 to 12 points: see puntosProsa and
+// textoDeLaPagina; on 8 or 12 megapixel photos, mostly portrait, the sheet covering 35 to 70 % of
+// the photo, tilted 0 to 40 degrees, turned near 0, 180, 90 or -90 degrees or at any angle).
 const std::vector<std::string>& tiposAparte();
 
 // `cuantas` scenes of kind `tipo` ("todos" cycles through the kinds of tiposDeEscena in order), the same

@@ -101,7 +101,8 @@ void escritorioComun(Generador& gen, Escena& e) {
 }
 
 struct Rangos {
-    double giro = 15.0;             // |turn| up to
+    double giroBase = 0.0;          // the turn's middle (180 = upside down, 90 or -90 = sideways)
+    double giro = 15.0;             // |turn| up to, either way of giroBase
     bool giroAmplio = false;        // turn 0 .. 90 either way instead
     double inclinacionMin = 0.0;    // camera tilt range
     double inclinacionMax = 20.0;
@@ -130,6 +131,7 @@ bool colocarHoja(Generador& gen, const Rangos& rangos, int ancho, int alto, cons
         c.rigida = true;
         c.proporcion = papel.ancho / papel.alto;
         c.giro = rangos.giroAmplio ? gen.real(0.0, 90.0) * (gen.si(0.5) ? 1.0 : -1.0) : gen.real(-rangos.giro, rangos.giro);
+        if (rangos.giroBase != 0.0) c.giro += rangos.giroBase;
         const double inclinacion = gen.real(rangos.inclinacionMin, rangos.inclinacionMax);
         const double rumbo = gen.real(0.0, 360.0);
         c.inclinacion = inclinacion * cosenoGrados(rumbo);
@@ -276,6 +278,26 @@ EscenaEtiquetada escenaDelTipo(const std::string& tipo, std::uint64_t semilla) {
         rangos.inclinacionMax = 12.0;
         rangos.coberturaMin = 0.1;
         rangos.coberturaMax = 0.22;
+    } else if (tipo == "texto") {
+        // A page of prose photographed with a phone: 8 or 12 megapixels, mostly portrait; tilted
+        // up to 40 degrees; mostly upright, else upside down, sideways or at any angle.
+        const bool doce = gen.si(0.5);
+        const int largo = doce ? 4032 : 3264, corto = doce ? 3024 : 2448;
+        const bool vertical = gen.si(0.7);
+        e.ancho = vertical ? corto : largo;
+        e.alto = vertical ? largo : corto;
+        escritorioComun(gen, e);
+        e.gradiente = gen.real(0.05, 0.25);
+        e.puntosProsa = gen.real(10.0, 12.0);
+        papel = gen.si(0.7) ? kCarta : kA4;
+        const double giro = gen.real(0.0, 1.0);
+        rangos.giro = 12.0;
+        rangos.giroBase = giro < 0.45 ? 0.0 : giro < 0.6 ? 180.0 : giro < 0.75 ? 90.0 : giro < 0.9 ? -90.0 : 0.0;
+        if (giro >= 0.9) rangos.giro = 180.0;
+        rangos.inclinacionMax = 40.0;
+        rangos.distanciaMin = 1.6;
+        rangos.coberturaMin = 0.35;
+        rangos.coberturaMax = 0.7;
     } else if (tipo == "objetos-oscuros") {
         // No sheet: dark things on a white table or pale wood.
         if (gen.si(0.6)) {
@@ -376,7 +398,7 @@ EscenaEtiquetada escenaDelTipo(const std::string& tipo, std::uint64_t semilla) {
 const std::vector<std::string>& tiposDeEscena() { return kTipos; }
 
 const std::vector<std::string>& tiposAparte() {
-    static const std::vector<std::string> aparte = {"lado-fuera"};
+    static const std::vector<std::string> aparte = {"lado-fuera", "texto"};
     return aparte;
 }
 

@@ -48,8 +48,10 @@ double ladoMenosVisto(const Cuadrilatero& e, int ancho, int alto) {
 
 TEST(ConjuntoDeEscenas, CadaTipoConEtiquetasCiertas) {
     ASSERT_EQ(escena::tiposDeEscena().size(), 14u);
+    // Pages of prose, on larger photos and tilted further, have a test of their own.
     std::vector<std::string> tipos = escena::tiposDeEscena();
-    tipos.insert(tipos.end(), escena::tiposAparte().begin(), escena::tiposAparte().end());
+    for (const std::string& t : escena::tiposAparte())
+        if (t != "texto") tipos.push_back(t);
     bool apaisadas = false, verticales = false;
     for (const std::string& tipo : tipos) {
         SCOPED_TRACE(tipo);
@@ -187,7 +189,7 @@ TEST(HerramientaEscenas, CarpetaConCornersCsv) {
     // A negative count or seed is refused, not wrapped around to a huge number.
     EXPECT_EQ(correr("-n 0 -s -1 '" + carpeta.string() + "'"), 2);
     EXPECT_EQ(correr("-n -1 '" + carpeta.string() + "'"), 2);
-    EXPECT_EQ(correr("-n 1 -f jpg '" + carpeta.string() + "'"), 2);
+    EXPECT_EQ(correr("-n 1 -f gif '" + carpeta.string() + "'"), 2);
     EXPECT_EQ(correr("-n 1 '" + carpeta.string() + "' otra"), 2);
     EXPECT_EQ(correr(""), 2);
     EXPECT_FALSE(std::filesystem::exists(carpeta));

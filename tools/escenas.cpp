@@ -21,12 +21,13 @@ namespace {
 
 constexpr char kDescripcion[] =
     "Writes synthetic photographs of sheets on desks into FOLDER (made if missing), named\n"
-    "KIND-NNN.png (or .bmp), and FOLDER/corners.csv with one line per photo:\n"
+    "KIND-NNN.png (or .jpg, .bmp), and FOLDER/corners.csv with one line per photo:\n"
     "  file,width,height,tl_x,tl_y,tr_x,tr_y,br_x,br_y,bl_x,bl_y,kind,tilt,paper,turn,coverage,corners_out\n"
     "Corners are in the picture as a viewer shows it (x right, y down from the top row), clockwise\n"
     "from the corner nearest the top-left; tilt and turn are in degrees, paper is WIDTHxHEIGHT in\n"
     "inches as the page reads, coverage the sheet's share of the photo. A photo without a sheet\n"
-    "leaves the corner, tilt, paper and turn fields empty.";
+    "leaves the corner, tilt, paper and turn fields empty. A page of prose (kind texto) has its words\n"
+    "as set beside its photo, in KIND-NNN.txt (UTF-8).";
 
 constexpr char kAyudaTipos[] =
     "comma-separated kinds, or 'todos' for all (default todos):\n"
@@ -35,7 +36,9 @@ constexpr char kAyudaTipos[] =
     "(a small sheet on black leather under a hard shadow),\n"
     "objetos-oscuros (no sheet: a keyboard, phone, tablet or dark\n"
     "book on a pale desk); and apart (not in 'todos'): lado-fuera,\n"
-    "a side of the sheet wholly outside the photo";
+    "a side of the sheet wholly outside the photo; texto, a page of\n"
+    "Spanish prose on an 8 or 12 megapixel photo, tilted up to 40\n"
+    "degrees, upright, upside down, sideways or at any angle";
 
 std::vector<std::string> separar(const std::string& texto) {
     std::vector<std::string> r;
@@ -68,10 +71,10 @@ std::string tiposConocidos(const std::string& lista) {
     return {};
 }
 
-// Writes `imagen` as PNG or BMP.
-Hecho grabar(const ImagenBmp& imagen, const std::filesystem::path& ruta, bool png) {
-    if (!png) return grabarImagen(imagen, ruta);
-    const ArchivoCodificado archivo = codificarPng(imagen);
+// Writes `imagen` as PNG, JPEG or BMP.
+Hecho grabar(const ImagenBmp& imagen, const std::filesystem::path& ruta, const std::string& formato) {
+    if (formato == "bmp") return grabarImagen(imagen, ruta);
+    const ArchivoCodificado archivo = formato == "jpg" ? codificarJpeg(imagen) : codificarPng(imagen);
     if (!archivo.ok()) return archivo.fallo();
     return grabarArchivo(ruta, *archivo);
 }
@@ -96,6 +99,7 @@ int main(int argc, char** argv) {
     std::uint64_t semilla = 1;
     std::string formato = "png";
     bool paginas = false;
+    int ppp = escena::kTexelesPorPulgada;
     std::string salida;
     app.add_option("FOLDER", salida, "the folder to write into")->required()->type_name("");
     app.add_option("-t,--tipos", listaTipos, kAyudaTipos)
@@ -108,17 +112,19 @@ int main(int argc, char** argv) {
     app.add_option("-s,--semilla", semilla, "seed; the same seed gives the same photos (default 1)")
         ->check(CLI::Validator(cifras, ""))
         ->type_name("S");
-    app.add_option("-f,--formato", formato, "png or bmp (default png)")
-        ->check(CLI::IsMember({"png", "bmp"}))
+    app.add_option("-f,--formato", formato, "png, jpg (quality 90, as a phone's) or bmp (default png)")
+        ->check(CLI::IsMember({"png", "jpg", "bmp"}))
         ->type_name("F");
     app.add_flag("-p,--paginas", paginas,
-                 "also write each sheet's page front-on at 100 pixels per\n"
-                 "inch: KIND-NNN-pagina (paper and ink only) and\n"
+                 "also write each sheet's page front-on (at --ppp):\n"
+                 "KIND-NNN-pagina (paper and ink only) and\n"
                  "KIND-NNN-pagina-luz (lit as in the photo)");
+    app.add_option("--ppp", ppp, "pixels per inch of the pages that -p writes (default 100)")
+        ->check(CLI::Range(10, 600))
+        ->type_name("N");
     if (const auto fin = herramienta::leerArgumentos(app, argc, argv)) return *fin;
 
     std::vector<std::string> tipos = separar(listaTipos);
-    const bool png = formato == "png";
     if (std::find(tipos.begin(), tipos.end(), "todos") != tipos.end()) tipos = escena::tiposDeEscena();
     const std::filesystem::path carpeta = salida;
     std::error_code error;
@@ -128,7 +134,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const char* extension = png ? ".png" : ".bmp";
+    const std::string extension = "." + formato;
     std::string csv = "file,width,height,tl_x,tl_y,tr_x,tr_y,br_x,br_y,bl_x,bl_y,kind,tilt,paper,turn,coverage,corners_out\n";
     int escritas = 0;
     for (const std::string& tipo : tipos) {
@@ -140,12 +146,31 @@ int main(int argc, char** argv) {
             const std::string nombre = std::string(base) + extension;
             const auto foto = escena::renderizarEscena(et.escena);
             if (!foto) {
-                std::fprintf(stderr, "escenas: %s could not be rendered\n", nombre.c_str());
+                if (et.escena.puntosProsa > 0.0)
+                    std::fprintf(stderr, "escenas: %s could not be rendered: cannot read the font %s (apt-get install fonts-dejavu-core)\n",
+                                 nombre.c_str(), escena::kFuenteProsa);
+                else
+                    std::fprintf(stderr, "escenas: %s could not be rendered\n", nombre.c_str());
                 return 1;
             }
-            if (const Hecho grabada = grabar(foto->imagen, carpeta / nombre, png); !grabada.ok()) {
+            if (const Hecho grabada = grabar(foto->imagen, carpeta / nombre, formato); !grabada.ok()) {
                 std::fprintf(stderr, "escenas: %s\n", grabada.mensaje().c_str());
                 return 1;
+            }
+            if (et.escena.puntosProsa > 0.0) {
+                const auto texto = escena::textoDeLaPagina(et.escena);
+                const std::string archivo = std::string(base) + ".txt";
+                if (!texto) {
+                    std::fprintf(stderr, "escenas: the words of %s could not be set\n", archivo.c_str());
+                    return 1;
+                }
+                if (const Hecho grabado = grabarArchivo(
+                        carpeta / archivo,
+                        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(texto->data()), texto->size()));
+                    !grabado.ok()) {
+                    std::fprintf(stderr, "escenas: %s\n", grabado.mensaje().c_str());
+                    return 1;
+                }
             }
             const int alto = et.escena.alto;
             std::string linea = nombre;
@@ -173,8 +198,8 @@ int main(int argc, char** argv) {
             csv += linea;
             csv += '\n';
             if (paginas && et.conHoja) {
-                const int anchoPagina = static_cast<int>(et.escena.anchoPapel * escena::kTexelesPorPulgada + 0.5);
-                const int altoPagina = static_cast<int>(et.escena.altoPapel * escena::kTexelesPorPulgada + 0.5);
+                const int anchoPagina = static_cast<int>(et.escena.anchoPapel * ppp + 0.5);
+                const int altoPagina = static_cast<int>(et.escena.altoPapel * ppp + 0.5);
                 const auto puntos = escena::esquinasDeImagen(anchoPagina, altoPagina);
                 for (const bool conLuz : {false, true}) {
                     const auto pagina = escena::paginaDeFrente(et.escena, anchoPagina, altoPagina, puntos, conLuz);
@@ -183,7 +208,7 @@ int main(int argc, char** argv) {
                         std::fprintf(stderr, "escenas: %s could not be rendered\n", archivo.c_str());
                         return 1;
                     }
-                    if (const Hecho grabada = grabar(*pagina, carpeta / archivo, png); !grabada.ok()) {
+                    if (const Hecho grabada = grabar(*pagina, carpeta / archivo, formato); !grabada.ok()) {
                         std::fprintf(stderr, "escenas: %s\n", grabada.mensaje().c_str());
                         return 1;
                     }

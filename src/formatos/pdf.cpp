@@ -104,9 +104,13 @@ struct Renglon {
     double arriba = 0, abajo = 0;      // inches from the page's top
 };
 
+// A word with text and a box of some size on a page of the largest size; any other is left out (a
+// font scaled to nothing or past any page would put the page's drawing in error).
 bool palabraDibujable(const PalabraPdf& p) {
-    return !p.texto.empty() && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.ancho) &&
-           std::isfinite(p.alto) && p.ancho > 0 && p.alto > 0;
+    const double minimo = 0.1 / kPuntosPorPulgada, maximo = kLadoMaximoPagina / kPuntosPorPulgada;
+    const auto dentro = [&](double v, double desde, double hasta) { return v >= desde && v <= hasta; };
+    return !p.texto.empty() && dentro(p.x, -maximo, maximo) && dentro(p.y, -maximo, maximo) &&
+           dentro(p.ancho, minimo, maximo) && dentro(p.alto, minimo, maximo);
 }
 
 // The words gathered into lines: a word stays on the line of the one before while it starts right

@@ -198,6 +198,7 @@ TEST(EscritorPdf, PalabrasInvisiblesQuePdftotextDevuelveEnOrden) {
         {"pingüino.", 3.4, 1.6, 1.3, 0.25},
         // Nothing to draw: no text, no width, not a number.
         {"", 5.0, 5.0, 1.0, 0.2},           {"nada", 5.0, 6.0, 0.0, 0.2},     {"nan", std::nan(""), 6.0, 1.0, 0.2},
+        {"diminuta", 5.0, 7.0, 1e-300, 1e-300}, {"enorme", 1.0, 8.0, 1e300, 0.2}, {"lejos", 1e300, 9.0, 1.0, 0.2},
     };
     PaginaPdf apaisada = pagina;
     apaisada.anchoPulgadas = 11.0;
@@ -222,8 +223,9 @@ TEST(EscritorPdf, PalabrasInvisiblesQuePdftotextDevuelveEnOrden) {
     std::string cajas;
     ASSERT_TRUE(ejecutar("pdftotext -bbox -f 1 -l 1 '" + archivo.string() + "' -", &cajas));
     int vistas = 0;
-    for (const PalabraPdf& w : pagina.palabras) {
-        if (w.texto.empty() || !(w.ancho > 0) || std::isnan(w.x)) continue;
+    // The first seven, the ones drawn.
+    for (std::size_t k = 0; k < 7; ++k) {
+        const PalabraPdf& w = pagina.palabras[k];
         const std::string marca = ">" + w.texto + "</word>";
         const std::size_t fin = cajas.find(marca);
         ASSERT_NE(fin, std::string::npos) << w.texto << "\n" << cajas;
@@ -306,6 +308,17 @@ TEST(EscritorPdf, UnaPaginaQueNoSePuedePonerNoDejaNada) {
     }
     EXPECT_FALSE(fs::exists(archivo));
     EXPECT_TRUE(fs::is_empty(carpeta.ruta));
+    // A picture without pixels is no page, in any kind.
+    for (const auto& [ancho, alto] : {std::pair{0, 5}, std::pair{5, 0}}) {
+        ImagenBmp nada;
+        nada.header = headerNuevo(ancho, alto);
+        nada.plano0 = nada.plano1 = nada.plano2 = PlanoBytes(ancho, alto);
+        for (ImagenPdf tipo : {ImagenPdf::g4, ImagenPdf::jpegGris, ImagenPdf::jpegColor}) {
+            const Resultado<PaginaPdf> p = paginaPdf(nada, tipo, 90, 8.5, 11.0);
+            ASSERT_FALSE(p);
+            EXPECT_EQ(p.mensaje().find('\n'), std::string::npos);
+        }
+    }
     // A folder that is not there is named.
     Resultado<EscritorPdf> sinCarpeta = EscritorPdf::abrir(carpeta / "no" / "x.pdf");
     ASSERT_FALSE(sinCarpeta);
