@@ -24,9 +24,9 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
                      paraTerminal(mensaje).c_str());
         return kSalidaUso;
     };
-    const LecturaOpciones lectura = leerOpciones(argc, argv);
-    if (!lectura.error.empty()) return usoIncorrecto(lectura.error);
-    const Opciones& o = lectura.opciones;
+    const Resultado<Opciones> lectura = leerOpciones(argc, argv);
+    if (!lectura) return usoIncorrecto(lectura.mensaje());
+    const Opciones& o = *lectura;
     if (o.ayuda || o.version) {
         std::fputs(o.ayuda ? textoAyuda().c_str() : textoVersion().c_str(), salida);
         if (std::fflush(salida) == 0 && !std::ferror(salida)) return 0;
@@ -34,11 +34,11 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         return 1;
     }
     Plan plan = planear(o);
-    if (!plan.error.empty()) {
+    if (plan.fallo) {
         // The photos that do not exist are told first: often they are what makes the rest wrong.
         for (const fs::path& foto : plan.faltan)
             std::fprintf(errores, "escaner: no existe la foto %s\n", paraTerminal(entreComillas(foto)).c_str());
-        return usoIncorrecto(plan.error);
+        return usoIncorrecto(plan.fallo->mensaje);
     }
     if (o.esquinasDe) {
         const Resultado<EsquinasAsignadas> asignadas = asignarEsquinasDe(*o.esquinasDe, plan.destinos);

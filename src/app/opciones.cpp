@@ -44,9 +44,8 @@ bool esCarpeta(const fs::path& ruta) {
 
 }  // namespace
 
-LecturaOpciones leerOpciones(int argc, const char* const* argv) {
-    LecturaOpciones r;
-    Opciones& o = r.opciones;
+Resultado<Opciones> leerOpciones(int argc, const char* const* argv) {
+    Opciones o;
     CLI::App app{"escaner"};
     app.set_help_flag();
     app.allow_extras();
@@ -88,13 +87,11 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ArgumentMismatch& e) {
-        r.error = "a una opcion le falta su valor (" + std::string(e.what()) + ")";
-        return r;
+        return Fallo{"a una opcion le falta su valor (" + std::string(e.what()) + ")"};
     } catch (const CLI::ParseError& e) {
-        r.error = "argumentos que no se entienden: " + std::string(e.what());
-        return r;
+        return Fallo{"argumentos que no se entienden: " + std::string(e.what())};
     }
-    if (o.ayuda || o.version) return r;
+    if (o.ayuda || o.version) return o;
     // "--" ends the options (the arguments after it are all photos); the parser hands the mark back
     // among the arguments it did not take.
     bool finDeOpciones = false;
@@ -103,17 +100,14 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
             finDeOpciones = true;
             continue;
         }
-        r.error = (resto.size() > 1 && resto[0] == '-' ? "opcion desconocida: " : "argumento de mas: ") + resto;
-        return r;
+        return Fallo{(resto.size() > 1 && resto[0] == '-' ? "opcion desconocida: " : "argumento de mas: ") + resto};
     }
     for (const auto& [op, valor] : conValor) {
         if (op->count() > 1) {
-            r.error = "la opcion " + op->get_name() + " se dio " + std::to_string(op->count()) + " veces; va una sola";
-            return r;
+            return Fallo{"la opcion " + op->get_name() + " se dio " + std::to_string(op->count()) + " veces; va una sola"};
         }
         if (op->count() == 1 && valor->empty()) {
-            r.error = "la opcion " + op->get_name() + " se dio con un valor vacio";
-            return r;
+            return Fallo{"la opcion " + op->get_name() + " se dio con un valor vacio"};
         }
     }
     for (const std::string& f : fotos) o.fotos.emplace_back(f);
@@ -122,20 +116,19 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     if (!calidad.empty()) {
         const auto q = entero(calidad, 1, 100);
         if (!q) {
-            r.error = "--calidad " + calidad + ": debe ser un entero de 1 a 100";
-            return r;
+            return Fallo{"--calidad " + calidad + ": debe ser un entero de 1 a 100"};
         }
         o.calidad = *q;
     }
     if (!hilos.empty()) {
         const auto n = entero(hilos, 1, 1024);
         if (!n) {
-            r.error = "--hilos " + hilos + ": debe ser un entero de 1 a 1024";
-            return r;
+            return Fallo{"--hilos " + hilos + ": debe ser un entero de 1 a 1024"};
         }
         o.hilos = *n;
     }
     // A word among the few an option takes.
+    std::optional<Fallo> malaPalabra;  // the first word of a list that is none of its words
     const auto palabra = [&](const char* opcion, const std::string& texto, const auto& valores, auto& destino) {
         if (texto.empty()) return true;
         std::string lista;
@@ -146,7 +139,7 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
             }
             lista += (lista.empty() ? "" : ", ") + std::string(nombre);
         }
-        r.error = std::string(opcion) + " " + texto + ": debe ser " + lista;
+        malaPalabra = Fallo{std::string(opcion) + " " + texto + ": debe ser " + lista};
         return false;
     };
     const std::pair<const char*, Detector> detectores[] = {{"robusto", Detector::robusto}, {"espec", Detector::espec}};
@@ -156,33 +149,29 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     const std::pair<const char*, Mejora> mejoras[] = {{"color", Mejora::color}, {"gris", Mejora::gris}, {"bn", Mejora::bn}};
     if (!palabra("--detector", detector, detectores, o.detector) || !palabra("--mapa", mapa, mapas, o.pagina.mapa) ||
         !palabra("--papel", papel, papeles, o.pagina.papel) || !palabra("--mejorar", mejora, mejoras, o.mejora)) {
-        return r;
+        return *malaPalabra;
     }
     if (!ppp.empty()) {
         const auto n = entero(ppp, 10, 1200);
         if (!n) {
-            r.error = "--ppp " + ppp + ": debe ser un entero de 10 a 1200";
-            return r;
+            return Fallo{"--ppp " + ppp + ": debe ser un entero de 10 a 1200"};
         }
         o.pagina.ppp = *n;
     }
     if (!megapixeles.empty()) {
         const auto n = entero(megapixeles, 1, 900);
         if (!n) {
-            r.error = "--max-megapixeles " + megapixeles + ": debe ser un entero de 1 a 900";
-            return r;
+            return Fallo{"--max-megapixeles " + megapixeles + ": debe ser un entero de 1 a 900"};
         }
         o.maxMegapixeles = *n;
     }
     if (!puerto.empty()) {
         const auto n = entero(puerto, 1, 65535);
         if (!n) {
-            r.error = "--puerto " + puerto + ": debe ser un entero de 1 a 65535";
-            return r;
+            return Fallo{"--puerto " + puerto + ": debe ser un entero de 1 a 65535"};
         }
         if (!o.revisar) {
-            r.error = "--puerto va con --revisar";
-            return r;
+            return Fallo{"--puerto va con --revisar"};
         }
         o.puerto = *n;
     }
@@ -191,30 +180,26 @@ LecturaOpciones leerOpciones(int argc, const char* const* argv) {
     if (!esquinas.empty()) {
         Resultado<Cuadrilatero> leidas = leerEsquinasTexto(esquinas);
         if (!leidas) {
-            r.error = "--esquinas " + esquinas + ": " + leidas.mensaje();
-            return r;
+            return Fallo{"--esquinas " + esquinas + ": " + leidas.mensaje()};
         }
         o.esquinas = *leidas;
         if (o.esquinasDe) {
-            r.error = "--esquinas y --esquinas-de no van juntas: --esquinas es para una foto, --esquinas-de para un lote";
-            return r;
+            return Fallo{"--esquinas y --esquinas-de no van juntas: --esquinas es para una foto, --esquinas-de para un lote"};
         }
     }
     if (!o.ocr.empty()) {
         if (!idiomasBienEscritos(o.ocr)) {
-            r.error = "--ocr " + o.ocr + ": debe ser uno o mas idiomas de Tesseract unidos por +, como spa o spa+eng";
-            return r;
+            return Fallo{"--ocr " + o.ocr + ": debe ser uno o mas idiomas de Tesseract unidos por +, como spa o spa+eng"};
         }
         // Text is read on the page as it stands upright.
         o.orientar = true;
     }
-    if (o.fotos.empty()) {
-        r.error = "falta la foto: escaner [OPCIONES] FOTO...";
-    } else if (o.esquinas && o.fotos.size() > 1) {
-        r.error = "--esquinas es para una sola foto, y se dieron " + std::to_string(o.fotos.size()) +
-                  "; para un lote, --esquinas-de ARCHIVO";
+    if (o.fotos.empty()) return Fallo{"falta la foto: escaner [OPCIONES] FOTO..."};
+    if (o.esquinas && o.fotos.size() > 1) {
+        return Fallo{"--esquinas es para una sola foto, y se dieron " + std::to_string(o.fotos.size()) +
+                     "; para un lote, --esquinas-de ARCHIVO"};
     }
-    return r;
+    return o;
 }
 
 std::string textoAyuda() {
@@ -353,11 +338,11 @@ Plan planear(const Opciones& o) {
         if (formatoArchivo == FormatoSalida::pdf) {
             plan.pdf = s;
         } else if (formatoArchivo && varias) {
-            plan.error = "-o " + s.string() + ": con varias fotos, -o es una carpeta o un .pdf";
+            plan.fallo = Fallo{"-o " + s.string() + ": con varias fotos, -o es una carpeta o un .pdf"};
             return plan;
         } else if (!formatoArchivo && !pideCarpeta && !varias) {
-            plan.error = "-o " + s.string() +
-                         ": no es una carpeta y su extension no es .png, .jpg, .jpeg, .bmp ni .pdf";
+            plan.fallo = Fallo{"-o " + s.string() +
+                         ": no es una carpeta y su extension no es .png, .jpg, .jpeg, .bmp ni .pdf"};
             return plan;
         } else if (!formatoArchivo) {
             plan.carpeta = s;
@@ -365,11 +350,11 @@ Plan planear(const Opciones& o) {
         if (formatoArchivo) {
             const fs::path padre = s.parent_path().empty() ? fs::path(".") : s.parent_path();
             if (!esCarpeta(padre)) {
-                plan.error = "-o " + s.string() + ": no existe la carpeta " + padre.string();
+                plan.fallo = Fallo{"-o " + s.string() + ": no existe la carpeta " + padre.string()};
                 return plan;
             }
             if (::access(padre.c_str(), W_OK) != 0) {
-                plan.error = "-o " + s.string() + ": no se puede escribir en la carpeta " + padre.string();
+                plan.fallo = Fallo{"-o " + s.string() + ": no se puede escribir en la carpeta " + padre.string()};
                 return plan;
             }
         }
@@ -383,7 +368,7 @@ Plan planear(const Opciones& o) {
     for (const fs::path& foto : o.fotos) {
         const auto id = identidad(foto);
         if (!fotos.emplace(canonico(foto), foto).second) {
-            plan.error = "la foto " + foto.string() + " se nombra dos veces";
+            plan.fallo = Fallo{"la foto " + foto.string() + " se nombra dos veces"};
             return plan;
         }
         if (id) archivos.emplace(*id, foto);
@@ -392,17 +377,17 @@ Plan planear(const Opciones& o) {
     std::map<fs::path, fs::path> usados;  // result, stage folder or stage image -> the photo that takes it
     const auto escribible = [&](const fs::path& ruta) {
         if (fotos.count(canonico(ruta))) {
-            plan.error = ruta.string() + " es una de las fotos: no se escribe sobre ella";
+            plan.fallo = Fallo{ruta.string() + " es una de las fotos: no se escribe sobre ella"};
             return false;
         }
         if (const auto id = identidad(ruta)) {
             if (const auto foto = archivos.find(*id); foto != archivos.end()) {
-                plan.error = ruta.string() + " es la foto " + foto->second.string() + ": no se escribe sobre ella";
+                plan.fallo = Fallo{ruta.string() + " es la foto " + foto->second.string() + ": no se escribe sobre ella"};
                 return false;
             }
         }
         if (const Hecho puede = puedeSerResultado(ruta); !puede.ok()) {
-            plan.error = puede.mensaje();
+            plan.fallo = Fallo{puede.mensaje()};
             return false;
         }
         return true;
@@ -440,8 +425,8 @@ Plan planear(const Opciones& o) {
             if (!escribible(usado)) return plan;
             const auto [donde, nuevo] = usados.emplace(canonico(usado), foto);
             if (!nuevo) {
-                plan.error = "las fotos " + donde->second.string() + " y " + foto.string() +
-                             " darian el mismo resultado " + usado.string();
+                plan.fallo = Fallo{"las fotos " + donde->second.string() + " y " + foto.string() +
+                             " darian el mismo resultado " + usado.string()};
                 return plan;
             }
         }
@@ -452,15 +437,15 @@ Plan planear(const Opciones& o) {
         const fs::path& g = *o.guardarEsquinas;
         const fs::path padre = g.parent_path().empty() ? fs::path(".") : g.parent_path();
         if (esCarpeta(g) || g.filename().empty()) {
-            plan.error = "--guardar-esquinas " + g.string() + ": es una carpeta; va el nombre de un archivo";
+            plan.fallo = Fallo{"--guardar-esquinas " + g.string() + ": es una carpeta; va el nombre de un archivo"};
         } else if (!esCarpeta(padre)) {
-            plan.error = "--guardar-esquinas " + g.string() + ": no existe la carpeta " + padre.string();
+            plan.fallo = Fallo{"--guardar-esquinas " + g.string() + ": no existe la carpeta " + padre.string()};
         } else if (::access(padre.c_str(), W_OK) != 0) {
-            plan.error = "--guardar-esquinas " + g.string() + ": no se puede escribir en la carpeta " + padre.string();
+            plan.fallo = Fallo{"--guardar-esquinas " + g.string() + ": no se puede escribir en la carpeta " + padre.string()};
         } else if (const auto otro = usados.find(canonico(g)); otro != usados.end()) {
-            plan.error = "--guardar-esquinas " + g.string() + ": es el resultado de la foto " + otro->second.string();
+            plan.fallo = Fallo{"--guardar-esquinas " + g.string() + ": es el resultado de la foto " + otro->second.string()};
         } else if (plan.pdf && canonico(*plan.pdf) == canonico(g)) {
-            plan.error = "--guardar-esquinas " + g.string() + ": es el PDF de -o";
+            plan.fallo = Fallo{"--guardar-esquinas " + g.string() + ": es el PDF de -o"};
         } else {
             escribible(g);
         }

@@ -43,11 +43,7 @@ struct Opciones {
 
 // The options read from the arguments (argv[0] is the program's name), or the usage error as one
 // line.
-struct LecturaOpciones {
-    Opciones opciones;
-    std::string error;  // empty when the arguments are good
-};
-LecturaOpciones leerOpciones(int argc, const char* const* argv);
+Resultado<Opciones> leerOpciones(int argc, const char* const* argv);
 
 // The text of --help and --ayuda, and of --version.
 std::string textoAyuda();
@@ -72,7 +68,7 @@ struct Plan {
     std::optional<std::filesystem::path> pdf;      // one PDF with a page per photo
     std::optional<std::filesystem::path> carpeta;  // a folder -o names, to be made if missing
     std::vector<std::filesystem::path> faltan;     // the photos that do not exist, in the order given
-    std::string error;                             // the usage error, as one line; empty when good
+    std::optional<Fallo> fallo;                    // the usage error; nothing when good
 };
 
 // How many photos are scanned at once: as many as -j says (0: the cores), never more than the

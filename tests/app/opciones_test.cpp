@@ -9,31 +9,42 @@ namespace {
 
 namespace fs = std::filesystem;
 
-LecturaOpciones leer(std::vector<std::string> argumentos) {
+// The options read and the usage error ("" when none), as these tests compare them.
+struct Leidas {
+    Opciones opciones;
+    std::string error;
+};
+
+Leidas leer(std::vector<std::string> argumentos) {
     argumentos.insert(argumentos.begin(), "escaner");
     std::vector<const char*> argv;
     for (const std::string& a : argumentos) argv.push_back(a.c_str());
-    return leerOpciones(static_cast<int>(argv.size()), argv.data());
+    const Resultado<Opciones> r = leerOpciones(static_cast<int>(argv.size()), argv.data());
+    if (!r) return {Opciones{}, r.mensaje()};
+    return {*r, ""};
 }
 
+// A plan's usage error, "" when it has none.
+std::string errorDe(const Plan& plan) { return plan.fallo ? plan.fallo->mensaje : ""; }
+
 TEST(Opciones, FinDeOpcionesYOpcionesRepetidasOVacias) {
-    const LecturaOpciones guion = leer({"--json", "--", "-x.jpg", "--cuenta"});
+    const Leidas guion = leer({"--json", "--", "-x.jpg", "--cuenta"});
     EXPECT_EQ(guion.error, "");
     EXPECT_TRUE(guion.opciones.json);
     EXPECT_FALSE(guion.opciones.cuenta);
     EXPECT_EQ(guion.opciones.fotos, (std::vector<fs::path>{"-x.jpg", "--cuenta"}));
     // Only the first "--" ends the options; a second one is a photo's name.
-    const LecturaOpciones dos = leer({"--", "--", "a.jpg"});
+    const Leidas dos = leer({"--", "--", "a.jpg"});
     EXPECT_EQ(dos.error, "");
     EXPECT_EQ(dos.opciones.fotos, (std::vector<fs::path>{"--", "a.jpg"}));
 
-    const LecturaOpciones repetida = leer({"-o", "a.png", "--salida", "b.png", "x.jpg"});
+    const Leidas repetida = leer({"-o", "a.png", "--salida", "b.png", "x.jpg"});
     EXPECT_NE(repetida.error.find("--salida se dio 2 veces"), std::string::npos) << repetida.error;
     EXPECT_NE(leer({"-j", "2", "-j", "2", "x.jpg"}).error.find("--hilos se dio 2 veces"), std::string::npos);
     for (const char* opcion : {"-o", "--etapas", "--calidad", "-j", "--detector", "--mapa", "--papel", "--ppp",
                                "--mejorar"}) {
         SCOPED_TRACE(opcion);
-        const LecturaOpciones vacia = leer({opcion, "", "x.jpg"});
+        const Leidas vacia = leer({opcion, "", "x.jpg"});
         EXPECT_NE(vacia.error.find("valor vacio"), std::string::npos) << vacia.error;
     }
 }
@@ -46,7 +57,7 @@ TEST(Opciones, LosLimitesDeCadaValorSeAceptan) {
     for (const Caso& c : {Caso{"--calidad", 1, 100}, Caso{"--ppp", 10, 1200}, Caso{"-j", 1, 1024}}) {
         SCOPED_TRACE(c.opcion);
         for (int valor : {c.minimo, c.maximo}) {
-            const LecturaOpciones l = leer({c.opcion, std::to_string(valor), "x.jpg"});
+            const Leidas l = leer({c.opcion, std::to_string(valor), "x.jpg"});
             ASSERT_EQ(l.error, "");
             const Opciones& o = l.opciones;
             const std::string opcion = c.opcion;
@@ -78,7 +89,7 @@ TEST(Plan, LaCarpetaDeEtapasEsUnNombreLlano) {
     o.fotos = {"...jpg", "..png"};
     o.etapas = "et";
     const Plan plan = planear(o);
-    ASSERT_EQ(plan.error, "");
+    ASSERT_EQ(errorDe(plan), "");
     EXPECT_EQ(plan.destinos[0].etapas, fs::path("et/__"));
     EXPECT_EQ(plan.destinos[1].etapas, fs::path("et/_"));
 }
@@ -105,63 +116,63 @@ TEST(Plan, NadaDeLoQueSeEscribeEsUnaFoto) {
     const fs::path et = c / "et";
     // A photo under one of the stage images' names, given by that name or by another one.
     const fs::path bordes = foto(c, "et/x/imagenBordes.bmp");
-    EXPECT_NE(planDe({x, bordes}, c / "lote", et).error.find("es una de las fotos"), std::string::npos);
+    EXPECT_NE(errorDe(planDe({x, bordes}, c / "lote", et)).find("es una de las fotos"), std::string::npos);
     fs::create_hard_link(bordes, c / "enlace.bmp");
     const Plan duro = planDe({x, c / "enlace.bmp"}, c / "lote", et);
-    EXPECT_NE(duro.error.find("es la foto " + (c / "enlace.bmp").string()), std::string::npos) << duro.error;
+    EXPECT_NE(errorDe(duro).find("es la foto " + (c / "enlace.bmp").string()), std::string::npos) << errorDe(duro);
     // The photo's own stage images.
     const fs::path propia = foto(c, "et/imagenReducida/imagenReducida.bmp");
-    EXPECT_NE(planDe({propia}, c / "s.png", et).error, "");
+    EXPECT_NE(errorDe(planDe({propia}, c / "s.png", et)), "");
     // A result beside its photo that is another photo (a link to it), and a PDF over a photo.
     const fs::path y = foto(c, "y.bmp");
     fs::create_symlink(y, c / "x-hoja.png");
     fs::create_symlink(x, c / "y-hoja.png");  // the first one met is told
-    EXPECT_NE(planDe({x, y}).error.find("x-hoja.png es una de las fotos"), std::string::npos);
+    EXPECT_NE(errorDe(planDe({x, y})).find("x-hoja.png es una de las fotos"), std::string::npos);
     fs::remove(c / "x-hoja.png");
     fs::remove(c / "y-hoja.png");
     fs::create_hard_link(y, c / "x-hoja.png");
-    EXPECT_NE(planDe({x, y}).error.find("es la foto"), std::string::npos);
+    EXPECT_NE(errorDe(planDe({x, y})).find("es la foto"), std::string::npos);
     fs::remove(c / "x-hoja.png");
     const fs::path pdf = foto(c, "x.pdf");
-    EXPECT_NE(planDe({pdf}, pdf).error.find("es una de las fotos"), std::string::npos);
-    EXPECT_NE(planDe({x, pdf}, pdf).error.find("es una de las fotos"), std::string::npos);
+    EXPECT_NE(errorDe(planDe({pdf}, pdf)).find("es una de las fotos"), std::string::npos);
+    EXPECT_NE(errorDe(planDe({x, pdf}, pdf)).find("es una de las fotos"), std::string::npos);
     // A result that is one of the stage images: two files under one name.
-    EXPECT_NE(planDe({x}, et / "x" / "imagenHojaCarta.bmp", et).error.find("darian el mismo resultado"),
+    EXPECT_NE(errorDe(planDe({x}, et / "x" / "imagenHojaCarta.bmp", et)).find("darian el mismo resultado"),
               std::string::npos);
-    EXPECT_EQ(planDe({x, y}, c / "lote", et).error, "");
+    EXPECT_EQ(errorDe(planDe({x, y}, c / "lote", et)), "");
     // Each photo's result a link to the other photo: the first one met is told.
     fs::create_hard_link(y, c / "x-hoja.png");
     fs::create_hard_link(x, c / "y-hoja.png");
-    EXPECT_NE(planDe({x, y}).error.find("x-hoja.png es la foto"), std::string::npos) << planDe({x, y}).error;
+    EXPECT_NE(errorDe(planDe({x, y})).find("x-hoja.png es la foto"), std::string::npos) << errorDe(planDe({x, y}));
 }
 
 TEST(Plan, NoSeEscribeSobreUnaTuberiaNiUnDispositivo) {
     apoyo::CarpetaTemporal c;
     const fs::path x = foto(c, "x.bmp");
     ASSERT_EQ(::mkfifo((c / "tubo.png").c_str(), 0600), 0);
-    EXPECT_NE(planDe({x}, c / "tubo.png").error.find("tuberia"), std::string::npos);
+    EXPECT_NE(errorDe(planDe({x}, c / "tubo.png")).find("tuberia"), std::string::npos);
     ASSERT_EQ(::mkfifo((c / "x-hoja.png").c_str(), 0600), 0);
-    EXPECT_NE(planDe({x}).error.find("tuberia"), std::string::npos);
+    EXPECT_NE(errorDe(planDe({x})).find("tuberia"), std::string::npos);
     const fs::path y = foto(c, "y.bmp");
     ASSERT_EQ(::mkfifo((c / "y-hoja.png").c_str(), 0600), 0);
-    EXPECT_NE(planDe({x, y}).error.find("x-hoja.png es una tuberia"), std::string::npos);
+    EXPECT_NE(errorDe(planDe({x, y})).find("x-hoja.png es una tuberia"), std::string::npos);
     ASSERT_EQ(::mkfifo((c / "todo.pdf").c_str(), 0600), 0);
-    EXPECT_NE(planDe({x}, c / "todo.pdf").error.find("tuberia"), std::string::npos);
+    EXPECT_NE(errorDe(planDe({x}, c / "todo.pdf")).find("tuberia"), std::string::npos);
     fs::create_symlink("/dev/null", c / "nulo.png");  // a link is replaced, not written through
-    EXPECT_EQ(planDe({x}, c / "nulo.png").error, "");
+    EXPECT_EQ(errorDe(planDe({x}, c / "nulo.png")), "");
 }
 
 TEST(Plan, LasFotosQueNoExistenNoChocan) {
     apoyo::CarpetaTemporal c;
     // Two patterns the shell left as they were: both stems are "*".
     const Plan plan = planDe({c / "fotos/*.jpg", c / "fotos/*.png"});
-    EXPECT_EQ(plan.error, "");
+    EXPECT_EQ(errorDe(plan), "");
     EXPECT_EQ(plan.faltan, (std::vector<fs::path>{c / "fotos/*.jpg", c / "fotos/*.png"}));
     EXPECT_EQ(plan.destinos.size(), 2u);
     // Listed apart even when the run is refused for something else.
     const fs::path a = foto(c, "a.bmp"), b = foto(c, "sub/a.bmp");
     const Plan choque = planDe({a, c / "falta.bmp", b}, c / "lote");
-    EXPECT_NE(choque.error.find("darian el mismo resultado"), std::string::npos) << choque.error;
+    EXPECT_NE(errorDe(choque).find("darian el mismo resultado"), std::string::npos) << errorDe(choque);
     EXPECT_EQ(choque.faltan, (std::vector<fs::path>{c / "falta.bmp"}));
 }
 

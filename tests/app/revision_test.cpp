@@ -223,7 +223,8 @@ TEST(Revision, LaFotoSeReduceSinGirarNiMoverse) {
 TEST(Revision, ElPuertoVaConRevisarYEsUnPuerto) {
     const auto error = [](std::vector<const char*> args) {
         args.insert(args.begin(), "escaner");
-        return leerOpciones(static_cast<int>(args.size()), args.data()).error;
+        const Resultado<Opciones> r = leerOpciones(static_cast<int>(args.size()), args.data());
+        return r.ok() ? std::string() : r.mensaje();
     };
     EXPECT_EQ(error({"--revisar", "--puerto", "8080", "a.jpg"}), "");
     EXPECT_EQ(error({"--revisar", "a.jpg"}), "");
