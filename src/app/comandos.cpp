@@ -39,8 +39,16 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         return usoIncorrecto(plan.error);
     }
     if (o.esquinasDe) {
-        if (const Hecho asignadas = asignarEsquinasDe(*o.esquinasDe, plan.destinos); !asignadas)
-            return usoIncorrecto("--esquinas-de: " + asignadas.mensaje());
+        const Resultado<EsquinasAsignadas> asignadas = asignarEsquinasDe(*o.esquinasDe, plan.destinos);
+        if (!asignadas) return usoIncorrecto("--esquinas-de: " + asignadas.mensaje());
+        // A file none of whose lines names a photo given is most likely a mistake (the photos given
+        // under other names): the run goes on, detecting every sheet, but says so.
+        if (asignadas->lineas > 0 && asignadas->fotos == 0) {
+            std::fprintf(errores,
+                         "escaner: advertencia: ninguna linea de %s nombra una de las fotos dadas (los nombres se "
+                         "comparan tal como se dieron); se busca la hoja de todas\n",
+                         paraTerminal(entreComillas(*o.esquinasDe)).c_str());
+        }
     }
     if (o.revisar) return ejecutarRevision(plan, o, salida, errores);
     return escanearPlan(plan, o, salida, errores);

@@ -45,7 +45,7 @@ std::optional<Cuadrilatero> cuatroPares(const nlohmann::json& valor) {
 
 }  // namespace
 
-Hecho asignarEsquinasDe(const std::filesystem::path& archivo, std::vector<Destino>& destinos) {
+Resultado<EsquinasAsignadas> asignarEsquinasDe(const std::filesystem::path& archivo, std::vector<Destino>& destinos) {
     const std::string nombre = entreComillas(archivo);
     Entrada entrada = abrirEntrada(archivo);
     if (entrada.fd.valor < 0) return Fallo{entrada.mensaje};
@@ -63,6 +63,7 @@ Hecho asignarEsquinasDe(const std::filesystem::path& archivo, std::vector<Destin
     for (std::size_t i = 0; i < destinos.size(); ++i) porNombre.emplace(destinos[i].foto.string(), i);
     std::map<std::string, std::size_t> vistas;  // a photo named in the file -> its line
     std::size_t numero = 0;
+    EsquinasAsignadas asignadas;
     for (std::size_t desde = 0; desde < texto.size();) {
         std::size_t fin = texto.find('\n', desde);
         if (fin == std::string::npos) fin = texto.size();
@@ -92,8 +93,11 @@ Hecho asignarEsquinasDe(const std::filesystem::path& archivo, std::vector<Destin
             return Fallo{donde + "la foto " + entreComillas(cual) + " ya estaba en la linea " +
                          std::to_string(antes->second)};
         }
+        ++asignadas.lineas;
         const auto destino = porNombre.find(cual);
-        if (destino == porNombre.end() || esquinas->is_null()) continue;
+        if (destino == porNombre.end()) continue;
+        ++asignadas.fotos;
+        if (esquinas->is_null()) continue;
         Destino& d = destinos[destino->second];
         if (const std::optional<Cuadrilatero> c = cuatroPares(*esquinas)) {
             d.esquinas = *c;
@@ -102,5 +106,5 @@ Hecho asignarEsquinasDe(const std::filesystem::path& archivo, std::vector<Destin
                               ", no son cuatro pares [x, y] de numeros";
         }
     }
-    return {};
+    return asignadas;
 }

@@ -21,5 +21,10 @@ inline constexpr std::uint64_t kBytesMaximosEsquinas = std::uint64_t{64} << 20;
 // numbers fail that photo alone (Destino::esquinasMalas); they are checked against the photo when
 // it is read. The failure, one line naming the file and the line: a file that cannot be read or is
 // larger than kBytesMaximosEsquinas, a line that is not a JSON object, a line without "foto" or
-// "esquinas", a photo named on two lines.
-Hecho asignarEsquinasDe(const std::filesystem::path& archivo, std::vector<Destino>& destinos);
+// "esquinas", a photo named on two lines. Else how many lines the file has and how many of the
+// photos given it named.
+struct EsquinasAsignadas {
+    std::size_t lineas = 0;  // lines with an object
+    std::size_t fotos = 0;   // photos of `destinos` named on one
+};
+Resultado<EsquinasAsignadas> asignarEsquinasDe(const std::filesystem::path& archivo, std::vector<Destino>& destinos);

@@ -146,8 +146,19 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     // where a detector's full precision would not survive the turn between the two frames). Fed
     // those corners, a later run makes the very same page.
     const int alto = foto.alto();
-    r.esquinas = d.esquinas ? *d.esquinas : centesimas(aPantalla(ordenarCuadrilatero(recorrido.esquinas, alto), alto));
-    recorrido.esquinas = desdePantalla(*r.esquinas, alto);
+    const Cuadrilatero enPantalla =
+        d.esquinas ? *d.esquinas : centesimas(aPantalla(ordenarCuadrilatero(recorrido.esquinas, alto), alto));
+    // Corners found that could not be given back (crossed, not convex, far outside: the fixed
+    // thresholds can give such) make no page: no sheet was found.
+    if (const Hecho buenas = comprobarEsquinas(enPantalla, foto.ancho(), alto); !d.esquinas && !buenas) {
+        std::fprintf(cuenta.f, "\n\nLas esquinas halladas no forman una hoja: %s", buenas.mensaje().c_str());
+        if (o.cuenta) r.cuenta = cuenta.texto();
+        r.hallazgo = Hallazgo::sinHoja;
+        r.mensaje = entreComillas(d.foto) + ": las esquinas halladas no forman una hoja: " + buenas.mensaje();
+        return r;
+    }
+    r.esquinas = enPantalla;
+    recorrido.esquinas = desdePantalla(enPantalla, alto);
 
     // The page: the letter-size bilinear map of the run without arguments (an upright letter
     // page, with its account), or the sheet's own shape, size and orientation.

@@ -240,6 +240,15 @@ std::string textoAyuda() {
            "      --papel P       tamano de la hoja: carta (por omision), a4, oficio o auto (medido)\n"
            "      --ppp N         pixeles por pulgada de la pagina (por omision, los de carta a 852 x 1103)\n"
            "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro)\n"
+           "      --esquinas X1,Y1,X2,Y2,X3,Y3,X4,Y4  para una sola foto: las esquinas de la hoja\n"
+           "                      dadas a mano, como las da --json (pixeles de la foto como se ve;\n"
+           "                      arriba-izquierda, arriba-derecha, abajo-derecha, abajo-izquierda);\n"
+           "                      no se busca la hoja\n"
+           "      --esquinas-de ARCHIVO  las esquinas de cada foto, de lineas JSON como las de --json\n"
+           "                      (se leen foto y esquinas); una foto sin linea, o con esquinas null,\n"
+           "                      se busca como siempre\n"
+           "      --guardar-esquinas ARCHIVO  tambien las lineas JSON de cada foto con las esquinas\n"
+           "                      usadas, para rehacer el lote con --esquinas-de\n"
            "      --max-megapixeles N  no lee fotos de mas de N millones de pixeles, de 1 a 900\n"
            "                      (por omision 200)\n"
            "      --revisar       antes de escribir nada, una pagina de revision en el navegador: la\n"
@@ -262,7 +271,9 @@ std::string textoAyuda() {
            "Ejemplos:\n"
            "  escaner foto.jpg                          deja foto-hoja.png junto a la foto\n"
            "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n"
-           "  escaner --revisar -o escaneos.pdf fotos/*.jpg  lo mismo, revisado antes en el navegador\n";
+           "  escaner --revisar -o escaneos.pdf fotos/*.jpg  lo mismo, revisado antes en el navegador\n"
+           "  escaner --json fotos/*.jpg > e.jsonl      las esquinas halladas, para revisarlas;\n"
+           "  escaner --esquinas-de e.jsonl -o escaneo.pdf fotos/*.jpg   y el lote con ellas\n";
 }
 
 std::string textoVersion() { return std::string("escaner ") + ESCANER_VERSION + "\n"; }

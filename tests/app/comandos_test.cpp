@@ -13,7 +13,8 @@ TEST(Comandos, AyudaVersionYErroresDeUso) {
         EXPECT_EQ(c.estado, 0);
         EXPECT_TRUE(c.salida.starts_with("Uso: escaner [OPCIONES] FOTO...")) << c.salida;
         for (const char* opcion : {"--salida", "--calidad", "--etapas", "--cuenta", "--json", "--hilos", "--ayuda",
-                                   "--version", "--detector", "--mapa", "--papel", "--ppp", "--mejorar"})
+                                   "--version", "--detector", "--mapa", "--papel", "--ppp", "--mejorar", "--esquinas",
+                                   "--esquinas-de", "--guardar-esquinas"})
             EXPECT_NE(c.salida.find(opcion), std::string::npos) << opcion;
         EXPECT_TRUE(c.errores.empty());
     }

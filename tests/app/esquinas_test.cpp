@@ -267,6 +267,8 @@ TEST(Esquinas, UnArchivoDeEsquinasMalFormadoEsUnErrorDeUsoQueNombraLaLinea) {
         {buena + buena, "linea 2: la foto \"" + foto.string() + "\" ya estaba en la linea 1"},
         {"{\"foto\":\"x\",\"foto_bytes\":\"zz\",\"esquinas\":null}\n", "linea 1: \"foto_bytes\" no son bytes"},
         {"{\"foto\":\"x\",\"foto_bytes\":\"abc\",\"esquinas\":null}\n", "linea 1: \"foto_bytes\" no son bytes"},
+        {"{\"foto\":\"x\",\"foto_bytes\":\"786g\",\"esquinas\":null}\n", "linea 1: \"foto_bytes\" no son bytes"},
+        {"{\"foto\":\"x\",\"foto_bytes\":\"78g6\",\"esquinas\":null}\n", "linea 1: \"foto_bytes\" no son bytes"},
     };
     int n = 0;
     for (const auto& [texto, motivo] : malos) {
@@ -321,6 +323,16 @@ TEST(Esquinas, ElArchivoDeEsquinasNombraLaFotoPorSusBytesYSeGuardaComoCualquierR
     ASSERT_EQ(porOpcion.estado, 0) << porOpcion.errores;
     EXPECT_TRUE(apoyo::leerArchivo(carpeta / "b.png") == apoyo::leerArchivo(carpeta / "c.png"));
     EXPECT_FALSE(apoyo::leerArchivo(carpeta / "a.png") == apoyo::leerArchivo(carpeta / "b.png"));
+
+    // A file none of whose lines names a photo given: every sheet is detected, with a warning.
+    const std::string ajeno = "{\"foto\":\"otra.png\",\"esquinas\":null}\n";
+    apoyo::escribirArchivo(carpeta / "ajeno.jsonl", apoyo::Bytes(ajeno.begin(), ajeno.end()));
+    const Corrida ajena = correr({"--esquinas-de", (carpeta / "ajeno.jsonl").string(), "-o",
+                                  (carpeta / "f.png").string(), foto.string()});
+    ASSERT_EQ(ajena.estado, 0) << ajena.errores;
+    EXPECT_EQ(lineas(ajena.errores), 1) << ajena.errores;
+    EXPECT_NE(ajena.errores.find("advertencia: ninguna linea de"), std::string::npos) << ajena.errores;
+    EXPECT_TRUE(apoyo::leerArchivo(carpeta / "a.png") == apoyo::leerArchivo(carpeta / "f.png"));
 
     // Corners given with more decimals than a detector's come back as given.
     const Corrida finas = correr({"--json", "--esquinas", "100.125,60,540,50.0625,550,420,90,430.1", "-o",
@@ -386,6 +398,59 @@ TEST(Esquinas, ConEsquinasDadasLasEtapasSonLaReducidaElContornoYLaPagina) {
     EXPECT_NE(c.salida.find("Esquinas de la hoja dadas"), std::string::npos) << c.salida;
     EXPECT_NE(c.salida.find("(460,50)"), std::string::npos) << c.salida;
     EXPECT_NE(c.salida.find("Se ha grabado la imagen \"imagenHojaCarta.bmp\""), std::string::npos) << c.salida;
+}
+
+TEST(Esquinas, LosUmbralesFijosHacenLaPaginaEnElOrdenDeLaHojaAunqueDenSusEsquinasCruzadas) {
+    // A turned sheet whose corners the fixed thresholds list crossed (their quadrant order swaps the
+    // two bottom ones): the page is made in the sheet's order, the one the JSON line prints, and
+    // its corners are the sheet's to within a few pixels.
+    const auto escenas = escena::conjuntoDeEscenas("giro", 6, 1);
+    ASSERT_EQ(escenas.size(), 6u);
+    const auto foto = escena::renderizarEscena(escenas[3].escena);
+    ASSERT_TRUE(foto);
+    apoyo::CarpetaTemporal carpeta;
+    ASSERT_EQ(grabarImagen(foto->imagen, carpeta / "giro.bmp"), std::nullopt);
+    const Corrida c = correr({"--json", "--detector", "espec", "-o", (carpeta / "hoja.png").string(),
+                              (carpeta / "giro.bmp").string()});
+    ASSERT_EQ(c.estado, 0) << c.errores;
+    EXPECT_EQ(campo(c.salida, "estado"), "ok");
+    double v[8];
+    ASSERT_EQ(std::sscanf(campo(c.salida, "esquinas").c_str(), "[[%lf,%lf],[%lf,%lf],[%lf,%lf],[%lf,%lf]]", &v[0], &v[1],
+                          &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]),
+              8);
+    const Cuadrilatero verdad = aPantalla(escenas[3].escena.esquinas, foto->imagen.alto());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(v[2 * i], verdad[static_cast<std::size_t>(i)].x, 8.0) << i;
+        EXPECT_NEAR(v[2 * i + 1], verdad[static_cast<std::size_t>(i)].y, 8.0) << i;
+    }
+    const Corrida dada = correr({"--esquinas", esquinasDeLinea(c.salida), "-o", (carpeta / "dada.png").string(),
+                                 (carpeta / "giro.bmp").string()});
+    ASSERT_EQ(dada.estado, 0) << dada.errores;
+    EXPECT_TRUE(apoyo::leerArchivo(carpeta / "hoja.png") == apoyo::leerArchivo(carpeta / "dada.png"));
+}
+
+TEST(Esquinas, LasEsquinasHalladasQueNoSePodrianDarNoHacenPagina) {
+    // On a pale desk with a dark object and no sheet, the fixed thresholds give a quadrilateral that
+    // is not convex: the bilinear map, which needs no proportion, made a page of it. Now no page
+    // is made under either map, as for corners given.
+    const auto escenas = escena::conjuntoDeEscenas("objetos-oscuros", 1, 1);
+    ASSERT_EQ(escenas.size(), 1u);
+    const auto foto = escena::renderizarEscena(escenas[0].escena);
+    ASSERT_TRUE(foto);
+    apoyo::CarpetaTemporal carpeta;
+    ASSERT_EQ(grabarImagen(foto->imagen, carpeta / "objeto.bmp"), std::nullopt);
+    for (const char* mapa : {"bilineal", "perspectiva"}) {
+        SCOPED_TRACE(mapa);
+        const Corrida c = correr({"--json", "--cuenta", "--detector", "espec", "--mapa", mapa, "-o",
+                                  (carpeta / "hoja.png").string(), (carpeta / "objeto.bmp").string()});
+        EXPECT_EQ(c.estado, 1);
+        EXPECT_NE(c.errores.find("objeto.bmp\": las esquinas halladas no forman una hoja: el cuadrilatero no es convexo"),
+                  std::string::npos)
+            << c.errores;
+        EXPECT_NE(c.salida.find("\"estado\":\"sin-hoja\",\"esquinas\":null"), std::string::npos) << c.salida;
+        EXPECT_NE(c.salida.find("Las esquinas halladas no forman una hoja"), std::string::npos) << c.salida;
+        EXPECT_FALSE(fs::exists(carpeta / "hoja.png"));
+    }
 }
 
 }  // namespace
