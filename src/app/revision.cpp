@@ -238,8 +238,11 @@ private:
             std::string mensaje;
             if (!esquinas) {
                 try {
-                    if (auto halladas = detectar(*completa, o_))
+                    if (auto halladas = detectar(*completa, o_)) {
                         esquinas = centesimas(aPantalla(ordenarCuadrilatero(*halladas, alto), alto));
+                        // Found corners that make no page are no sheet, as for the command line.
+                        if (!comprobarEsquinas(*esquinas, completa->ancho(), alto).ok()) esquinas.reset();
+                    }
                 } catch (const std::bad_alloc&) {
                     mensaje = entreComillas(plan_.destinos[i].foto) + " no cabe en la memoria libre";
                 }

@@ -74,11 +74,14 @@ def bmp_ampliado(origen, destino, veces):
 class Corrida:
     """escaner --revisar in a child process; the address is its first line."""
 
+    todas = []  # to be ended if a test fails before they end
+
     def __init__(self, escaner, carpeta, argumentos):
         self.salida = open(os.path.join(carpeta, "salida.txt"), "w+")
         self.errores = open(os.path.join(carpeta, "errores.txt"), "w+")
         self.proceso = subprocess.Popen([escaner, "--revisar"] + argumentos, cwd=carpeta,
                                         stdout=self.salida, stderr=self.errores)
+        Corrida.todas.append(self.proceso)
         self.direccion = None
         limite = time.time() + 20
         while time.time() < limite and self.proceso.poll() is None:
@@ -287,6 +290,10 @@ def main():
         cerrar_sin_guardar(webdriver, os.path.abspath(a.escaner), os.path.abspath(a.ejemplo),
                            os.path.join(carpeta, "cerrada"))
     except AssertionError as e:
+        for proceso in Corrida.todas:
+            if proceso.poll() is None:
+                proceso.kill()
+                proceso.wait()
         print("FALLO: " + str(e))
         print("kept in " + carpeta)
         return 1

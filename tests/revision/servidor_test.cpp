@@ -319,10 +319,11 @@ TEST(Servidor, CerrarLaPaginaTerminaSinGuardar) {
 }
 
 TEST(Servidor, UnaRecargaDentroDeLaGraciaSigueLaRevision) {
-    ServidorDePrueba s(std::chrono::hours(1));
+    ServidorDePrueba s(std::chrono::seconds(2));
     EXPECT_EQ(estado(s.enviar("/api/cerrar", "")), 204);
     // The page comes back: the close is forgotten, and the run ends only when it saves.
     EXPECT_EQ(estado(s.pedir("/")), 200);
+    EXPECT_EQ(s.fin.wait_for(std::chrono::seconds(3)), std::future_status::timeout);
     EXPECT_EQ(estado(s.enviar("/api/guardar", R"({"esquinas":[null,null]})")), 200);
     Resultado<Revision> fin = s.fin.get();
     ASSERT_TRUE(fin.ok());
