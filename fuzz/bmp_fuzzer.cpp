@@ -42,19 +42,18 @@ constexpr std::int64_t kPixelesIdaYVuelta = 1 << 20;  // largest image written b
 
 
 void grabar(const ImagenBmp& imagen, const char* nombre) {
-    if (auto error = grabarImagen(imagen, carpeta / nombre)) fallar(*error);
+    if (const Hecho grabada = grabarImagen(imagen, carpeta / nombre); !grabada.ok()) fallar(grabada.mensaje());
 }
 
 // What the reader promises of any image it returns.
 void revisarLectura(const Resultado<BmpLeido>& lectura) {
-    if (lectura.fallo().causa != FalloLectura::ninguno) {
-        if (lectura->imagen) fallar("una lectura fallida devolvio una imagen");
+    if (!lectura) {
+        if (lectura.fallo().causa == static_cast<int>(FalloLectura::ninguno)) fallar("una lectura fallida sin causa");
         if (lectura.mensaje().empty() || lectura.mensaje().find('\n') != std::string::npos) {
             fallar("el mensaje de una lectura fallida no es una linea: \"" + lectura.mensaje() + "\"");
         }
         return;
     }
-    if (!lectura) fallar("una lectura sin fallo no devolvio imagen");
     const ImagenBmp& imagen = lectura->imagen;
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
@@ -81,9 +80,10 @@ void recorrerEtapas(const ImagenBmp& foto) {
     ListaRectas rectas{};
     {
         const Bordes bordes = detectarBordes(trabajo);
-        if (auto error = grabarPlanos(trabajo.header, bordes.mapa, bordes.mapa, bordes.mapa,
-                                      carpeta / "imagenBordes.bmp")) {
-            fallar(*error);
+        if (const Hecho grabada = grabarPlanos(trabajo.header, bordes.mapa, bordes.mapa, bordes.mapa,
+                                               carpeta / "imagenBordes.bmp");
+            !grabada.ok()) {
+            fallar(grabada.mensaje());
         }
         PlanoReal acumulador =
             acumuladorHough(bordes.mapa, bordes.orientacion, anchoTrabajo, altoTrabajo);

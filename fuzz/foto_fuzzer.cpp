@@ -32,25 +32,22 @@ constexpr std::int64_t kPixelesIdaYVuelta = 1 << 18;  // largest image written b
 
 // What the reader promises of anything it returns.
 void revisarLectura(const LecturaFoto& lectura) {
-    if (lectura->orientacion < 1 || lectura->orientacion > 8) {
-        fallar("orientacion " + std::to_string(lectura->orientacion));
-    }
-    if (!lectura.mensaje().empty()) {
-        if (lectura->imagen) fallar("una lectura fallida devolvio una imagen");
-        if (lectura.mensaje().find('\n') != std::string::npos) {
+    if (!lectura) {
+        if (lectura.mensaje().empty() || lectura.mensaje().find('\n') != std::string::npos) {
             fallar("el mensaje de una lectura fallida no es una linea: \"" + lectura.mensaje() + "\"");
         }
         return;
     }
-    if (!lectura) fallar("una lectura sin mensaje no devolvio imagen");
-    if (!lectura->formato) fallar("una foto leida sin formato");
+    if (lectura->orientacion < 1 || lectura->orientacion > 8) {
+        fallar("orientacion " + std::to_string(lectura->orientacion));
+    }
     const ImagenBmp& imagen = lectura->imagen;
     const int ancho = imagen.ancho();
     const int alto = imagen.alto();
     if (ancho < kLadoMinimo || ancho > kLadoMaximo || alto < kLadoMinimo || alto > kLadoMaximo) {
         fallar("imagen leida de " + std::to_string(ancho) + " x " + std::to_string(alto));
     }
-    if (*lectura->formato != FormatoFoto::bmp && imagen.header != headerNuevo(ancho, alto)) {
+    if (lectura->formato != FormatoFoto::bmp && imagen.header != headerNuevo(ancho, alto)) {
         fallar("la cabecera de una foto decodificada no es la de una imagen nueva");
     }
     for (const PlanoBytes* plano : {&imagen.plano0, &imagen.plano1, &imagen.plano2}) {

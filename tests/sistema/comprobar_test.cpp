@@ -49,7 +49,7 @@ TEST(ComprobarDeathTest, LasEtapasRehusanLoQueNoDebenRecibir) {
     EXPECT_DEATH(remuestrearPagina(fina, MapaDePagina{}, 10, 10), "foto.ancho\\(\\) >= 2");
     const ImagenBmp imagen = apoyo::imagenDe(8, 6, [](int, int, int) { return 0; });
     apoyo::CarpetaTemporal carpeta;
-    EXPECT_DEATH(grabarPlanos(imagen.header, imagen.plano0, PlanoBytes(8, 5), imagen.plano2, carpeta / "x.bmp"),
+    EXPECT_DEATH((void)grabarPlanos(imagen.header, imagen.plano0, PlanoBytes(8, 5), imagen.plano2, carpeta / "x.bmp"),
                  "plano->alto >= alto \\(plano->alto = 5, alto = 6\\)");
     // Sizes as they should be go through.
     EXPECT_TRUE(grabarPlanos(imagen.header, imagen.plano0, imagen.plano1, imagen.plano2, carpeta / "x.bmp").ok());
