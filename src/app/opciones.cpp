@@ -14,10 +14,6 @@
 
 namespace fs = std::filesystem;
 
-#ifndef ESCANER_VERSION
-#define ESCANER_VERSION "sin version"
-#endif
-
 namespace {
 
 // A whole number from `texto` between `minimo` and `maximo`, or nothing.
@@ -201,88 +197,6 @@ Resultado<Opciones> leerOpciones(int argc, const char* const* argv) {
     }
     return o;
 }
-
-std::string textoAyuda() {
-    return "Uso: escaner [OPCIONES] FOTO...\n"
-           "     escaner                 (sin argumentos: lee imagenDocumento.bmp de la carpeta actual,\n"
-           "                              deja las cinco imagenes de las etapas y espera una tecla)\n"
-           "\n"
-           "Busca la hoja en cada foto (JPEG, PNG o BMP, reconocida por su contenido) y la deja derecha\n"
-           "y de frente, como una pagina escaneada de 852 x 1103 pixeles.\n"
-           "\n"
-           "Opciones:\n"
-           "  -o, --salida RUTA   donde va el resultado. Con una foto: un archivo cuya extension da el\n"
-           "                      formato (.png, .jpg o .jpeg, .bmp, .pdf) o una carpeta que exista.\n"
-           "                      Con varias: una carpeta (se crea si falta; NOMBRE-hoja.png por foto)\n"
-           "                      o un .pdf con una pagina por foto, en el orden dado (cada pagina\n"
-           "                      va al PDF al hacerse; el PDF aparece entero al final).\n"
-           "                      Sin -o: NOMBRE-hoja.png junto a cada foto.\n"
-           "      --calidad Q     calidad JPEG de los resultados .jpg y de las paginas del PDF,\n"
-           "                      de 1 a 100 (por omision 90)\n"
-           "      --etapas CARPETA  tambien las cinco imagenes de las etapas de cada foto, en\n"
-           "                      CARPETA/NOMBRE/\n"
-           "      --cuenta        la cuenta en espanol de cada foto en la salida estandar\n"
-           "      --json          un objeto JSON por foto y linea en la salida estandar: foto, estado\n"
-           "                      (\"ok\", \"sin-hoja\" o \"error\"), esquinas (pixeles de la foto como se\n"
-           "                      ve, x a la derecha, y hacia abajo; arriba-izquierda, arriba-derecha,\n"
-           "                      abajo-derecha, abajo-izquierda), salida, mensaje; con --orientar,\n"
-           "                      giro (grados en el sentido del reloj), y con --ocr, texto. Un\n"
-           "                      nombre que no es UTF-8 va con U+FFFD por cada byte que no lo es, y\n"
-           "                      todos sus bytes en hexadecimal en foto_bytes o salida_bytes\n"
-           "  -j, --hilos N       hilos a usar: fotos a la vez, y una foto sola usa los que sobran\n"
-           "                      (por omision, los nucleos disponibles); nunca mas fotos a la vez\n"
-           "                      que nucleos, que solo sumarian memoria\n"
-           "      --detector D    como se busca la hoja: robusto (por omision) o espec (umbrales fijos,\n"
-           "                      como la corrida sin argumentos)\n"
-           "      --mapa M        como se endereza: perspectiva (por omision) o bilineal\n"
-           "      --papel P       tamano de la hoja: carta (por omision), a4, oficio o auto (medido)\n"
-           "      --ppp N         pixeles por pulgada de la pagina (por omision, los de carta a 852 x 1103)\n"
-           "      --mejorar M     aspecto de escaneo: color, gris o bn (blanco y negro); en un PDF,\n"
-           "                      gris va en JPEG gris y bn en 1 bit (CCITT G4)\n"
-           "      --esquinas X1,Y1,X2,Y2,X3,Y3,X4,Y4  para una sola foto: las esquinas de la hoja\n"
-           "                      dadas a mano, como las da --json (pixeles de la foto como se ve;\n"
-           "                      arriba-izquierda, arriba-derecha, abajo-derecha, abajo-izquierda);\n"
-           "                      no se busca la hoja\n"
-           "      --esquinas-de ARCHIVO  las esquinas de cada foto, de lineas JSON como las de --json\n"
-           "                      (se leen foto y esquinas); una foto sin linea, o con esquinas null,\n"
-           "                      se busca como siempre\n"
-           "      --guardar-esquinas ARCHIVO  tambien las lineas JSON de cada foto con las esquinas\n"
-           "                      usadas, para rehacer el lote con --esquinas-de\n"
-           "      --max-megapixeles N  no lee fotos de mas de N millones de pixeles, de 1 a 900\n"
-           "                      (por omision 200)\n"
-           "      --ocr IDIOMAS   reconoce el texto de cada pagina (Tesseract) en esos idiomas: spa,\n"
-           "                      eng, o varios unidos por + (spa+eng). En un PDF, el texto va\n"
-           "                      invisible sobre cada pagina; si no, en NOMBRE-hoja.txt junto a\n"
-           "                      cada pagina. Incluye --orientar\n"
-           "      --orientar      gira cada pagina 0, 90, 180 o 270 grados para que su texto quede\n"
-           "                      derecho, solo cuando Tesseract esta seguro (sin texto, no se gira)\n"
-           "      --revisar       antes de escribir nada, una pagina de revision en el navegador: la\n"
-           "                      primera linea de la salida estandar es la direccion a abrir (solo\n"
-           "                      en esta maquina, con una clave secreta). Cada foto con sus cuatro\n"
-           "                      esquinas para arrastrar (flechas: 1 pixel, Mayus: 10, Tab: la\n"
-           "                      siguiente) y la pagina como saldra; \"Guardar\" escribe lo mismo que\n"
-           "                      sin --revisar, con esas esquinas. Cerrar la pagina termina sin\n"
-           "                      escribir nada (estado 1)\n"
-           "      --puerto N      el puerto de la pagina de revision, de 1 a 65535 (por omision,\n"
-           "                      uno libre)\n"
-           "  -h, --help, --ayuda  esta ayuda\n"
-           "      --version       la version\n"
-           "  --                  fin de las opciones: lo que sigue son fotos (aunque empiece por -)\n"
-           "\n"
-           "Estado de salida: 0 si se escanearon todas las fotos; 1 si alguna no (cada una con una\n"
-           "linea en la salida de errores; las demas se escanean igual); 2 si los argumentos no son\n"
-           "validos.\n"
-           "\n"
-           "Ejemplos:\n"
-           "  escaner foto.jpg                          deja foto-hoja.png junto a la foto\n"
-           "  escaner -j 2 -o escaneos.pdf fotos/*.jpg  un PDF con una pagina por foto\n"
-           "  escaner --json fotos/*.jpg > e.jsonl      las esquinas halladas, para revisarlas;\n"
-           "  escaner --esquinas-de e.jsonl -o escaneo.pdf fotos/*.jpg   y el lote con ellas\n"
-           "  escaner --ocr spa -o escaneo.pdf fotos/*.jpg  el PDF con su texto, que se busca y se copia\n"
-           "  escaner --revisar -o escaneos.pdf fotos/*.jpg  lo mismo, revisado antes en el navegador\n";
-}
-
-std::string textoVersion() { return std::string("escaner ") + ESCANER_VERSION + "\n"; }
 
 int fotosALaVez(int hilos, std::size_t fotos, int nucleos) {
     const int limite = std::max(1, std::min(hilos > 0 ? hilos : nucleos, nucleos));
