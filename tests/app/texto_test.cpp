@@ -3,22 +3,13 @@
 // the same bytes whatever the threads.
 #include "comandos_apoyo.hpp"
 #include "pagina_texto.hpp"
+#include "ocr/datos_ocr.hpp"
 #include "ocr/ocr.hpp"
 
 namespace {
 
 using namespace comandos_prueba;
 namespace fs = std::filesystem;
-
-bool hayDatos() {
-    static const bool hay = MotorOcr::crear("spa", true).ok();
-    return hay;
-}
-
-#define NECESITA_DATOS()                                                                                  \
-    if (!hayDatos())                                                                                      \
-    GTEST_SKIP() << "skipped: Tesseract's Spanish or orientation data is not installed "                  \
-                    "(tesseract-ocr-spa, tesseract-ocr-osd)"
 
 // A photo of the test page turned clockwise by `giro` degrees, written as a JPEG.
 std::string fotoDeTexto(const apoyo::CarpetaTemporal& carpeta, const std::string& nombre, double giro,

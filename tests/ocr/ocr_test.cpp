@@ -8,6 +8,7 @@
 #include <string>
 
 #include "apoyo.hpp"
+#include "ocr/datos_ocr.hpp"
 #include "imagen/giro.hpp"
 #include "pagina_texto.hpp"
 
@@ -43,17 +44,6 @@ struct DatosEn {
         }
     }
 };
-
-// The installed data holds Spanish and the orientation; the tests need them.
-bool hayDatos() {
-    static const bool hay = MotorOcr::crear("spa", true).ok();
-    return hay;
-}
-
-#define NECESITA_DATOS()                                                                                  \
-    if (!hayDatos())                                                                                      \
-    GTEST_SKIP() << "skipped: Tesseract's Spanish or orientation data is not installed "                  \
-                    "(tesseract-ocr-spa, tesseract-ocr-osd)"
 
 }  // namespace
 
