@@ -104,6 +104,11 @@ struct Renglon {
     double arriba = 0, abajo = 0;      // inches from the page's top
 };
 
+// How far short of its box's right edge a word is drawn, in parts of the line's font size: more
+// than the gap (a tenth of the size) past which pdftotext parts two words, and little enough that
+// the words of a line stay one line for it.
+constexpr double kHolguraPalabra = 0.15;
+
 // A word with text and a box of some size on a page of the largest size; any other is left out (a
 // font scaled to nothing or past any page would put the page's drawing in error).
 bool palabraDibujable(const PalabraPdf& p) {
@@ -266,7 +271,11 @@ void EscritorPdf::Estado::dibujarPalabras(cairo_t* cr, const std::vector<Palabra
             cairo_text_extents_t medida;
             cairo_text_extents(cr, p.texto.c_str(), &medida);
             if (!(medida.x_advance > 0)) continue;
-            cairo_matrix_init_scale(&m, tamano * p.ancho * kPuntosPorPulgada / medida.x_advance, tamano);
+            // Each word stops a little short of its box's right edge: two words whose boxes touch,
+            // as an engine gives "a" right after "empezo", still stand apart for readers of the text.
+            const double ancho = std::max(p.ancho * kPuntosPorPulgada - kHolguraPalabra * tamano,
+                                          0.5 * p.ancho * kPuntosPorPulgada);
+            cairo_matrix_init_scale(&m, tamano * ancho / medida.x_advance, tamano);
             cairo_set_font_matrix(cr, &m);
             cairo_move_to(cr, p.x * kPuntosPorPulgada, base);
             cairo_show_text(cr, p.texto.c_str());

@@ -187,7 +187,7 @@ TEST(EscritorPdf, BlancoYNegroEnG4PixelAPixelYGrisEnJpegGris) {
 TEST(EscritorPdf, PalabrasInvisiblesQuePdftotextDevuelveEnOrden) {
     // A blank letter page and words placed by hand: two lines in reading order, accents and ñ, a
     // landscape page after it. The words come out of pdftotext exactly, each over its place, and
-    // nothing of them shows on the rendered page.
+    // nothing of them shows on the rendered page; words whose boxes touch stay apart.
     const Foto blanca = fotoDe(612, 792, [](int, int) { return std::array<int, 3>{255, 255, 255}; });
     Resultado<PaginaPdf> p = paginaPdf(imagenBmp(blanca), ImagenPdf::jpegGris, 90, 8.5, 11.0);
     ASSERT_TRUE(p.ok()) << p.mensaje();
@@ -196,6 +196,8 @@ TEST(EscritorPdf, PalabrasInvisiblesQuePdftotextDevuelveEnOrden) {
         {"El", 1.0, 1.0, 0.25, 0.2},        {"niño", 1.35, 1.0, 0.5, 0.25},   {"comió", 1.95, 1.02, 0.7, 0.2},
         {"piñas", 2.75, 1.0, 0.7, 0.25},    {"Canción", 1.0, 1.6, 1.0, 0.25}, {"ÁÉÍÓÚ", 2.2, 1.6, 1.0, 0.2},
         {"pingüino.", 3.4, 1.6, 1.3, 0.25},
+        // Boxes that touch are still two words.
+        {"empezó", 1.0, 4.0, 0.8, 0.25},    {"a", 1.8, 4.05, 0.12, 0.15},     {"las", 1.92, 4.0, 0.35, 0.25},
         // Nothing to draw: no text, no width, not a number.
         {"", 5.0, 5.0, 1.0, 0.2},           {"nada", 5.0, 6.0, 0.0, 0.2},     {"nan", std::nan(""), 6.0, 1.0, 0.2},
         {"diminuta", 5.0, 7.0, 1e-300, 1e-300}, {"enorme", 1.0, 8.0, 1e300, 0.2}, {"lejos", 1e300, 9.0, 1.0, 0.2},
@@ -215,7 +217,7 @@ TEST(EscritorPdf, PalabrasInvisiblesQuePdftotextDevuelveEnOrden) {
     SALTAR_SIN_POPPLER();
     std::string texto;
     ASSERT_TRUE(ejecutar("pdftotext -f 1 -l 1 '" + archivo.string() + "' -", &texto));
-    EXPECT_EQ(sinEspaciosRepetidos(texto), "El niño comió piñas\nCanción ÁÉÍÓÚ pingüino.\n\n\f");
+    EXPECT_EQ(sinEspaciosRepetidos(texto), "El niño comió piñas\nCanción ÁÉÍÓÚ pingüino.\n\nempezó a las\n\n\f");
     ASSERT_TRUE(ejecutar("pdftotext -f 2 -l 2 '" + archivo.string() + "' -", &texto));
     EXPECT_EQ(texto, "Señal\n\n\f");
 
@@ -237,7 +239,9 @@ TEST(EscritorPdf, PalabrasInvisiblesQuePdftotextDevuelveEnOrden) {
             << cajas.substr(inicio, fin - inicio);
         SCOPED_TRACE(w.texto);
         EXPECT_NEAR(xMin, w.x * 72, 1.0);
-        EXPECT_NEAR(xMax, (w.x + w.ancho) * 72, 1.5);
+        // Drawn a little short of the box's right edge (0.15 of the line's size at most).
+        EXPECT_LE(xMax, (w.x + w.ancho) * 72 + 1.5);
+        EXPECT_GE(xMax, (w.x + w.ancho) * 72 - 0.15 * 0.35 * 72);
         // Vertically the line's box: it covers the word's and is not much taller.
         EXPECT_LE(yMin, w.y * 72 + 3);
         EXPECT_GE(yMax, (w.y + w.alto) * 72 - 3);
