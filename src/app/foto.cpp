@@ -37,15 +37,6 @@ struct TextoEnMemoria {
     }
 };
 
-// The corners to the nearest hundredth of a pixel.
-Cuadrilatero centesimas(Cuadrilatero esquinas) {
-    for (Esquina& e : esquinas) {
-        e.x = std::round(e.x * 100) / 100;
-        e.y = std::round(e.y * 100) / 100;
-    }
-    return esquinas;
-}
-
 // The text engine of this thread, made the first time a photo here needs it and kept for the
 // photos after it: loading the languages takes longer than reading a page.
 Resultado<MotorOcr*> motorDelHilo(const Opciones& o) {
@@ -166,13 +157,10 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         return r;
     }
     // The page is made from the corners as the JSON line prints them, taken back to the stored
-    // rows: the given ones as they are, or the detector's in their display order and to the
-    // hundredth of a pixel (a hundredth is printed exactly, and reads back as the same number,
-    // where a detector's full precision would not survive the turn between the two frames). Fed
-    // those corners, a later run makes the very same page.
+    // rows: the given ones as they are, or the detector's as they are shown (comoSeMuestran).
     const int alto = foto.alto();
     const Cuadrilatero enPantalla =
-        d.esquinas ? *d.esquinas : centesimas(aPantalla(ordenarCuadrilatero(recorrido.esquinas, alto), alto));
+        d.esquinas ? *d.esquinas : comoSeMuestran(recorrido.esquinas, alto);
     // Corners found that could not be given back (crossed, not convex, far outside: the fixed
     // thresholds can give such) make no page: no sheet was found.
     if (const Hecho buenas = comprobarEsquinas(enPantalla, foto.ancho(), alto); !d.esquinas && !buenas.ok()) {

@@ -51,16 +51,6 @@ std::optional<Cuadrilatero> detectar(const ImagenBmp& foto, const Opciones& o) {
     return r.esquinas;
 }
 
-// The corners to the nearest hundredth of a pixel, as the command line gives and uses the ones it
-// finds: saved as they are shown, they make the same page.
-Cuadrilatero centesimas(Cuadrilatero esquinas) {
-    for (Esquina& e : esquinas) {
-        e.x = std::round(e.x * 100) / 100;
-        e.y = std::round(e.y * 100) / 100;
-    }
-    return esquinas;
-}
-
 class FotosDelPlan final : public FotosRevision {
 public:
     FotosDelPlan(const Plan& plan, const Opciones& o, std::FILE* salida, std::FILE* errores)
@@ -239,7 +229,7 @@ private:
             if (!esquinas) {
                 try {
                     if (auto halladas = detectar(*completa, o_)) {
-                        esquinas = centesimas(aPantalla(ordenarCuadrilatero(*halladas, alto), alto));
+                        esquinas = comoSeMuestran(*halladas, alto);
                         // Found corners that make no page are no sheet, as for the command line.
                         if (!comprobarEsquinas(*esquinas, completa->ancho(), alto).ok()) esquinas.reset();
                     }

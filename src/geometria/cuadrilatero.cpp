@@ -60,6 +60,15 @@ Cuadrilatero desdePantalla(const Cuadrilatero& p, int alto) {
     return e;
 }
 
+Cuadrilatero comoSeMuestran(const Cuadrilatero& halladas, int alto) {
+    Cuadrilatero p = aPantalla(ordenarCuadrilatero(halladas, alto), alto);
+    for (Esquina& e : p) {
+        e.x = std::round(e.x * 100) / 100;
+        e.y = std::round(e.y * 100) / 100;
+    }
+    return p;
+}
+
 namespace {
 
 // The corners by their place on screen, as messages name them.

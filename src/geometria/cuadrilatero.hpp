@@ -44,6 +44,12 @@ double distanciaEntreHojas(const Cuadrilatero& a, const Cuadrilatero& b, int alt
 Cuadrilatero aPantalla(const Cuadrilatero& esquinas, int alto);
 Cuadrilatero desdePantalla(const Cuadrilatero& enPantalla, int alto);
 
+// Corners a detector found (stored-row frame, any order) as people are shown them and give them
+// back: ordered, in the display frame, each to the nearest hundredth of a pixel (a hundredth is
+// printed exactly and reads back as the same number). Fed those corners, a later run makes the very
+// same page.
+Cuadrilatero comoSeMuestran(const Cuadrilatero& halladas, int alto);
+
 // Whether corners given by a person or a script (display frame, top-left first, clockwise on
 // screen) can make a page of a photo `ancho` x `alto` as a viewer shows it: eight finite numbers,
 // a convex quadrilateral that does not cross itself, no three corners on a line, each corner at
