@@ -272,6 +272,32 @@ TEST(Comandos, LasPaginasDelPdfEnElOrdenDadoConSuImagenSegunLaMejora) {
         const std::string esperado = std::string(mejora) == "bn" ? "gray 1 ccitt" : "gray 8 jpeg";
         EXPECT_EQ(tipos, std::vector<std::string>(2, esperado)) << *lista;
     }
+
+    // The black-and-white page as a viewer draws it is the PNG page of its photo, pixel for pixel.
+    // It is read back at four or more pixels per pixel of the letter page, where poppler's Splash
+    // repeats a picture's pixels instead of smoothing them; the centre of each pixel's block is read.
+    const fs::path bnPng = carpeta / "bn.png";
+    ASSERT_EQ(correr({"--mejorar", "bn", "-o", bnPng.string(), fotos[0]}).estado, 0);
+    const LecturaFoto hoja = leerFoto(bnPng);
+    ASSERT_TRUE(hoja.ok());
+    const ImagenBmp& h = hoja->imagen;
+    const int ppp = static_cast<int>(std::ceil(4 * std::max(h.ancho() / 8.5, h.alto() / 11.0)));
+    ASSERT_TRUE(poppler("pdftoppm -r " + std::to_string(ppp) + " -gray -png -f 1 -l 1 -singlefile '" +
+                        (carpeta / "bn.pdf").string() + "' '" + (carpeta / "bn-leida").string() + "'"));
+    const LecturaFoto leida = leerFoto(carpeta / "bn-leida.png");
+    ASSERT_TRUE(leida.ok());
+    const ImagenBmp& l = leida->imagen;
+    ASSERT_GE(l.ancho(), 4 * h.ancho());
+    ASSERT_GE(l.alto(), 4 * h.alto());
+    // Rows are kept bottom-up in both.
+    const auto centro = [](int i, int de, int en) { return static_cast<int>((i + 0.5) * en / de); };
+    int distintos = 0;
+    for (int y = 0; y < h.alto(); ++y)
+        for (int x = 0; x < h.ancho(); ++x) {
+            const int fila = l.alto() - 1 - centro(h.alto() - 1 - y, h.alto(), l.alto());
+            distintos += h.plano1[y][x] != l.plano1[fila][centro(x, h.ancho(), l.ancho())];
+        }
+    EXPECT_EQ(distintos, 0);
 }
 
 TEST(Comandos, FotosRealesEnSusArchivosOriginales) {

@@ -603,3 +603,41 @@ TEST(Mejora, GrisConSusPesosYEnBlancoYNegroSoloLaTinta) {
 }
 
 }  // namespace
+
+TEST(Mejora, EnUnaPaginaFinaLosBordesDeLosTrazosQuedanLisosYLosTrazosFinosEnteros) {
+    // A page of 1600 x 2000 pixels (about 190 ppi on a letter page) made from a coarser photo: each
+    // stroke's edges are ramps 6 pixels wide, and every pixel carries the photo's noise (up to 48
+    // levels either way). Wide strokes and thin ones, 3 pixels of full ink.
+    const int ancho = 1600, alto = 2000;
+    ImagenBmp pagina = imagenNueva(ancho, alto, 235);
+    std::uint32_t semilla = 12345;
+    const auto ruido = [&semilla] {
+        semilla = semilla * 1664525u + 1013904223u;
+        return static_cast<int>(semilla >> 16) % 97 - 48;
+    };
+    // The ink's share at column c for a stroke from c0 with `nucleo` columns of full ink.
+    const auto tinta = [](int c, int c0, int nucleo) {
+        const double rampa = 6.0;
+        const double d = c < c0 ? c0 - c : (c >= c0 + nucleo ? c - (c0 + nucleo - 1) : 0);
+        return std::clamp(1.0 - d / rampa, 0.0, 1.0);
+    };
+    std::vector<std::pair<int, int>> trazos;  // first column of full ink, and how many
+    for (int k = 0; k < 20; ++k) trazos.push_back({200 + 60 * k, k % 2 == 0 ? 12 : 3});
+    for (int f = 200; f < 1800; ++f)
+        for (int c = 0; c < ancho; ++c) {
+            double t = 0;
+            for (const auto& [c0, nucleo] : trazos) t = std::max(t, tinta(c, c0, nucleo));
+            const int v = std::clamp(static_cast<int>(std::lround(235 - t * (235 - 50))) + ruido(), 0, 255);
+            pagina.plano0[f][c] = pagina.plano1[f][c] = pagina.plano2[f][c] = static_cast<std::uint8_t>(v);
+        }
+    mejorarPagina(pagina, Mejora::bn);
+    // Along each row, every stroke is one run of ink: two changes per stroke, a few more where the
+    // noise still reaches, and never a stroke broken or missing.
+    long cambios = 0, filas = 0;
+    for (int f = 220; f < 1780; ++f, ++filas) {
+        for (int c = 150; c < 1450; ++c) cambios += pagina.plano1[f][c] != pagina.plano1[f][c + 1];
+        for (const auto& [c0, nucleo] : trazos)
+            for (int c = c0; c < c0 + nucleo; ++c) ASSERT_EQ(pagina.plano1[f][c], 0) << f << " " << c;
+    }
+    EXPECT_LT(static_cast<double>(cambios) / filas, 2 * 20 * 1.1);
+}
