@@ -641,3 +641,50 @@ TEST(Mejora, EnUnaPaginaFinaLosBordesDeLosTrazosQuedanLisosYLosTrazosFinosEntero
     }
     EXPECT_LT(static_cast<double>(cambios) / filas, 2 * 20 * 1.1);
 }
+
+TEST(Mejora, LaPaginaVistaEnUnEspejoDaElMismoAspectoEnElEspejo) {
+    // Nothing of the scanned look leans one way: a page whose light falls off to one corner, with
+    // strokes strewn over it and a shadow's edge, made over after being mirrored (left for right,
+    // top for bottom) is the mirror of the page made over.
+    const int ancho = 800, alto = 1000;
+    ImagenBmp pagina = imagenNueva(ancho, alto);
+    std::uint32_t semilla = 777;
+    const auto azar = [&semilla](int n) {
+        semilla = semilla * 1664525u + 1013904223u;
+        return static_cast<int>((semilla >> 8) % static_cast<std::uint32_t>(n));
+    };
+    for (int f = 0; f < alto; ++f)
+        for (int c = 0; c < ancho; ++c) {
+            const double luz = 230 - 0.06 * c - 0.05 * f - (c + 2 * f > 1500 ? 50 : 0);
+            pagina.plano0[f][c] = static_cast<std::uint8_t>(luz * 0.92);
+            pagina.plano1[f][c] = static_cast<std::uint8_t>(luz);
+            pagina.plano2[f][c] = static_cast<std::uint8_t>(luz * 0.97);
+        }
+    for (int k = 0; k < 300; ++k) {
+        const int c0 = azar(ancho - 40), f0 = azar(alto - 12), largo = 5 + azar(30), grueso = 2 + azar(4);
+        for (int f = f0; f < f0 + grueso; ++f)
+            for (int c = c0; c < c0 + largo; ++c) {
+                pagina.plano0[f][c] = static_cast<std::uint8_t>(pagina.plano0[f][c] / 4);
+                pagina.plano1[f][c] = static_cast<std::uint8_t>(pagina.plano1[f][c] / (k % 3 == 0 ? 1 : 4));
+                pagina.plano2[f][c] = static_cast<std::uint8_t>(pagina.plano2[f][c] / 4);
+            }
+    }
+    const auto espejo = [&](const ImagenBmp& p) {
+        ImagenBmp r = p;
+        for (const auto& [de, a] : {std::pair{&p.plano0, &r.plano0}, std::pair{&p.plano1, &r.plano1},
+                                    std::pair{&p.plano2, &r.plano2}})
+            for (int f = 0; f < alto; ++f)
+                for (int c = 0; c < ancho; ++c) (*a)[f][c] = (*de)[alto - 1 - f][ancho - 1 - c];
+        return r;
+    };
+    for (const Mejora m : {Mejora::color, Mejora::gris, Mejora::bn}) {
+        SCOPED_TRACE(static_cast<int>(m));
+        ImagenBmp directa = pagina, reflejada = espejo(pagina);
+        mejorarPagina(directa, m);
+        mejorarPagina(reflejada, m);
+        const ImagenBmp vuelta = espejo(reflejada);
+        EXPECT_TRUE(directa.plano0.datos == vuelta.plano0.datos);
+        EXPECT_TRUE(directa.plano1.datos == vuelta.plano1.datos);
+        EXPECT_TRUE(directa.plano2.datos == vuelta.plano2.datos);
+    }
+}
