@@ -134,6 +134,7 @@ void mejorarPagina(ImagenBmp& pagina, Mejora mejora) {
     for (int f = 0; f < alto; ++f)
         for (int c = 0; c < ancho; ++c)
             gris.en(c, f) = 0.114f * reflejo[0].en(c, f) + 0.587f * reflejo[1].en(c, f) + 0.299f * reflejo[2].en(c, f);
+    std::vector<Rejilla>().swap(reflejo);  // given back before the planes that follow
     if (mejora == Mejora::gris) {
         for (int f = 0; f < alto; ++f)
             for (int c = 0; c < ancho; ++c) {
