@@ -80,6 +80,8 @@ std::optional<PlanoBytes> hojaEnGris(const ImagenBmp& foto, const std::array<Esq
 // A scanned look for a page: the lighting evened out (each plane divided by the paper's brightness,
 // estimated at a coarse scale where the ink is closed over), paper to white and text to dark,
 // colour kept (color), gray (gris) or black and white (bn: ink where the page is well under its
-// neighbourhood's mean). Areas of colour or shading wider than about a line of text count as paper
-// and go light. `ninguna` leaves the page as it is.
+// neighbourhood's mean; a page of 1500 pixels or more a side is blurred lightly first, so that
+// strokes keep smooth edges). Areas of colour or shading wider than about a line of text count as
+// paper and go light. Nothing of it leans one way: a mirrored page gives the mirrored look.
+// `ninguna` leaves the page as it is.
 void mejorarPagina(ImagenBmp& pagina, Mejora mejora);
