@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "imagen/imagen_bmp.hpp"
@@ -49,6 +50,48 @@ inline Bytes leerArchivo(const std::filesystem::path& ruta) {
 inline void escribirArchivo(const std::filesystem::path& ruta, const Bytes& bytes) {
     std::ofstream f(ruta, std::ios::binary);
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A shell command's run: its exit status (-1 when it did not start or end by itself) and what it
+// wrote on its standard output.
+struct Ejecucion {
+    int estado = -1;
+    std::string salida;
+    bool ok() const { return estado == 0; }
+};
+
+inline Ejecucion ejecutar(const std::string& orden) {
+    Ejecucion r;
+    std::FILE* tubo = ::popen(orden.c_str(), "r");
+    if (tubo == nullptr) return r;
+    char trozo[4096];
+    for (std::size_t n; (n = std::fread(trozo, 1, sizeof trozo, tubo)) > 0;) r.salida.append(trozo, n);
+    const int estado = ::pclose(tubo);
+    r.estado = WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
+    return r;
+}
+
+// A picture of a PDF as `pdfimages -list` lists it.
+struct ImagenListada {
+    std::string tamano;  // "ANCHOxALTO" in pixels
+    std::string color;   // gray, rgb, ...
+    std::string bits;    // bits per component
+    std::string codigo;  // ccitt, jpeg, ...
+};
+
+// The pictures in a `pdfimages -list` table, in page order.
+inline std::vector<ImagenListada> imagenesListadas(const std::string& lista) {
+    std::vector<ImagenListada> r;
+    std::istringstream filas(lista);
+    for (std::string fila; std::getline(filas, fila);) {
+        // page num type width height color comp bpc enc ...
+        std::istringstream campos(fila);
+        std::string pagina, num, tipo, ancho, alto, color, comp, bpc, enc;
+        if (campos >> pagina >> num >> tipo >> ancho >> alto >> color >> comp >> bpc >> enc &&
+            pagina.find_first_not_of("0123456789") == std::string::npos)
+            r.push_back({ancho + "x" + alto, color, bpc, enc});
+    }
+    return r;
 }
 
 // The values of a plane, row after row, as a plain vector.

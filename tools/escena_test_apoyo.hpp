@@ -4,12 +4,14 @@
 // scratch files.
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "escena.hpp"
@@ -38,6 +40,25 @@ inline Escena hojaDerecha() {
 // A name under the temporary folder that no other running test process uses.
 inline std::filesystem::path temporal(const std::string& nombre) {
     return std::filesystem::temp_directory_path() / (nombre + "-" + std::to_string(::getpid()));
+}
+
+// A tool's run: its exit status (-1 when it did not start or end by itself) and its standard output.
+struct Corrida {
+    int estado = -1;
+    std::string salida;
+};
+
+// Runs `binario` with the shell words `argumentos`, its standard error dropped.
+inline Corrida correr(const std::string& binario, const std::string& argumentos) {
+    const std::string orden = "'" + binario + "' " + argumentos + " 2>/dev/null";
+    Corrida r;
+    std::FILE* tubo = ::popen(orden.c_str(), "r");
+    if (tubo == nullptr) return r;
+    char trozo[4096];
+    for (std::size_t n; (n = std::fread(trozo, 1, sizeof trozo, tubo)) > 0;) r.salida.append(trozo, n);
+    const int estado = ::pclose(tubo);
+    r.estado = WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
+    return r;
 }
 
 inline std::vector<char> bytesDe(const std::filesystem::path& ruta) {

@@ -62,11 +62,6 @@ TEST(Recuerdo, CadaPalabraContadaTantasVecesComoElTextoLaTiene) {
     EXPECT_TRUE(palabras::faltantes(pagina, pagina).empty());
 }
 
-struct Salida {
-    int estado = -1;
-    std::string texto;
-};
-
 // A path quoted for the shell.
 std::string entreComillas(const std::filesystem::path& ruta) {
     std::string r(1, '\'');
@@ -75,17 +70,8 @@ std::string entreComillas(const std::filesystem::path& ruta) {
     return r;
 }
 
-Salida correr(const std::string& argumentos) {
-    const std::string orden = std::string("'") + RECUERDO_BINARIO + "' " + argumentos + " 2>/dev/null";
-    Salida r;
-    FILE* tubo = ::popen(orden.c_str(), "r");
-    if (!tubo) return r;
-    char trozo[4096];
-    std::size_t leidos = 0;
-    while ((leidos = std::fread(trozo, 1, sizeof trozo, tubo)) > 0) r.texto.append(trozo, leidos);
-    const int estado = ::pclose(tubo);
-    r.estado = WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
-    return r;
+escena_prueba::Corrida correr(const std::string& argumentos) {
+    return escena_prueba::correr(RECUERDO_BINARIO, argumentos);
 }
 
 TEST(HerramientaRecuerdo, UnaLineaPorTextoYLasPalabrasQueFaltan) {
@@ -99,18 +85,18 @@ TEST(HerramientaRecuerdo, UnaLineaPorTextoYLasPalabrasQueFaltan) {
     const std::string bueno = escribir("bueno.txt", "habia una vez un niño");
     const std::string vacio = escribir("vacio.txt", "");
 
-    const Salida s = correr(pagina + " " + bueno + " " + vacio);
+    const escena_prueba::Corrida s = correr(pagina + " " + bueno + " " + vacio);
     EXPECT_EQ(s.estado, 0);
-    EXPECT_EQ(s.texto, "0.5714 4 7 " + (carpeta / "bueno.txt").string() + "\n0.0000 0 7 " +
+    EXPECT_EQ(s.salida, "0.5714 4 7 " + (carpeta / "bueno.txt").string() + "\n0.0000 0 7 " +
                            (carpeta / "vacio.txt").string() + "\n");
-    const Salida f = correr("--faltan " + pagina + " " + bueno);
-    EXPECT_EQ(f.texto, "0.5714 4 7 " + (carpeta / "bueno.txt").string() + "\n  había\n  niño\n  un\n");
+    const escena_prueba::Corrida f = correr("--faltan " + pagina + " " + bueno);
+    EXPECT_EQ(f.salida, "0.5714 4 7 " + (carpeta / "bueno.txt").string() + "\n  había\n  niño\n  un\n");
 
     // A text that cannot be read is said and ends with status 1, the others still scored.
     const std::string noHay = entreComillas(carpeta / "no-hay.txt");
-    const Salida falta = correr(pagina + " " + noHay + " " + bueno);
+    const escena_prueba::Corrida falta = correr(pagina + " " + noHay + " " + bueno);
     EXPECT_EQ(falta.estado, 1);
-    EXPECT_EQ(falta.texto, "0.5714 4 7 " + (carpeta / "bueno.txt").string() + "\n");
+    EXPECT_EQ(falta.salida, "0.5714 4 7 " + (carpeta / "bueno.txt").string() + "\n");
     EXPECT_EQ(correr(noHay + " " + bueno).estado, 1);
     EXPECT_EQ(correr(pagina).estado, 2);
     EXPECT_EQ(correr("--help").estado, 0);

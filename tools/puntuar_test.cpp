@@ -18,24 +18,6 @@ namespace {
 
 using namespace escena_prueba;
 
-struct Corrida {
-    int estado = -1;
-    std::string salida;  // stdout
-};
-
-Corrida correr(const std::string& binario, const std::string& argumentos) {
-    const std::string orden = "'" + binario + "' " + argumentos + " 2>/dev/null";
-    Corrida r;
-    FILE* tubo = ::popen(orden.c_str(), "r");
-    if (!tubo) return r;
-    std::array<char, 4096> trozo{};
-    std::size_t leidos = 0;
-    while ((leidos = std::fread(trozo.data(), 1, trozo.size(), tubo)) > 0) r.salida.append(trozo.data(), leidos);
-    const int estado = ::pclose(tubo);
-    r.estado = WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
-    return r;
-}
-
 // The row of `archivo` in puntuar's table: photo, kind, then outcome and error of each detector.
 std::array<std::string, 6> filaDe(const std::string& salida, const std::string& archivo) {
     std::istringstream lineas(salida);

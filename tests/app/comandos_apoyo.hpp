@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -129,6 +130,13 @@ inline std::pair<long, int> diferencia(const apoyo::Bytes& a, const apoyo::Bytes
         maxima = std::max(maxima, std::abs(a[i] - b[i]));
     }
     return {distintos, maxima};
+}
+
+// Runs a poppler tool; its standard output, or nothing when it is not installed or fails.
+inline std::optional<std::string> poppler(const std::string& orden) {
+    apoyo::Ejecucion e = apoyo::ejecutar(orden + " 2>/dev/null");
+    if (!e.ok()) return std::nullopt;
+    return std::move(e.salida);
 }
 
 }  // namespace comandos_prueba

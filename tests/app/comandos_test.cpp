@@ -177,17 +177,6 @@ TEST(Comandos, UnLoteConUnaFotoMalaJsonEHilos) {
     EXPECT_FALSE(segundoHilo({"-j", "1", fotos[0], fotos[2]}));
 }
 
-// Runs a poppler tool; its standard output, or nothing when it is not installed or fails.
-std::optional<std::string> poppler(const std::string& orden) {
-    std::FILE* p = ::popen((orden + " 2>/dev/null").c_str(), "r");
-    if (!p) return std::nullopt;
-    std::string texto;
-    char bloque[4096];
-    for (std::size_t n; (n = std::fread(bloque, 1, sizeof bloque, p)) > 0;) texto.append(bloque, n);
-    if (::pclose(p) != 0) return std::nullopt;
-    return texto;
-}
-
 TEST(Comandos, UnPdfConUnaPaginaPorFotoBuena) {
     if (!poppler("pdfinfo -v")) GTEST_SKIP() << "skipped: pdfinfo and pdftoppm (poppler-utils) are not installed";
     apoyo::CarpetaTemporal carpeta;
@@ -260,15 +249,9 @@ TEST(Comandos, LasPaginasDelPdfEnElOrdenDadoConSuImagenSegunLaMejora) {
         ASSERT_EQ(correr({"--mejorar", mejora, "-o", otro, fotos[0], fotos[1]}).estado, 0);
         const auto lista = poppler("pdfimages -list '" + otro + "'");
         ASSERT_TRUE(lista);
-        std::istringstream filas(*lista);
         std::vector<std::string> tipos;
-        for (std::string fila; std::getline(filas, fila);) {
-            std::istringstream campos(fila);
-            std::string pagina, num, tipo, ancho, alto, color, comp, bpc, enc;
-            if (campos >> pagina >> num >> tipo >> ancho >> alto >> color >> comp >> bpc >> enc &&
-                pagina.find_first_not_of("0123456789") == std::string::npos)
-                tipos.push_back(color + " " + bpc + " " + enc);
-        }
+        for (const apoyo::ImagenListada& i : apoyo::imagenesListadas(*lista))
+            tipos.push_back(i.color + " " + i.bits + " " + i.codigo);
         const std::string esperado = std::string(mejora) == "bn" ? "gray 1 ccitt" : "gray 8 jpeg";
         EXPECT_EQ(tipos, std::vector<std::string>(2, esperado)) << *lista;
     }

@@ -113,17 +113,10 @@ TEST(Texto, LasCuatroVueltasSalenDerechasYUnaHojaSinTextoNoSeGira) {
     }
 }
 
-// What a poppler tool writes on its standard output, or nothing when it fails.
-std::optional<std::string> poppler(const std::string& orden, const apoyo::CarpetaTemporal& carpeta) {
-    const fs::path salida = carpeta / "poppler.txt";
-    if (std::system((orden + " > '" + salida.string() + "' 2>/dev/null").c_str()) != 0) return std::nullopt;
-    return leerTexto(salida);
-}
-
 TEST(Texto, DeLaFotoAlPdfYDeAhiAPdftotextLasPalabrasEnOrdenYLaPaginaDePie) {
     NECESITA_DATOS();
     apoyo::CarpetaTemporal carpeta;
-    if (!poppler("pdftotext -v", carpeta)) GTEST_SKIP() << "skipped: pdftotext (poppler-utils) is not installed";
+    if (!poppler("pdftotext -v")) GTEST_SKIP() << "skipped: pdftotext (poppler-utils) is not installed";
     // An upright page and one lying sideways in its photo, which makes a landscape page until it
     // is turned.
     const std::string derecha = fotoDeTexto(carpeta, "derecha.jpg", 4.0);
@@ -134,12 +127,12 @@ TEST(Texto, DeLaFotoAlPdfYDeAhiAPdftotextLasPalabrasEnOrdenYLaPaginaDePie) {
     const std::string segunda = c.salida.substr(c.salida.find('\n') + 1);
     EXPECT_EQ(campo(c.salida, "giro"), "0");
     EXPECT_EQ(campo(segunda, "giro"), "270");
-    const auto info = poppler("pdfinfo -f 1 -l 2 '" + pdf.string() + "'", carpeta);
+    const auto info = poppler("pdfinfo -f 1 -l 2 '" + pdf.string() + "'");
     ASSERT_TRUE(info);
     EXPECT_NE(info->find("Page    2 size:  612 x 792 pts (letter)"), std::string::npos) << *info;
     for (const int pagina : {1, 2}) {
         const std::string n = std::to_string(pagina);
-        const auto texto = poppler("pdftotext -f " + n + " -l " + n + " '" + pdf.string() + "' -", carpeta);
+        const auto texto = poppler("pdftotext -f " + n + " -l " + n + " '" + pdf.string() + "' -");
         ASSERT_TRUE(texto);
         EXPECT_GE(texto_prueba::recuerdo(*texto), 0.9) << pagina << ": " << *texto;
         // In reading order: the lines' first words come in the order of the lines.

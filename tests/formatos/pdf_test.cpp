@@ -11,15 +11,11 @@ namespace {
 
 using namespace fotos_prueba;
 
-// The output of a command, and whether it ran.
+// Whether a command ended well; its output into `salida` when given.
 bool ejecutar(const std::string& orden, std::string* salida = nullptr) {
-    std::unique_ptr<FILE, int (*)(FILE*)> tubo(::popen(orden.c_str(), "r"), ::pclose);
-    if (!tubo) return false;
-    std::string texto;
-    char trozo[4096];
-    for (std::size_t n; (n = std::fread(trozo, 1, sizeof trozo, tubo.get())) > 0;) texto.append(trozo, n);
-    if (salida != nullptr) *salida = texto;
-    return ::pclose(tubo.release()) == 0;
+    apoyo::Ejecucion e = apoyo::ejecutar(orden);
+    if (salida != nullptr) *salida = std::move(e.salida);
+    return e.ok();
 }
 
 bool hayPoppler() {
@@ -147,17 +143,9 @@ TEST(EscritorPdf, BlancoYNegroEnG4PixelAPixelYGrisEnJpegGris) {
     SALTAR_SIN_POPPLER();
     std::string lista;
     ASSERT_TRUE(ejecutar("pdfimages -list '" + archivo.string() + "' 2>&1", &lista)) << lista;
-    // page num type width height color comp bpc enc ...
-    std::istringstream filas(lista);
-    std::string fila;
     std::vector<std::string> vistas;
-    while (std::getline(filas, fila)) {
-        std::istringstream campos(fila);
-        std::string pagina, num, tipo, ancho, alto, colorEspacio, comp, bpc, enc;
-        if (!(campos >> pagina >> num >> tipo >> ancho >> alto >> colorEspacio >> comp >> bpc >> enc)) continue;
-        if (pagina.find_first_not_of("0123456789") != std::string::npos) continue;
-        vistas.push_back(ancho + "x" + alto + " " + colorEspacio + " " + bpc + " " + enc);
-    }
+    for (const apoyo::ImagenListada& i : apoyo::imagenesListadas(lista))
+        vistas.push_back(i.tamano + " " + i.color + " " + i.bits + " " + i.codigo);
     EXPECT_EQ(vistas, (std::vector<std::string>{"612x792 gray 1 ccitt", "612x792 gray 8 jpeg",
                                                  "200x100 rgb 8 jpeg", "792x612 gray 1 ccitt"}))
         << lista;
