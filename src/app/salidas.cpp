@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "sistema/archivos.hpp"
+#include "sistema/hexadecimal.hpp"
 
 namespace {
 
@@ -77,22 +78,11 @@ std::string cadenaJson(const std::string& texto) {
     return s + "\"";
 }
 
-// The bytes of a name, two hex digits each: how a name that is not UTF-8 is given whole in JSON.
-std::string bytesHex(const std::string& texto) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string s;
-    for (unsigned char c : texto) {
-        s.push_back(kHex[c >> 4]);
-        s.push_back(kHex[c & 15]);
-    }
-    return s;
-}
-
 // A name as a JSON field: "clave":"name", and when the name is not UTF-8 (its field then shows
 // U+FFFD for the bytes that are not), also "clave_bytes":"hex of every byte", to find the file by.
 std::string campoNombre(const char* clave, const std::string& nombre) {
     std::string j = std::string("\"") + clave + "\":" + cadenaJson(nombre);
-    if (!esUtf8(nombre)) j += std::string(",\"") + clave + "_bytes\":\"" + bytesHex(nombre) + "\"";
+    if (!esUtf8(nombre)) j += std::string(",\"") + clave + "_bytes\":\"" + enHexadecimal(nombre) + "\"";
     return j;
 }
 

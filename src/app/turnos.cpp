@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "imagen/memoria.hpp"
+#include "ocr/ocr.hpp"
 
 namespace {
 
@@ -80,7 +81,7 @@ std::uint64_t memoriaDeFoto(const MedidaFoto& medida, const OpcionesPagina& pagi
     // The page at most legal paper (the longest), as the page's pixels and its encoded file.
     const double ppp = pagina.ppp > 0 ? pagina.ppp : kPppCarta;
     const double hoja = 2.0 * 3.0 * (8.5 * ppp) * (14.0 * ppp);
-    const double hojaTexto = texto ? kBytesTextoPorPixel * (8.5 * 300.0) * (14.0 * 300.0) : 0.0;
+    const double hojaTexto = texto ? kBytesTextoPorPixel * (8.5 * kPppOcr) * (14.0 * kPppOcr) : 0.0;
     return static_cast<std::uint64_t>(planos * (1.0 + kEtapasPorPlanos) + hoja + hojaTexto) +
            medida.bytesDecodificador + kFijoPorFoto + (texto ? kFijoTexto : 0);
 }

@@ -12,6 +12,7 @@
 #include <leptonica/allheaders.h>
 #include <turbojpeg.h>
 
+#include "formatos/interno.hpp"
 #include "formatos/pdf.hpp"
 #include "sistema/archivos.hpp"
 
@@ -68,9 +69,8 @@ struct BorrarDatosComprimidos {
 // of the three planes is under 128.
 Resultado<std::vector<std::uint8_t>> codificarG4(const ImagenBmp& imagen) {
     callarLeptonica();
+    if (Hecho medida = formatos::revisar(imagen, "G4"); !medida.ok()) return medida.fallo();
     const int ancho = imagen.ancho(), alto = imagen.alto();
-    if (ancho < 1 || alto < 1 || imagen.plano0.ancho != ancho || imagen.plano0.alto != alto)
-        return Fallo{"no se puede hacer una imagen G4 sin pixeles"};
     std::unique_ptr<PIX, BorrarPix> pix(pixCreate(ancho, alto, 1));
     if (!pix) throw std::bad_alloc();
     l_uint32* datos = pixGetData(pix.get());
