@@ -1,7 +1,6 @@
 #include "app/revision.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <memory>

@@ -26,4 +26,4 @@ std::string paraTerminal(const std::string& texto);
 // character comes as U+FFFD, and such a name also comes whole, as hex of every byte, in
 // "foto_bytes" or "salida_bytes".
 std::string lineaJson(const Destino& destino, const Escaneo& escaneo, const std::string& salida,
-                      const Opciones& opciones = Opciones{});
+                      const Opciones& opciones);

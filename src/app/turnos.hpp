@@ -16,7 +16,7 @@
 // and what the stages hold beside them, its decoder's own memory, and the page with its encoded
 // file (the largest paper at the page's pixels per inch); with `texto` (--ocr, --orientar), also
 // the sheet the text is read on and what the engine holds to read it.
-std::uint64_t memoriaDeFoto(const MedidaFoto& medida, const OpcionesPagina& pagina, bool texto = false);
+std::uint64_t memoriaDeFoto(const MedidaFoto& medida, const OpcionesPagina& pagina, bool texto);
 
 // The memory a batch of `hilos` photos at once may take, in bytes: the least of what the system
 // has available (MemAvailable), what the process's control group still allows, and what its
