@@ -163,12 +163,14 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
         d.esquinas ? *d.esquinas : comoSeMuestran(recorrido.esquinas, alto);
     // Corners found that could not be given back (crossed, not convex, far outside: the fixed
     // thresholds can give such) make no page: no sheet was found.
-    if (const Hecho buenas = comprobarEsquinas(enPantalla, foto.ancho(), alto); !d.esquinas && !buenas.ok()) {
-        std::fprintf(cuenta.f, "\n\nLas esquinas halladas no forman una hoja: %s", buenas.mensaje().c_str());
-        if (o.cuenta) r.cuenta = cuenta.texto();
-        r.hallazgo = Hallazgo::sinHoja;
-        r.mensaje = entreComillas(d.foto) + ": las esquinas halladas no forman una hoja: " + buenas.mensaje();
-        return r;
+    if (!d.esquinas) {
+        if (const Hecho buenas = comprobarEsquinas(enPantalla, foto.ancho(), alto); !buenas.ok()) {
+            std::fprintf(cuenta.f, "\n\nLas esquinas halladas no forman una hoja: %s", buenas.mensaje().c_str());
+            if (o.cuenta) r.cuenta = cuenta.texto();
+            r.hallazgo = Hallazgo::sinHoja;
+            r.mensaje = entreComillas(d.foto) + ": las esquinas halladas no forman una hoja: " + buenas.mensaje();
+            return r;
+        }
     }
     r.esquinas = enPantalla;
     recorrido.esquinas = desdePantalla(enPantalla, alto);
@@ -242,49 +244,46 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     }
     if (o.cuenta) r.cuenta = cuenta.texto();
     ImagenBmp& hoja = *recorrido.hoja;
-    if (!codificada) {
-        mejorarPagina(hoja, o.mejora);
-        if (paginaPdf) {
-            // A black-and-white page keeps one bit per pixel (G4), a gray one a gray JPEG.
-            const ImagenPdf tipo = o.mejora == Mejora::bn     ? ImagenPdf::g4
-                                   : o.mejora == Mejora::gris ? ImagenPdf::jpegGris
-                                                              : ImagenPdf::jpegColor;
-            Resultado<PaginaPdf> pagina = ::paginaPdf(hoja, tipo, o.calidad, anchoPulgadas, altoPulgadas);
-            if (!pagina) {
-                r.mensaje = entreComillas(d.foto) + ": " + pagina.mensaje();
-                return r;
-            }
-            r.pagina = std::move(*pagina);
-            if (leido) {
-                r.pagina.palabras.reserve(leido->palabras.size());
-                for (const PalabraLeida& p : leido->palabras) r.pagina.palabras.push_back(enPulgadas(p, kPppOcr));
-            }
-            r.giro = giro;
-            if (leido) r.texto = std::move(leido->texto);
-            r.hallazgo = Hallazgo::hoja;
+    if (!codificada) mejorarPagina(hoja, o.mejora);
+    if (paginaPdf) {
+        // A black-and-white page keeps one bit per pixel (G4), a gray one a gray JPEG.
+        const ImagenPdf tipo = o.mejora == Mejora::bn     ? ImagenPdf::g4
+                               : o.mejora == Mejora::gris ? ImagenPdf::jpegGris
+                                                          : ImagenPdf::jpegColor;
+        Resultado<PaginaPdf> pagina = ::paginaPdf(hoja, tipo, o.calidad, anchoPulgadas, altoPulgadas);
+        if (!pagina) {
+            r.mensaje = entreComillas(d.foto) + ": " + pagina.mensaje();
             return r;
         }
-        switch (d.formato) {
-            case FormatoSalida::png: archivo = codificarPng(hoja); break;
-            case FormatoSalida::bmp: archivo = codificarBmp(hoja); break;
-            case FormatoSalida::jpeg:
-            case FormatoSalida::pdf: archivo = codificarJpeg(hoja, o.calidad); break;
+        r.pagina = std::move(*pagina);
+        if (leido) {
+            r.pagina.palabras.reserve(leido->palabras.size());
+            for (const PalabraLeida& p : leido->palabras) r.pagina.palabras.push_back(enPulgadas(p, kPppOcr));
         }
-    }
-    COMPROBAR(archivo.has_value());
-    if (!archivo->ok()) {
-        r.mensaje = entreComillas(d.foto) + ": " + archivo->mensaje();
-        return r;
-    }
-    if (Hecho grabado = grabarArchivo(d.resultado, **archivo); !grabado.ok()) {
-        r.mensaje = grabado.mensaje();
-        return r;
-    }
-    if (leido && d.texto) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(leido->texto.data());
-        if (Hecho grabado = grabarArchivo(*d.texto, {bytes, leido->texto.size()}); !grabado.ok()) {
+    } else {
+        if (!codificada) {
+            switch (d.formato) {
+                case FormatoSalida::png: archivo = codificarPng(hoja); break;
+                case FormatoSalida::bmp: archivo = codificarBmp(hoja); break;
+                case FormatoSalida::jpeg:
+                case FormatoSalida::pdf: archivo = codificarJpeg(hoja, o.calidad); break;
+            }
+        }
+        COMPROBAR(archivo.has_value());
+        if (!archivo->ok()) {
+            r.mensaje = entreComillas(d.foto) + ": " + archivo->mensaje();
+            return r;
+        }
+        if (Hecho grabado = grabarArchivo(d.resultado, **archivo); !grabado.ok()) {
             r.mensaje = grabado.mensaje();
             return r;
+        }
+        if (leido && d.texto) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(leido->texto.data());
+            if (Hecho grabado = grabarArchivo(*d.texto, {bytes, leido->texto.size()}); !grabado.ok()) {
+                r.mensaje = grabado.mensaje();
+                return r;
+            }
         }
     }
     r.giro = giro;
