@@ -18,14 +18,20 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// A usage error: its line and the hint to --help on `errores`, also kept in `mensajes` when given.
+int usoIncorrecto(std::FILE* errores, const std::string& linea, std::vector<std::string>* mensajes = nullptr) {
+    std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n", paraTerminal(linea).c_str());
+    if (mensajes) mensajes->push_back(linea);
+    return kSalidaUso;
+}
+
+}  // namespace
+
 int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::FILE* errores) {
-    const auto usoIncorrecto = [&](const std::string& mensaje) {
-        std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n",
-                     paraTerminal(mensaje).c_str());
-        return kSalidaUso;
-    };
     const Resultado<Opciones> lectura = leerOpciones(argc, argv);
-    if (!lectura) return usoIncorrecto(lectura.mensaje());
+    if (!lectura) return usoIncorrecto(errores, lectura.mensaje());
     const Opciones& o = *lectura;
     if (o.ayuda || o.version) {
         std::fputs(o.ayuda ? textoAyuda().c_str() : textoVersion().c_str(), salida);
@@ -38,11 +44,11 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
         // The photos that do not exist are told first: often they are what makes the rest wrong.
         for (const fs::path& foto : plan.faltan)
             std::fprintf(errores, "escaner: no existe la foto %s\n", paraTerminal(entreComillas(foto)).c_str());
-        return usoIncorrecto(plan.fallo->mensaje);
+        return usoIncorrecto(errores, plan.fallo->mensaje);
     }
     if (o.esquinasDe) {
         const Resultado<EsquinasAsignadas> asignadas = asignarEsquinasDe(*o.esquinasDe, plan.destinos);
-        if (!asignadas) return usoIncorrecto("--esquinas-de: " + asignadas.mensaje());
+        if (!asignadas) return usoIncorrecto(errores, "--esquinas-de: " + asignadas.mensaje());
         // A file none of whose lines names a photo given is most likely a mistake (the photos given
         // under other names): the run goes on, detecting every sheet, but says so.
         if (asignadas->lineas > 0 && asignadas->fotos == 0) {
@@ -54,7 +60,7 @@ int ejecutarComandos(int argc, const char* const* argv, std::FILE* salida, std::
     }
     // The text engine's languages are checked on this thread's engine, which scans photos too.
     if (const Hecho ocr = prepararOcr(o); !ocr.ok())
-        return usoIncorrecto((o.ocr.empty() ? std::string("--orientar") : "--ocr " + o.ocr) + ": " + ocr.mensaje());
+        return usoIncorrecto(errores, (o.ocr.empty() ? std::string("--orientar") : "--ocr " + o.ocr) + ": " + ocr.mensaje());
     if (o.revisar) return ejecutarRevision(plan, o, salida, errores);
     return escanearPlan(plan, o, salida, errores);
 }
@@ -66,16 +72,11 @@ int escanearPlan(const Plan& plan, const Opciones& o, std::FILE* salida, std::FI
         std::fprintf(errores, "escaner: %s\n", paraTerminal(linea).c_str());
         if (mensajes) mensajes->push_back(linea);
     };
-    const auto usoIncorrecto = [&](const std::string& linea) {
-        std::fprintf(errores, "escaner: %s\nPruebe 'escaner --help' para ver las opciones.\n",
-                     paraTerminal(linea).c_str());
-        if (mensajes) mensajes->push_back(linea);
-        return kSalidaUso;
-    };
     if (plan.carpeta) {
         std::error_code ec;
         fs::create_directories(*plan.carpeta, ec);
-        if (ec) return usoIncorrecto("-o " + plan.carpeta->string() + ": no se puede crear la carpeta: " + ec.message());
+        if (ec) return usoIncorrecto(errores, "-o " + plan.carpeta->string() + ": no se puede crear la carpeta: " + ec.message(),
+                                 mensajes);
     }
 
     bool fallo = false;
@@ -109,7 +110,7 @@ int escanearPlan(const Plan& plan, const Opciones& o, std::FILE* salida, std::FI
         const Destino& d = plan.destinos[i];
         if (o.esquinas && e.esquinasRechazadas) {
             esquinasRechazadas = true;
-            usoIncorrecto("--esquinas: " + e.mensaje);
+            usoIncorrecto(errores, "--esquinas: " + e.mensaje, mensajes);
             return;
         }
         if (!e.advertencia.empty()) decir("advertencia: " + e.advertencia);
