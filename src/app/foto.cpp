@@ -158,19 +158,22 @@ Escaneo escanear(const Destino& d, const Opciones& o, bool paginaPdf) {
     }
     // The page is made from the corners as the JSON line prints them, taken back to the stored
     // rows: the given ones as they are, or the detector's as they are shown (comoSeMuestran).
-    const int alto = foto.alto();
-    const Cuadrilatero enPantalla =
-        d.esquinas ? *d.esquinas : comoSeMuestran(recorrido.esquinas, alto);
     // Corners found that could not be given back (crossed, not convex, far outside: the fixed
     // thresholds can give such) make no page: no sheet was found.
-    if (!d.esquinas) {
-        if (const Hecho buenas = comprobarEsquinas(enPantalla, foto.ancho(), alto); !buenas.ok()) {
-            std::fprintf(cuenta.f, "\n\nLas esquinas halladas no forman una hoja: %s", buenas.mensaje().c_str());
+    const int alto = foto.alto();
+    Cuadrilatero enPantalla;
+    if (d.esquinas) {
+        enPantalla = *d.esquinas;
+    } else {
+        const Resultado<Cuadrilatero> mostradas = comoSeMuestranSiSirven(recorrido.esquinas, foto.ancho(), alto);
+        if (!mostradas) {
+            std::fprintf(cuenta.f, "\n\nLas esquinas halladas no forman una hoja: %s", mostradas.mensaje().c_str());
             if (o.cuenta) r.cuenta = cuenta.texto();
             r.hallazgo = Hallazgo::sinHoja;
-            r.mensaje = entreComillas(d.foto) + ": las esquinas halladas no forman una hoja: " + buenas.mensaje();
+            r.mensaje = entreComillas(d.foto) + ": las esquinas halladas no forman una hoja: " + mostradas.mensaje();
             return r;
         }
+        enPantalla = *mostradas;
     }
     r.esquinas = enPantalla;
     recorrido.esquinas = desdePantalla(enPantalla, alto);

@@ -159,3 +159,9 @@ Resultado<Cuadrilatero> leerEsquinasTexto(std::string_view texto) {
     for (int i = 0; i < 4; ++i) c[i] = {v[2 * i], v[2 * i + 1]};
     return c;
 }
+
+Resultado<Cuadrilatero> comoSeMuestranSiSirven(const Cuadrilatero& halladas, int ancho, int alto) {
+    const Cuadrilatero mostradas = comoSeMuestran(halladas, alto);
+    if (Hecho buenas = comprobarEsquinas(mostradas, ancho, alto); !buenas.ok()) return buenas.fallo();
+    return mostradas;
+}

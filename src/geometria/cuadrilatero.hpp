@@ -61,6 +61,11 @@ inline constexpr double kAreaMinimaDada = 0.001;
 inline constexpr double kAreaMinimaPixeles = 16.0;
 Hecho comprobarEsquinas(const Cuadrilatero& enPantalla, int ancho, int alto);
 
+// Found corners as people are shown them (comoSeMuestran), when they pass comprobarEsquinas as
+// given corners would: found corners that could not be given back are no sheet. The failure says
+// why, in one line.
+Resultado<Cuadrilatero> comoSeMuestranSiSirven(const Cuadrilatero& halladas, int ancho, int alto);
+
 // Corners written as "X1,Y1,X2,Y2,X3,Y3,X4,Y4" (display frame, in that order: top-left, top-right,
 // bottom-right, bottom-left), blanks allowed around each number; the failure, when it is not eight
 // finite decimal numbers, in one line. Nothing about the photo is checked here.
