@@ -171,6 +171,9 @@ private:
         } catch (const std::bad_alloc&) {
             mensaje = entreComillas(d.foto) + " no cabe en la memoria libre";
             completa.reset();
+        } catch (const std::exception& e) {
+            mensaje = entreComillas(d.foto) + ": fallo inesperado: " + e.what();
+            completa.reset();
         }
         std::lock_guard cerrojo(mutex_);
         Foto& f = fotos_[i];
@@ -227,13 +230,14 @@ private:
             std::string mensaje;
             if (!esquinas) {
                 try {
-                    if (auto halladas = detectar(*completa, o_)) {
-                        esquinas = comoSeMuestran(*halladas, alto);
-                        // Found corners that make no page are no sheet, as for the command line.
-                        if (!comprobarEsquinas(*esquinas, completa->ancho(), alto).ok()) esquinas.reset();
-                    }
+                    // Found corners that make no page are no sheet, as for the command line.
+                    if (auto halladas = detectar(*completa, o_))
+                        if (Resultado<Cuadrilatero> mostradas = comoSeMuestranSiSirven(*halladas, completa->ancho(), alto))
+                            esquinas = *mostradas;
                 } catch (const std::bad_alloc&) {
                     mensaje = entreComillas(plan_.destinos[i].foto) + " no cabe en la memoria libre";
+                } catch (const std::exception& e) {
+                    mensaje = entreComillas(plan_.destinos[i].foto) + ": fallo inesperado: " + e.what();
                 }
             }
             completa.reset();
