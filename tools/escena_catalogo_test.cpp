@@ -202,6 +202,9 @@ TEST(HerramientaEscenas, CarpetaConCornersCsv) {
     std::vector<std::string> lineas;
     while (std::getline(csv, linea)) lineas.push_back(linea);
     ASSERT_EQ(lineas.size(), 2u);
+    // The flat pages come only when asked for (-p).
+    for (const auto& e : std::filesystem::directory_iterator(carpeta))
+        EXPECT_EQ(e.path().filename().string().find("-pagina"), std::string::npos) << e.path();
 
     const auto fuera = escena::conjuntoDeEscenas("fuera", 1, 3)[0];
     const auto vistas = aPantalla(ordenarCuadrilatero(fuera.escena.esquinas, fuera.escena.alto), fuera.escena.alto);

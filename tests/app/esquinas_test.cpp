@@ -333,6 +333,13 @@ TEST(Esquinas, ElArchivoDeEsquinasNombraLaFotoPorSusBytesYSeGuardaComoCualquierR
     EXPECT_EQ(lineas(ajena.errores), 1) << ajena.errores;
     EXPECT_NE(ajena.errores.find("advertencia: ninguna linea de"), std::string::npos) << ajena.errores;
     EXPECT_TRUE(apoyo::leerArchivo(carpeta / "a.png") == apoyo::leerArchivo(carpeta / "f.png"));
+    // An empty file (a run that saved no corners) names no photo either, and is no mistake: no warning.
+    apoyo::escribirArchivo(carpeta / "vacio.jsonl", {});
+    const Corrida vacia = correr({"--esquinas-de", (carpeta / "vacio.jsonl").string(), "-o",
+                                  (carpeta / "g.png").string(), foto.string()});
+    ASSERT_EQ(vacia.estado, 0) << vacia.errores;
+    EXPECT_EQ(vacia.errores, "");
+    EXPECT_TRUE(apoyo::leerArchivo(carpeta / "a.png") == apoyo::leerArchivo(carpeta / "g.png"));
 
     // Corners given with more decimals than a detector's come back as given.
     const Corrida finas = correr({"--json", "--esquinas", "100.125,60,540,50.0625,550,420,90,430.1", "-o",
