@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "imagen/memoria.hpp"
 #include "sistema/archivos.hpp"
 #include "sistema/comprobar.hpp"
 
@@ -218,8 +219,8 @@ void intercalarFilas(const PlanoBytes& a, const PlanoBytes& b, const PlanoBytes&
     }
 }
 
-std::vector<std::uint8_t> codificarPlanosBmp(const HeaderBmp& header, const PlanoBytes& plano0,
-                                             const PlanoBytes& plano1, const PlanoBytes& plano2) {
+Hecho codificarPlanosBmp(const HeaderBmp& header, const PlanoBytes& plano0, const PlanoBytes& plano1,
+                         const PlanoBytes& plano2, const std::function<Hecho(std::span<const std::uint8_t>)>& recibir) {
     const std::int32_t ancho = leerCampo32(header, bmp::kAncho);
     const std::int32_t alto = leerCampo32(header, bmp::kAlto);
     const bool hayPixeles = ancho > 0 && alto > 0;
@@ -230,15 +231,45 @@ std::vector<std::uint8_t> codificarPlanosBmp(const HeaderBmp& header, const Plan
         COMPROBAR_MAYOR_IGUAL(plano->ancho, ancho);
         COMPROBAR_MAYOR_IGUAL(plano->alto, alto);
     }
-    std::vector<std::uint8_t> bytes(kTamanoHeader + porFila * static_cast<std::size_t>(filas));
-    std::copy(header.begin(), header.end(), bytes.begin());
-    if (filas > 0) intercalarFilas(plano0, plano1, plano2, ancho, 0, filas, porFila, bytes.data() + kTamanoHeader);
+    // Rows are interleaved into one reused buffer, handed on a buffer at a time.
+    std::vector<std::uint8_t, Asignador<std::uint8_t>> bufer;
+    bufer.resize(std::max(kTamanoHeader + porFila, std::size_t{2} << 20));
+    std::copy(header.begin(), header.end(), bufer.begin());
+    std::size_t lleno = kTamanoHeader;
+    for (int r = 0; r < filas; ++r) {
+        if (lleno + porFila > bufer.size()) {
+            if (Hecho hecho = recibir({bufer.data(), lleno}); !hecho.ok()) return hecho;
+            lleno = 0;
+        }
+        intercalarFilas(plano0, plano1, plano2, ancho, r, r + 1, porFila, bufer.data() + lleno);
+        lleno += porFila;
+    }
+    return recibir({bufer.data(), lleno});
+}
+
+std::vector<std::uint8_t> codificarPlanosBmp(const HeaderBmp& header, const PlanoBytes& plano0,
+                                             const PlanoBytes& plano1, const PlanoBytes& plano2) {
+    std::vector<std::uint8_t> bytes;
+    const std::int32_t ancho = leerCampo32(header, bmp::kAncho), alto = leerCampo32(header, bmp::kAlto);
+    bytes.reserve(kTamanoHeader + (ancho > 0 && alto > 0 ? bmp::bytesPorFila(ancho) * static_cast<std::size_t>(alto) : 0));
+    const Hecho hecho = codificarPlanosBmp(header, plano0, plano1, plano2, [&](std::span<const std::uint8_t> parte) {
+        bytes.insert(bytes.end(), parte.begin(), parte.end());
+        return Hecho{};
+    });
+    COMPROBAR(hecho.ok());
     return bytes;
 }
 
 Hecho grabarPlanos(const HeaderBmp& header, const PlanoBytes& plano0, const PlanoBytes& plano1,
                    const PlanoBytes& plano2, const std::filesystem::path& archivo) {
-    return grabarArchivo(archivo, codificarPlanosBmp(header, plano0, plano1, plano2));
+    // A new file of its own, which takes the output's name only when whole.
+    Resultado<ArchivoNuevo> nuevo = ArchivoNuevo::crear(archivo);
+    if (!nuevo) return nuevo.fallo();
+    if (Hecho escrito = codificarPlanosBmp(header, plano0, plano1, plano2,
+                                           [&](std::span<const std::uint8_t> parte) { return nuevo->escribir(parte); });
+        !escrito.ok())
+        return escrito;
+    return nuevo->publicar();
 }
 
 Hecho grabarImagen(const ImagenBmp& imagen, const std::filesystem::path& archivo) {

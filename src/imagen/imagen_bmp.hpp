@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "imagen/plano.hpp"
@@ -112,12 +113,18 @@ void intercalarFilas(const PlanoBytes& a, const PlanoBytes& b, const PlanoBytes&
 
 // The BMP file of `header` as it is, then `alto` rows of `ancho` pixel triples (sizes from the
 // header), each row padded with zero bytes to a multiple of 4: the one encoder of BMP files. The
-// three planes must be at least that size; they may be the same plane.
+// three planes must be at least that size; they may be the same plane. The file is handed to
+// `recibir` in order, a piece of about 2 MiB at a time, so that it need not be held whole; the
+// first failure of `recibir` ends it and is returned.
+Hecho codificarPlanosBmp(const HeaderBmp& header, const PlanoBytes& plano0, const PlanoBytes& plano1,
+                         const PlanoBytes& plano2, const std::function<Hecho(std::span<const std::uint8_t>)>& recibir);
+
+// The whole file of codificarPlanosBmp.
 std::vector<std::uint8_t> codificarPlanosBmp(const HeaderBmp& header, const PlanoBytes& plano0,
                                              const PlanoBytes& plano1, const PlanoBytes& plano2);
 
-// Writes codificarPlanosBmp's bytes as `archivo`, whole or not at all; or the failure as one line
-// naming the file.
+// Writes codificarPlanosBmp's bytes as `archivo` as they are made, whole or not at all; or the
+// failure as one line naming the file.
 Hecho grabarPlanos(const HeaderBmp& header, const PlanoBytes& plano0, const PlanoBytes& plano1,
                    const PlanoBytes& plano2, const std::filesystem::path& archivo);
 
